@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs what Palomet needs from Debian's packages, builds it, and then either
+# starts the program (`run`) or runs every test (`test`). Works as root or, for a
+# user, through sudo (only the package installation needs it).
+set -euo pipefail
+
+mode=${1:-}
+case "$mode" in
+  run|test|build) ;;
+  *) echo "usage: $0 run|test|build" >&2; exit 2 ;;
+esac
+
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${PALOMET_BUILD_DIR:-$top/build}
+
+packages=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins
+          libsqlite3-dev libxml2-dev libxlsxwriter-dev fonts-liberation)
+if [ "$mode" = test ]; then
+  packages+=(libgtest-dev libgmock-dev python3 python3-openpyxl)
+fi
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  "${sudo_cmd[@]}" apt-get update
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+launcher=()
+command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+jobs=$(nproc 2>/dev/null || echo 2)
+
+testing=OFF
+[ "$mode" = test ] && testing=ON
+cmake -S "$top" -B "$build" -DBUILD_TESTING=$testing "${launcher[@]}"
+cmake --build "$build" -j"$jobs"
+
+case "$mode" in
+  run) exec "$build/bin/palomet" ;;
+  test) cd "$build" && ctest --output-on-failure -j"$jobs" ;;
+esac
