@@ -9,42 +9,36 @@ namespace palomet {
 namespace {
 
 using Texts = std::vector<std::string>;
+constexpr int kMidScreen = 330;  // between the scroll limits: nothing scrolls
 
-class FakeDragView : public DragListView {
- public:
+// A list with its drag handlers, driven in the order the window reports a press.
+struct Rig : DragListView {
+  explicit Rig(const Texts& texts) {
+    for (const auto& t : texts) list.Add(t);
+  }
   void EnsureVisible(int position) override { ensured.push_back(position); }
   void SetListPointer(int value) override { listPointer = value; }
+
+  void PressEntry(int position) {
+    drag.OnMouseDown();
+    list.Select(position);  // the list selects the pressed entry first
+    drag.OnEntryPress();
+  }
+  void MoveTo(int target, int screenY = kMidScreen) { drag.OnMouseMove(host, target, screenY); }
+
+  PlainFileList list;
+  NoWindowHost host;
+  DragReorder drag{list, *this};
   std::vector<int> ensured;
   int listPointer = 0;
 };
 
-constexpr int kMidScreen = 330;  // between the scroll limits: nothing scrolls
-
-class Dragging : public ::testing::Test {
- protected:
-  void Fill(const Texts& texts) {
-    for (const auto& t : texts) list_.Add(t);
-  }
-  // A press on the entry at `position`: the list selects it, then reports the press.
-  void PressEntry(int position) {
-    drag_.OnMouseDown();
-    list_.Select(position);
-    drag_.OnEntryPress();
-  }
-  void MoveTo(int target, int screenY = kMidScreen) { drag_.OnMouseMove(host_, target, screenY); }
-
-  PlainFileList list_;
-  FakeDragView view_;
-  NoWindowHost host_;
-  DragReorder drag_{list_, view_};
-};
-
-TEST_F(Dragging, ThePathTravelsWithThePointerAndTheSelectionFollows) {
+TEST(Dragging, ThePathTravelsWithThePointerAndTheSelectionFollows) {
   const struct {
     const char* what;
     Texts start;
     int pressed;
-    std::vector<int> moves;  // entries under the pointer, 0 = off the entries
+    std::vector<int> moves;  // entries under the pointer; 0, -1 or past the end: none
     Texts result;
     int selected;
   } cases[] = {
@@ -59,24 +53,18 @@ TEST_F(Dragging, ThePathTravelsWithThePointerAndTheSelectionFollows) {
       {"letter case differs", {"a", "A"}, 1, {2}, {"A", "a"}, 2},
   };
   for (const auto& c : cases) {
-    PlainFileList list;
-    FakeDragView view;
-    NoWindowHost host;
-    DragReorder drag(list, view);
-    for (const auto& t : c.start) list.Add(t);
-    drag.OnMouseDown();
-    list.Select(c.pressed);
-    drag.OnEntryPress();
-    for (int target : c.moves) drag.OnMouseMove(host, target, kMidScreen);
-    drag.OnMouseUp();
-    EXPECT_EQ(list.Texts(), c.result) << c.what;
-    EXPECT_EQ(list.SelectedIndex(), c.selected) << c.what;
-    EXPECT_EQ(list.PositionOf(drag.DragItem()), c.selected) << c.what;
-    EXPECT_TRUE(view.ensured.empty()) << c.what;
+    Rig rig(c.start);
+    rig.PressEntry(c.pressed);
+    for (int target : c.moves) rig.MoveTo(target);
+    rig.drag.OnMouseUp();
+    EXPECT_EQ(rig.list.Texts(), c.result) << c.what;
+    EXPECT_EQ(rig.list.SelectedIndex(), c.selected) << c.what;
+    EXPECT_EQ(rig.list.PositionOf(rig.drag.DragItem()), c.selected) << c.what;
+    EXPECT_TRUE(rig.ensured.empty()) << c.what;
   }
 }
 
-TEST_F(Dragging, ScrollsOnlyAtAnExchangeNearTheScreenEdges) {
+TEST(Dragging, ScrollsOnlyAtAnExchangeNearTheScreenEdges) {
   const struct {
     int pressed, target, screenY;
     std::vector<int> ensured;
@@ -87,79 +75,69 @@ TEST_F(Dragging, ScrollsOnlyAtAnExchangeNearTheScreenEdges) {
                                                                             // scrolling
   };
   for (const auto& c : cases) {
-    PlainFileList list;
-    FakeDragView view;
-    NoWindowHost host;
-    DragReorder drag(list, view);
-    for (const char* t : {"A", "B", "C", "D", "E"}) list.Add(t);
-    drag.OnMouseDown();
-    list.Select(c.pressed);
-    drag.OnEntryPress();
-    drag.OnMouseMove(host, c.target, c.screenY);
-    EXPECT_EQ(view.ensured, c.ensured) << c.target << " at y " << c.screenY;
+    Rig rig({"A", "B", "C", "D", "E"});
+    rig.PressEntry(c.pressed);
+    rig.MoveTo(c.target, c.screenY);
+    EXPECT_EQ(rig.ensured, c.ensured) << c.target << " at y " << c.screenY;
   }
 }
 
-TEST_F(Dragging, NothingMovesWithoutADraggedEntryOrWithoutAHeldButton) {
-  Fill({"A", "B", "C"});
-  drag_.OnMouseDown();  // a press before any entry press
-  MoveTo(2);
-  MoveTo(3);
-  drag_.OnEntryPress();  // an entry press with nothing selected
-  MoveTo(1);
-  EXPECT_EQ(list_.Texts(), (Texts{"A", "B", "C"}));
-
-  PressEntry(1);
-  drag_.OnMouseUp();
-  EXPECT_FALSE(drag_.Dragging());
-  MoveTo(3);  // moving with the button up
-  EXPECT_EQ(list_.Texts(), (Texts{"A", "B", "C"}));
+TEST(Dragging, NothingMovesWithoutADraggedEntryOrWithoutAHeldButton) {
+  Rig rig({"A", "B", "C"});
+  rig.drag.OnMouseDown();  // a press before any entry press
+  rig.MoveTo(2);
+  rig.drag.OnEntryPress();  // an entry press with nothing selected
+  rig.MoveTo(1);
+  rig.PressEntry(1);
+  rig.drag.OnMouseUp();
+  EXPECT_FALSE(rig.drag.Dragging());
+  rig.MoveTo(3);  // moving with the button up
+  EXPECT_EQ(rig.list.Texts(), (Texts{"A", "B", "C"}));
 }
 
-TEST_F(Dragging, APressOnEmptySpaceGoesOnMovingTheLastDraggedPath) {
-  Fill({"A", "B", "C", "D"});
-  PressEntry(1);
-  MoveTo(2);
-  drag_.OnMouseUp();
-  drag_.OnMouseDown();  // on empty space: no entry press
-  MoveTo(3);
-  MoveTo(4);
-  EXPECT_EQ(list_.Texts(), (Texts{"B", "C", "D", "A"}));
+TEST(Dragging, APressOnEmptySpaceGoesOnMovingTheLastDraggedPath) {
+  Rig rig({"A", "B", "C", "D"});
+  rig.PressEntry(1);
+  rig.MoveTo(2);
+  rig.drag.OnMouseUp();
+  rig.drag.OnMouseDown();  // on empty space: no entry press
+  rig.MoveTo(3);
+  rig.MoveTo(4);
+  EXPECT_EQ(rig.list.Texts(), (Texts{"B", "C", "D", "A"}));
 }
 
-TEST_F(Dragging, ADraggedEntryThatLeftTheListExchangesNothing) {
-  Fill({"A", "B", "C", "D"});
-  PressEntry(2);
-  list_.Remove(2);  // removed by a double-click meanwhile
-  MoveTo(1);
-  MoveTo(3);
-  EXPECT_EQ(list_.Texts(), (Texts{"A", "C", "D"}));
+TEST(Dragging, ADraggedEntryThatLeftTheListExchangesNothing) {
+  Rig rig({"A", "B", "C", "D"});
+  rig.PressEntry(2);
+  rig.list.Remove(2);  // removed by a double-click meanwhile
+  rig.MoveTo(1);
+  rig.MoveTo(3);
+  EXPECT_EQ(rig.list.Texts(), (Texts{"A", "C", "D"}));
 
-  PressEntry(2);
-  list_.Insert(1, list_.Text(2));  // replaced by "Move Up": a new entry, the old one gone
-  list_.Remove(3);
-  MoveTo(2);
-  MoveTo(3);
-  EXPECT_EQ(list_.Texts(), (Texts{"C", "A", "D"}));
+  rig.PressEntry(2);
+  rig.list.Insert(1, rig.list.Text(2));  // "Move Up": a new entry, the old one gone
+  rig.list.Remove(3);
+  rig.MoveTo(2);
+  rig.MoveTo(3);
+  EXPECT_EQ(rig.list.Texts(), (Texts{"C", "A", "D"}));
 }
 
-TEST_F(Dragging, ListAndWindowPointers) {
-  Fill({"A", "B"});
-  PressEntry(1);
-  EXPECT_EQ(view_.listPointer, listpointer::kImage);
-  EXPECT_TRUE(drag_.Dragging());
-  drag_.OnMouseUp();
-  EXPECT_EQ(view_.listPointer, listpointer::kArrow);
+TEST(Dragging, ListAndWindowPointers) {
+  Rig rig({"A", "B"});
+  rig.PressEntry(1);
+  EXPECT_EQ(rig.listPointer, listpointer::kImage);
+  rig.drag.OnMouseUp();
+  EXPECT_EQ(rig.listPointer, listpointer::kArrow);
 
   // Every move over the list returns the window pointer to the default, unless busy.
-  host_.SetMousePointer(pointer::kImage);
-  MoveTo(0);
-  EXPECT_EQ(host_.MousePointer(), pointer::kDefault);
-  host_.SetMousePointer(pointer::kBusy);
-  PressEntry(1);
-  MoveTo(2);
-  EXPECT_EQ(host_.MousePointer(), pointer::kBusy);
-  EXPECT_EQ(list_.Texts(), (Texts{"B", "A"}));  // a busy scan doesn't stop the drag
+  rig.host.SetMousePointer(pointer::kImage);
+  rig.MoveTo(0);
+  EXPECT_EQ(rig.host.MousePointer(), pointer::kDefault);
+  rig.host.SetMousePointer(pointer::kBusy);
+  rig.PressEntry(1);
+  rig.MoveTo(2);
+  EXPECT_EQ(rig.host.MousePointer(), pointer::kBusy);
+  EXPECT_EQ(rig.list.Texts(), (Texts{"B", "A"}));  // a busy scan doesn't stop the drag
 }
 
 }  // namespace
