@@ -98,10 +98,6 @@ bool Yield(WindowHost& host) {
 
 }  // namespace
 
-bool MatchesPattern(const std::string& name, const std::string& pattern) {
-  return Pattern(pattern).Matches(name);
-}
-
 void AddWalkStart(FolderList& folders, const std::string& folder) {
   std::error_code ec;
   fs::path real = fs::canonical(folder, ec);

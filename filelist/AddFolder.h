@@ -38,7 +38,9 @@ void AddWalkStart(FolderList& folders, const std::string& folder);
 bool CollectSubfolders(FolderList& folders, bool recurse, WindowHost& host);
 
 // The names (without the folder) of the regular files of `folder` (with or without a
-// final "/"; links followed) whose names match the wildcard `pattern`, hidden files
+// final "/"; links followed) whose names match the wildcard `pattern` ("*" any run,
+// "?" one character, without regard to case; a trailing ".*" also matches names
+// without a dot, so "*.*" matches every name), hidden files
 // included, in listing order (names by their Unicode case-folded form, ties by their
 // bytes). Empty when there is none or the folder cannot be listed.
 std::vector<std::string> ListFolderFiles(const std::string& folder, const std::string& pattern);
@@ -56,10 +58,5 @@ bool AddFolderTree(const std::string& folder, const std::string& pattern, bool b
 // cancelled dialog), otherwise the busy pointer, the "*.xml" files of the tree, and
 // the default pointer again (unless the window was closed meanwhile).
 void AddChosenFolder(const std::string& folder, FileList& list, WindowHost& host);
-
-// Whether `name` matches the wildcard `pattern` ("*" any run, "?" one character)
-// regardless of letter case; a pattern ending in ".*" also matches names without a
-// dot, so "*.*" matches every name.
-bool MatchesPattern(const std::string& name, const std::string& pattern);
 
 }  // namespace palomet
