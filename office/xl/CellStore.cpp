@@ -1,0 +1,192 @@
+#include "office/xl/CellStore.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "office/Error.h"
+#include "office/xl/Excel.h"
+
+namespace palomet::xl::detail {
+namespace {
+
+constexpr auto kEmpty = static_cast<std::uint8_t>(CellType::Empty);
+constexpr auto kText = static_cast<std::uint8_t>(CellType::Text);
+
+[[noreturn]] void TempFileError(const char* what) {
+  throw Error(errnum::kSpreadsheet,
+              std::string("Cannot ") + what +
+                  " the temporary file of the workbook's cells: " + std::strerror(errno) + ".");
+}
+
+}  // namespace
+
+// --- MemoryStore ------------------------------------------------------------------------
+
+void MemoryStore::Push(const CellRec& rec) {
+  if ((size_ & (kBlockCells - 1)) == 0 && (size_ >> kBlockBits) == blocks_.size()) {
+    blocks_.push_back(std::make_unique_for_overwrite<CellRec[]>(kBlockCells));
+  }
+  At(size_++) = rec;
+}
+
+std::uint64_t MemoryStore::StoreText(std::string_view text) {
+  if (kTextBlock - textUsed_ < text.size()) {
+    text_.push_back(std::make_unique_for_overwrite<char[]>(kTextBlock));
+    textUsed_ = 0;
+  }
+  const std::uint64_t offset = (text_.size() - 1) * kTextBlock + textUsed_;
+  std::memcpy(text_.back().get() + textUsed_, text.data(), text.size());
+  textUsed_ += text.size();
+  return (offset << kLenBits) | text.size();
+}
+
+std::string_view MemoryStore::TextOf(const CellRec& rec) const {
+  const std::uint64_t offset = rec.text >> kLenBits;
+  return {text_[offset / kTextBlock].get() + offset % kTextBlock,
+          static_cast<std::size_t>(rec.text & kLenMask)};
+}
+
+std::size_t MemoryStore::TextBytes() const {
+  return text_.empty() ? 0 : (text_.size() - 1) * kTextBlock + textUsed_;
+}
+
+void MemoryStore::Put(const CellRec& rec, std::string_view text) {
+  const bool after = size_ == 0 || Key(rec) > Key(At(size_ - 1));
+  if (after && sorted_ && rec.type == kEmpty) return;  // nothing there to erase
+  CellRec stored = rec;
+  if (rec.type == kText) stored.text = StoreText(text);
+  Push(stored);
+  if (!after) sorted_ = false;
+  if (rec.type != kEmpty && (!anyCol_ || rec.col > maxCol_)) {
+    maxCol_ = rec.col;
+    anyCol_ = true;
+  }
+}
+
+void MemoryStore::Normalize() const {
+  if (sorted_) return;
+  // Out-of-order writes are rare (the import writes row after row), so a plain copy, a
+  // stable sort and a write-back are good enough; the last write of a position wins.
+  std::vector<CellRec> all(size_);
+  for (std::size_t i = 0; i < size_; ++i) all[i] = At(i);
+  std::stable_sort(all.begin(), all.end(),
+                   [](const CellRec& a, const CellRec& b) { return Key(a) < Key(b); });
+  std::size_t n = 0;
+  maxCol_ = 0;
+  anyCol_ = false;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (i + 1 < all.size() && Key(all[i + 1]) == Key(all[i])) continue;
+    if (all[i].type == kEmpty) continue;
+    At(n++) = all[i];
+    if (!anyCol_ || all[i].col > maxCol_) maxCol_ = all[i].col;
+    anyCol_ = true;
+  }
+  size_ = n;
+  blocks_.resize((n + kBlockCells - 1) >> kBlockBits);
+  sorted_ = true;
+}
+
+const CellRec* MemoryStore::Find(std::uint64_t key, std::string_view& text) const {
+  Normalize();
+  std::size_t lo = 0, hi = size_;
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (Key(At(mid)) < key) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  if (lo == size_ || Key(At(lo)) != key) return nullptr;
+  const CellRec& rec = At(lo);
+  if (rec.type == kText) text = TextOf(rec);
+  return &rec;
+}
+
+std::size_t MemoryStore::Count() const {
+  Normalize();
+  return size_;
+}
+
+std::int64_t MemoryStore::UsedRows() const {
+  Normalize();
+  return size_ ? std::int64_t{At(size_ - 1).row} + 1 : 0;
+}
+
+std::int64_t MemoryStore::UsedColumns() const {
+  Normalize();
+  return anyCol_ ? std::int64_t{maxCol_} + 1 : 0;
+}
+
+void MemoryStore::ForEach(const CellVisitor& visit) const {
+  Normalize();
+  for (std::size_t i = 0; i < size_; ++i) {
+    const CellRec& rec = At(i);
+    visit(rec, rec.type == kText ? TextOf(rec) : std::string_view{});
+  }
+}
+
+// --- SpillStore -------------------------------------------------------------------------
+// The file holds each cell's record followed, for text, by its bytes. Records are only
+// ever appended in row-then-column order, so replaying the file is one sequential read.
+
+SpillStore::SpillStore() {
+  file_ = std::tmpfile();
+  if (!file_) TempFileError("create");
+  std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
+}
+
+SpillStore::~SpillStore() {
+  if (file_) std::fclose(file_);
+}
+
+void SpillStore::Write(const void* data, std::size_t n) {
+  if (std::fwrite(data, 1, n, file_) != n) TempFileError("write");
+}
+
+bool SpillStore::Append(const CellRec& rec, std::string_view text) {
+  if (count_ > 0 && Key(rec) <= lastKey_) return false;
+  if (rec.type == kEmpty) return true;  // nothing there to erase
+  CellRec stored = rec;
+  if (rec.type == kText) stored.text = text.size();
+  Write(&stored, sizeof stored);
+  if (rec.type == kText) Write(text.data(), text.size());
+  ++count_;
+  lastKey_ = Key(rec);
+  lastRow_ = rec.row;
+  maxCol_ = std::max(maxCol_, rec.col);
+  return true;
+}
+
+void SpillStore::ForEach(const CellVisitor& visit) const {
+  if (std::fflush(file_) != 0) TempFileError("write");
+  std::FILE* in = file_;
+  // Later appends go to the end again, however the replay ends.
+  struct AtEnd {
+    std::FILE* f;
+    ~AtEnd() { std::fseek(f, 0, SEEK_END); }
+  } atEnd{in};
+  if (std::fseek(in, 0, SEEK_SET) != 0) TempFileError("read");
+  std::string text;
+  for (std::size_t i = 0; i < count_; ++i) {
+    CellRec rec;
+    if (std::fread(&rec, sizeof rec, 1, in) != 1) TempFileError("read");
+    std::string_view view;
+    if (rec.type == kText) {
+      text.resize(static_cast<std::size_t>(rec.text & kLenMask));
+      if (!text.empty() && std::fread(text.data(), 1, text.size(), in) != text.size()) {
+        TempFileError("read");
+      }
+      view = text;
+    }
+    visit(rec, view);
+  }
+}
+
+void SpillStore::MoveTo(MemoryStore& store) const {
+  ForEach([&](const CellRec& rec, std::string_view text) { store.Put(rec, text); });
+}
+
+}  // namespace palomet::xl::detail
