@@ -9,8 +9,8 @@ namespace palomet {
 struct CliOptions {
   bool multipleSheets = false;
   bool quiet = false;
-  std::string output;            // the .xlsx to write
-  std::string staging;           // a staging database to use; empty: a fresh one per run
+  std::string output;              // the .xlsx to write
+  std::string staging;             // a staging database to use; empty: a fresh one per run
   std::vector<std::string> paths;  // XML files and folders, in import order
 };
 

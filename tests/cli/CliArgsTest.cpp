@@ -8,8 +8,8 @@ namespace {
 using Kind = CliRequest::Kind;
 
 TEST(CliArgs, OptionsAndPathsInAnyOrderKeepThePathOrder) {
-  const auto r = ParseCliArgs({"b.xml", "--output", "out.xlsx", "dir", "--multiple-sheets",
-                               "-q", "--staging=s.db", "--", "-odd.xml", "--help"});
+  const auto r = ParseCliArgs({"b.xml", "--output", "out.xlsx", "dir", "--multiple-sheets", "-q",
+                               "--staging=s.db", "--", "-odd.xml", "--help"});
   ASSERT_EQ(r.kind, Kind::Run) << r.usageError;
   EXPECT_TRUE(r.options.multipleSheets);
   EXPECT_TRUE(r.options.quiet);
