@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
@@ -52,10 +53,13 @@ struct XlsxBook {
   }
 };
 
-// `script` is the path of xlsx_cells.py. Adds a test failure when the reader fails.
-inline XlsxBook ReadXlsx(const std::string& script, const std::string& path) {
+// Reads `path` with xlsx_cells.py (beside this header). Adds a test failure when the
+// reader fails.
+inline XlsxBook ReadXlsx(const std::string& path) {
   XlsxBook book;
-  const std::string command = "python3 '" + script + "' '" + path + "' 2>&1";
+  const std::string script =
+      (std::filesystem::path(__FILE__).parent_path() / "xlsx_cells.py").string();
+  const std::string command = "/usr/bin/python3 '" + script + "' '" + path + "' 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) {
     ADD_FAILURE() << "cannot start " << command;

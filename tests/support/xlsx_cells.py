@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Prints every sheet and non-empty cell of an .xlsx as read by openpyxl.
 
     xlsx_cells.py FILE
