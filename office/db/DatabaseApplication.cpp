@@ -22,7 +22,7 @@ void DatabaseApplication::OpenCurrentDatabase(const std::string& path) {
   // Staging data is scratch: nothing needs to survive a power cut, but a failed file must
   // still roll back whole, which the in-memory journal does.
   sqlitedb::Exec(db.get(),
-                 "PRAGMA synchronous=OFF; PRAGMA journal_mode=MEMORY;"
+                 "PRAGMA page_size=16384; PRAGMA synchronous=OFF; PRAGMA journal_mode=MEMORY;"
                  "PRAGMA cache_size=-16384; PRAGMA busy_timeout=2000;",
                  path);
   impl_->path = path;

@@ -254,7 +254,8 @@ void Worksheet::ForEachCell(const detail::CellVisitor& visit) const {
 
 // --- Workbook ----------------------------------------------------------------------------
 
-Workbook::Workbook(Application* app, CellStorage storage) : app_(app), storage_(storage) {
+Workbook::Workbook(Application* app, CellStorage storage, int number)
+    : app_(app), storage_(storage), number_(number) {
   for (int i = 1; i <= 3; ++i) {
     sheets_.push_back(std::unique_ptr<Worksheet>(new Worksheet(this, "Sheet" + std::to_string(i))));
   }
@@ -262,6 +263,10 @@ Workbook::Workbook(Application* app, CellStorage storage) : app_(app), storage_(
 }
 
 Workbook::~Workbook() = default;
+
+std::string Workbook::Name() const {
+  return savedPath_.empty() ? "Book" + std::to_string(number_) : savedPath_.filename().string();
+}
 
 void Workbook::Touch() {
   saved_ = false;
@@ -360,12 +365,17 @@ void Workbook::RemoveSheet(Worksheet* sheet) {
   app_->NotifyStructure();
 }
 
-void Workbook::SaveAs(const std::filesystem::path& path) {
+void Workbook::SaveCopyAs(const std::filesystem::path& path) const {
   std::vector<const Worksheet*> order;
   for (const auto& s : sheets_) order.push_back(s.get());
   detail::WriteXlsx(path, order, active_);
+}
+
+void Workbook::SaveAs(const std::filesystem::path& path) {
+  SaveCopyAs(path);
   saved_ = true;
   savedPath_ = path;
+  app_->NotifyStructure();
 }
 
 // --- Application -------------------------------------------------------------------------
@@ -414,7 +424,7 @@ void Application::SetVisible(bool visible) {
 }
 
 Workbook& Application::AddWorkbook() {
-  workbooks_.push_back(std::unique_ptr<Workbook>(new Workbook(this, storage_)));
+  workbooks_.push_back(std::unique_ptr<Workbook>(new Workbook(this, storage_, ++booksAdded_)));
   active_ = workbooks_.back().get();
   NotifyStructure();
   return *active_;

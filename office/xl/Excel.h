@@ -167,10 +167,14 @@ class Workbook {
   // Writes the workbook as .xlsx to `path`: to a temporary file beside it, renamed over it
   // when complete, so the file appears whole or not at all. Throws Error naming the file.
   void SaveAs(const std::filesystem::path& path);
+  // Writes a copy the same way; the workbook's saved state and name stay as they are.
+  void SaveCopyAs(const std::filesystem::path& path) const;
   // True when no cell or sheet changed since the last save (a new workbook counts as unsaved
   // only once something was written).
   bool Saved() const { return saved_; }
   const std::filesystem::path& FullName() const { return savedPath_; }
+  // "Book1", "Book2", ... in the order the application added them; the file's name once saved.
+  std::string Name() const;
 
   Application& Parent() const { return *app_; }
   CellStorage Storage() const { return storage_; }
@@ -178,7 +182,7 @@ class Workbook {
  private:
   friend class Application;
   friend class Worksheet;
-  Workbook(Application* app, CellStorage storage);
+  Workbook(Application* app, CellStorage storage, int number);
   void Touch();
   void RemoveSheet(Worksheet* sheet);
   void CheckName(std::string_view name, const Worksheet* self) const;
@@ -188,6 +192,7 @@ class Workbook {
   std::vector<std::unique_ptr<Worksheet>> sheets_;
   Worksheet* active_ = nullptr;
   bool saved_ = true;
+  int number_;
   std::filesystem::path savedPath_;
 };
 
@@ -258,6 +263,7 @@ class Application : public RunningObject, public std::enable_shared_from_this<Ap
   bool displayAlerts_ = true;
   std::vector<std::unique_ptr<Workbook>> workbooks_;
   Workbook* active_ = nullptr;
+  int booksAdded_ = 0;
   ApplicationView* view_ = nullptr;
   std::uint64_t cookie_ = 0;
 };
