@@ -105,6 +105,21 @@ TEST_F(ImportRunTest, MultipleSheetsModeGivesEachTableASheetAndSkipsImportErrors
   EXPECT_EQ(Workbook()->Sheet(2).Cell(2, 1).DisplayText(), "2");
 }
 
+TEST_F(ImportRunTest, FilesWithoutTablesLeaveOneEmptySheetAndStillEndWithDone) {
+  for (const bool multiple : {false, true}) {
+    FakeWindow w;
+    w.multiple = multiple;
+    w.files.Add(Xml("empty.xml", "<root/>"));
+    ImportRun(w, Program()).Start();
+    EXPECT_EQ(w.BoxTexts(), std::vector<std::string>{"Done."});
+    EXPECT_EQ(w.progressHistory, std::vector<double>{0});
+    ASSERT_NE(Workbook(), nullptr);
+    EXPECT_EQ(Workbook()->SheetCount(), 1);
+    EXPECT_TRUE(Workbook()->Sheet(1).IsEmpty());
+    for (auto& v : Views()) v->Close();  // its window closed before the next run
+  }
+}
+
 TEST(ImportErrorsTables, TheNameTestIsACaseSensitiveSubstringTest) {
   const std::pair<const char*, bool> cases[] = {
       {"ImportErrors", true},   {"Sheet1$_ImportErrors", true}, {"ImportErrorsX", true},
