@@ -120,6 +120,20 @@ TEST_F(ImportRunTest, FilesWithoutTablesLeaveOneEmptySheetAndStillEndWithDone) {
   }
 }
 
+TEST_F(ImportRunTest, ACatalogueThatCannotListTheStagingDatabaseIsAnErrorNamingIt) {
+  const std::string missing = dir.Str() + "/nowhere/temp.mdb";
+  const std::string text = dir.Write("text.mdb", "not a database").string();
+  for (const std::string& path : {missing, text}) {
+    test::FakeMessageBoxes boxes;
+    try {
+      StagedTableNames(path, boxes);
+      ADD_FAILURE() << "no error for " << path;
+    } catch (const Error& e) {
+      EXPECT_NE(e.Description().find(path), std::string::npos) << e.Description();
+    }
+  }
+}
+
 TEST(ImportErrorsTables, TheNameTestIsACaseSensitiveSubstringTest) {
   const std::pair<const char*, bool> cases[] = {
       {"ImportErrors", true},   {"Sheet1$_ImportErrors", true}, {"ImportErrorsX", true},
