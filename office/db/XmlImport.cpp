@@ -1,5 +1,6 @@
 #include "office/db/XmlImport.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -373,7 +374,16 @@ struct Table {
   int listTextSource = -1;
   std::vector<int> sourceColumn;  // source -> column
   int columnCount = 0;
-  sqlitedb::StmtPtr insert;
+  // Rows go in batches of several per statement, which saves most of SQLite's per-statement
+  // cost on narrow rows. A batch holds each row's number and column values.
+  sqlitedb::StmtPtr insertBatch;  // batchSize rows
+  sqlitedb::StmtPtr insertOne;
+  int batchSize = 1;
+  int pending = 0;
+  std::vector<std::int64_t> batchRows;
+  std::vector<std::int64_t> batchOffset;
+  std::vector<std::int64_t> batchLength;  // -1 is Null
+  std::string batchArena;
 };
 
 int& DenseSlot(std::vector<int>& v, int index) {
@@ -484,22 +494,38 @@ class Schema {
     }
     sql += ")";
     if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) FailDb(db, path);
-    sql = "INSERT INTO ";
+    // SQLite binds at most 32766 parameters per statement.
+    const int perRow = static_cast<int>(columnNames_.size()) + 1;
+    // A statement of several rows is a compound select, whose width SQLite limits too.
+    t.batchSize = perRow > sqlite3_limit(db, SQLITE_LIMIT_COLUMN, -1)
+                      ? 1
+                      : std::max(1, std::min(kBatchRows, 32766 / perRow));
+    t.insertOne = PrepareInsert(db, path, t, 1);
+    t.insertBatch = t.batchSize > 1 ? PrepareInsert(db, path, t, t.batchSize) : nullptr;
+  }
+
+  static constexpr int kBatchRows = 32;
+
+  sqlitedb::StmtPtr PrepareInsert(sqlite3* db, const std::string& path, const Table& t, int rows) {
+    std::string sql = "INSERT INTO ";
     sqlitedb::AppendQuotedName(sql, t.name);
     sql += " (" + rowidName_;
     for (const std::string& c : columnNames_) {
       sql += ", ";
       sqlitedb::AppendQuotedName(sql, c);
     }
-    sql += ") VALUES (?";
-    for (std::size_t i = 0; i < columnNames_.size(); ++i) sql += ", ?";
-    sql += ")";
+    sql += ") VALUES ";
+    for (int r = 0; r < rows; ++r) {
+      sql += r == 0 ? "(?" : ", (?";
+      for (std::size_t i = 0; i < columnNames_.size(); ++i) sql += ", ?";
+      sql += ")";
+    }
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
                            &raw, nullptr) != SQLITE_OK) {
       FailDb(db, path);
     }
-    t.insert.reset(raw);
+    return sqlitedb::StmtPtr(raw);
   }
 
   std::vector<std::string> columnNames_;
@@ -695,20 +721,60 @@ class Shredder : public EventSink {
   }
 
   void Insert(Table& t, const Frame& f) {
-    sqlite3_stmt* s = t.insert.get();
-    sqlite3_bind_int64(s, 1, f.row);
+    t.batchRows.push_back(f.row);
     for (int c = 0; c < t.columnCount; ++c) {
       const std::int64_t len = f.length[static_cast<std::size_t>(c)];
-      if (len < 0) {
-        sqlite3_bind_null(s, c + 2);
-      } else {
-        sqlite3_bind_text64(s, c + 2, f.arena.data() + f.offset[static_cast<std::size_t>(c)],
-                            static_cast<sqlite3_uint64>(len), SQLITE_STATIC, SQLITE_UTF8);
-      }
+      t.batchOffset.push_back(static_cast<std::int64_t>(t.batchArena.size()));
+      t.batchLength.push_back(len);
+      if (len > 0)
+        t.batchArena.append(f.arena,
+                            static_cast<std::size_t>(f.offset[static_cast<std::size_t>(c)]),
+                            static_cast<std::size_t>(len));
     }
-    const int rc = sqlite3_step(s);
-    sqlite3_reset(s);
-    if (rc != SQLITE_DONE) FailDb(db_, path_);
+    if (++t.pending == t.batchSize) Flush(t);
+  }
+
+ public:
+  // Inserts the rows still waiting in each table's batch.
+  void FlushAll() {
+    for (Table& t : schema_.tables) Flush(t);
+  }
+
+ private:
+  void Flush(Table& t) {
+    if (t.pending == 0) return;
+    const bool whole = t.pending == t.batchSize;
+    sqlite3_stmt* s =
+        whole ? (t.batchSize > 1 ? t.insertBatch.get() : t.insertOne.get()) : t.insertOne.get();
+    const int rowsPerStatement = whole ? t.batchSize : 1;
+    const int width = t.columnCount + 1;
+    for (int first = 0; first < t.pending; first += rowsPerStatement) {
+      for (int r = 0; r < rowsPerStatement; ++r) {
+        const int row = first + r;
+        const int base = r * width;
+        sqlite3_bind_int64(s, base + 1, t.batchRows[static_cast<std::size_t>(row)]);
+        for (int c = 0; c < t.columnCount; ++c) {
+          const std::size_t at =
+              static_cast<std::size_t>(row) * static_cast<std::size_t>(t.columnCount) +
+              static_cast<std::size_t>(c);
+          const std::int64_t len = t.batchLength[at];
+          if (len < 0) {
+            sqlite3_bind_null(s, base + c + 2);
+          } else {
+            sqlite3_bind_text64(s, base + c + 2, t.batchArena.data() + t.batchOffset[at],
+                                static_cast<sqlite3_uint64>(len), SQLITE_STATIC, SQLITE_UTF8);
+          }
+        }
+      }
+      const int rc = sqlite3_step(s);
+      sqlite3_reset(s);
+      if (rc != SQLITE_DONE) FailDb(db_, path_);
+    }
+    t.pending = 0;
+    t.batchRows.clear();
+    t.batchOffset.clear();
+    t.batchLength.clear();
+    t.batchArena.clear();
   }
 
   const NameTable& names_;
@@ -784,7 +850,11 @@ void ImportFile(sqlite3* db, const std::string& xmlPath) {
   schema.Create(db, xmlPath, names);
   shredder.StartWriting();
   replay(shredder);
-  for (Table& t : schema.tables) t.insert.reset();
+  shredder.FlushAll();
+  for (Table& t : schema.tables) {
+    t.insertBatch.reset();
+    t.insertOne.reset();
+  }
   transaction.Commit(xmlPath);
 }
 

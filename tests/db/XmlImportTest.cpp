@@ -192,6 +192,27 @@ TEST(XmlImportValues, TextIsKeptExactlyAndMissingMeansNull) {
   });
 }
 
+TEST_F(XmlImportTest, ManyRowsKeepTheirNumbersValuesAndNulls) {
+  // Enough rows that they go to the database in several batches and a remainder.
+  std::string xml = "<r>";
+  std::string orders = "order: id, c\n";
+  std::string lines = "line: order_Row, q, v\n";
+  for (int i = 1; i <= 150; ++i) {
+    const std::string n = std::to_string(i);
+    xml += "<order id=\"" + n + "\">" + (i % 2 == 0 ? "<c>" + n + "</c>" : "");
+    orders += "  " + n + " | " + (i % 2 == 0 ? n : "NULL") + "\n";
+    for (int j = 1; j <= i % 3 + 1; ++j) {
+      const std::string q = n + "." + std::to_string(j);
+      xml += "<line q=\"" + q + "\"><v>" + std::to_string(j) + "</v></line>";
+      lines += "  " + n + " | " + q + " | " + std::to_string(j) + "\n";
+    }
+    xml += "</order>";
+  }
+  xml += "</r>";
+  Import(xml);
+  EXPECT_EQ(Tables(), orders + lines);
+}
+
 TEST_F(XmlImportTest, EachFileMakesNewTablesWithTheSmallestFreeNumber) {
   const std::string customers = R"(<dataroot><Customer><ID>1</ID></Customer></dataroot>)";
   Import(R"(<Customer1 a="x"/>)", "one.xml");
