@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -51,8 +52,14 @@ struct ParseState {
   std::FILE* file = nullptr;
   int readErrno = 0;
 
-  std::unordered_map<const xmlChar*, int> spellingCache;  // dictionary pointer -> spelling
-  std::string pending;                                    // the text piece being gathered
+  // Dictionary pointer -> spelling, direct-mapped: names repeat, and the parser hands out one
+  // address per distinct name for the whole parse.
+  struct CacheEntry {
+    const xmlChar* name = nullptr;
+    int spelling = -1;
+  };
+  std::vector<CacheEntry> spellingCache = std::vector<CacheEntry>(1024);
+  std::string pending;  // the text piece being gathered
   std::vector<Attr> attrs;
   int depth = 0;
   int skipDepth = 0;  // depth of the schema element being skipped, 0 when none
@@ -86,10 +93,13 @@ struct ParseState {
   }
 
   int Intern(const xmlChar* name) {
-    if (const auto it = spellingCache.find(name); it != spellingCache.end()) return it->second;
+    const std::uint64_t hash =
+        static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(name)) * 0x9E3779B97F4A7C15ull;
+    CacheEntry& entry = spellingCache[hash >> 54];  // the top 10 bits: 1024 entries
+    if (entry.name == name) return entry.spelling;
     const int spelling = names->Spelling(DecodeName(Chars(name)));
-    // Names from the parser's dictionary keep their address for the whole parse.
-    if (xmlDictOwns(ctxt->dict, name) == 1) spellingCache.emplace(name, spelling);
+    // Only names from the parser's dictionary keep their address for the whole parse.
+    if (xmlDictOwns(ctxt->dict, name) == 1) entry = {name, spelling};
     return spelling;
   }
 
