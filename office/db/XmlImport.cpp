@@ -1,9 +1,13 @@
 #include "office/db/XmlImport.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -949,12 +953,29 @@ struct FileClose {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
+// An unnamed temporary file in $TMPDIR (or /tmp), gone when closed; null when none can be made.
+std::unique_ptr<std::FILE, FileClose> TemporaryFile() {
+  const char* env = std::getenv("TMPDIR");
+  const std::string dir = env != nullptr && *env != '\0' ? env : "/tmp";
+  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {  // a file system without O_TMPFILE: make a named file and unlink it at once
+    std::string name = dir + "/palomet-import-XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) ::unlink(name.c_str());
+  }
+  if (fd < 0) return nullptr;
+  std::FILE* file = ::fdopen(fd, "w+b");
+  if (file == nullptr) ::close(fd);
+  return std::unique_ptr<std::FILE, FileClose>(file);
+}
+
 }  // namespace
 
 void ImportFile(sqlite3* db, const std::string& xmlPath) {
   NameTable names;
   Analyzer analyzer;
-  std::unique_ptr<std::FILE, FileClose> log(std::tmpfile());
+  // The event stream is replayed from a temporary file; without one, the file is parsed again.
+  std::unique_ptr<std::FILE, FileClose> log = TemporaryFile();
   bool replayLog = false;
   if (log) {
     LogWriter writer(log.get());

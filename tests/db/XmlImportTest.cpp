@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "office/Error.h"
@@ -211,6 +213,46 @@ TEST_F(XmlImportTest, ManyRowsKeepTheirNumbersValuesAndNulls) {
   xml += "</r>";
   Import(xml);
   EXPECT_EQ(Tables(), orders + lines);
+}
+
+// Points TMPDIR elsewhere for as long as it lives.
+class TmpDirOverride {
+ public:
+  explicit TmpDirOverride(const std::string& dir) {
+    if (const char* old = std::getenv("TMPDIR")) saved_ = old;
+    setenv("TMPDIR", dir.c_str(), 1);
+  }
+  ~TmpDirOverride() {
+    if (saved_) {
+      setenv("TMPDIR", saved_->c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+TEST_F(XmlImportTest, WithoutATemporaryFileTheFileIsReadAgainWithTheSameResult) {
+  const std::string xml =
+      R"(<r><order id="1"><c>x</c><line n="a"><q>1</q></line><line n="b"/></order>)"
+      R"(<order id="2"><line n="c"><q>3</q></line></order><tag>t1</tag><tag>t2</tag></r>)";
+  Import(xml, "a.xml");
+  const std::string expected = Tables();
+  EXPECT_EQ(expected,
+            "order: id, c\n  1 | x\n  2 | NULL\nline: order_Row, n, q\n  1 | a | 1\n"
+            "  1 | b | NULL\n  2 | c | 3\ntag: tag\n  t1\n  t2\n");
+  TempDir other;
+  const std::string db = other.Write("temp.mdb", "").string();
+  const std::string file = other.Write("a.xml", xml).string();
+  DatabaseApplication app;
+  app.OpenCurrentDatabase(db);
+  {
+    TmpDirOverride nowhere((dir_.Path() / "no such folder").string());
+    app.ImportXml(file);
+  }
+  EXPECT_EQ(DumpTables(db), expected);
 }
 
 TEST_F(XmlImportTest, EachFileMakesNewTablesWithTheSmallestFreeNumber) {
