@@ -255,14 +255,21 @@ class Analyzer : public EventSink {
         for (int p : s.parentKeys) known = known || p == parent.key;
         if (!known) s.parentKeys.push_back(parent.key);
       }
-      // Seen twice inside one parent instance? lastParentSerial is undone when a deeper
-      // element ends, so it always tells about the innermost open parent.
+      // Seen twice inside one parent instance? lastParent tells the instance the name was
+      // last seen in. When that instance is an ancestor still open, the old value is put back
+      // when this parent ends, so that later siblings are checked against it; values of
+      // instances already closed never matter again, so the undo list stays as short as the
+      // nesting, however many elements the file has.
       if (!s.repeated) {
         if (s.lastParentSerial == parent.serial) {
           s.repeated = true;
         } else {
-          undo_.push_back({key, s.lastParentSerial});
+          const std::size_t d = s.lastParentDepth;
+          if (d < stack_.size() && stack_[d].serial == s.lastParentSerial) {
+            undo_.push_back({key, s.lastParentSerial, d});
+          }
           s.lastParentSerial = parent.serial;
+          s.lastParentDepth = stack_.size() - 1;
         }
       }
     }
@@ -279,7 +286,9 @@ class Analyzer : public EventSink {
   void End() override {
     const Frame& f = stack_.back();
     while (undo_.size() > f.undoMark) {
-      stats_[undo_.back().first].lastParentSerial = undo_.back().second;
+      NameStat& s = stats_[static_cast<std::size_t>(undo_.back().key)];
+      s.lastParentSerial = undo_.back().serial;
+      s.lastParentDepth = undo_.back().depth;
       undo_.pop_back();
     }
     stack_.pop_back();
@@ -323,6 +332,7 @@ class Analyzer : public EventSink {
     bool hasValues = false;  // attributes or own text in some instance
     bool rootChild = false;  // a child of the document element's own instance
     std::int64_t lastParentSerial = -1;
+    std::size_t lastParentDepth = static_cast<std::size_t>(-1);
     int lastParentKey = -1;
     std::vector<int> parentKeys;
   };
@@ -339,7 +349,12 @@ class Analyzer : public EventSink {
 
   std::vector<NameStat> stats_;
   std::vector<Frame> stack_;
-  std::vector<std::pair<int, std::int64_t>> undo_;
+  struct Undo {
+    int key;
+    std::int64_t serial;
+    std::size_t depth;
+  };
+  std::vector<Undo> undo_;
   std::int64_t serial_ = 0;
   int rootKey_ = -1;
   bool rootValues_ = false;

@@ -121,6 +121,12 @@ TEST(XmlImportKinds, FieldsListsRecordsAndContainers) {
        R"(<item a="1"><item><v>1</v></item><item><v>2</v></item></item>)",
        "item: a, v\n  1 | NULL\n  NULL | 1\n  NULL | 2\n"},
       {"empty list items are values", "<r><x/><x/></r>", "x: x\n  \n  \n"},
+      {"twice in one parent counts even with the name nested in between",
+       R"(<r><p n="1"><c>1</c><x><c>2</c></x><c>3</c></p></r>)",
+       "p: n\n  1\nc: p_Row, c\n  1 | 1\n  1 | 2\n  1 | 3\n"},
+      {"once in each of two nested parents is a field of both",
+       R"(<r><p n="1"><c>1</c><q><c>2</c></q></p><p n="2"><q><c>4</c></q><c>3</c></p></r>)",
+       "p: n, c\n  1 | 1\n  2 | 3\nq: p_Row, c\n  1 | 2\n  2 | 4\n"},
   });
 }
 
