@@ -51,6 +51,10 @@ struct ParseState {
   EventSink* sink = nullptr;
   std::FILE* file = nullptr;
   int readErrno = 0;
+  // What the document delivers (text, attribute values, a little per element) against what was
+  // read from the file: only entities can make the first much larger than the second.
+  std::uint64_t bytesRead = 0;
+  std::uint64_t delivered = 0;
 
   // Dictionary pointer -> spelling, direct-mapped: names repeat, and the parser hands out one
   // address per distinct name for the whole parse.
@@ -103,6 +107,19 @@ struct ParseState {
     return spelling;
   }
 
+  // Stops a document whose entities expand far beyond its own size, long before the expansion
+  // fills memory; libxml2's own checks let some of these through.
+  bool Expanding(std::uint64_t bytes) {
+    delivered += bytes;
+    if (delivered <= kMaxExpansion * bytesRead + (1u << 20)) return false;
+    Fail(
+        "entity expansion goes beyond the parser's limits (the document would grow to more "
+        "than " +
+        std::to_string(kMaxExpansion) + " times the file's size)");
+    return true;
+  }
+  static constexpr std::uint64_t kMaxExpansion = 10;
+
   void FlushText() {
     if (pending.empty()) return;
     sink->Text(pending, IsBlank(pending));
@@ -130,6 +147,11 @@ void OnStartElement(void* ctx, const xmlChar* localname, const xmlChar*, const x
       return;
     }
     if (st.skipDepth > 0) return;
+    std::uint64_t bytes = 8;
+    for (int i = 0; i < attrCount; ++i) {
+      bytes += static_cast<std::uint64_t>(attributes[5 * i + 4] - attributes[5 * i + 3]);
+    }
+    if (st.Expanding(bytes)) return;
     st.FlushText();
     if (uri != nullptr && std::strcmp(Chars(uri), kSchemaNs) == 0) {
       st.skipDepth = st.depth;  // an embedded schema is no data
@@ -180,6 +202,7 @@ void OnEndElement(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
 void OnCharacters(void* ctx, const xmlChar* text, int len) {
   ParseState& st = StateOf(ctx);
   if (st.failed || st.skipDepth > 0 || st.depth == 0) return;
+  if (st.Expanding(static_cast<std::uint64_t>(len))) return;
   try {
     st.pending.append(Chars(text), static_cast<std::size_t>(len));
   } catch (...) {
@@ -253,6 +276,7 @@ void OnStructuredError(void* ctx, xmlErrorPtr error) {
 int ReadFile(void* ctx, char* buffer, int len) {
   auto& st = *static_cast<ParseState*>(ctx);
   const std::size_t n = std::fread(buffer, 1, static_cast<std::size_t>(len), st.file);
+  st.bytesRead += n;
   if (n == 0 && std::ferror(st.file)) {
     st.readErrno = errno != 0 ? errno : EIO;
     return -1;

@@ -349,6 +349,12 @@ TEST_F(XmlImportTest, BadFilesFailWithTheFileAndWhatIsWrongAndLeaveNothing) {
     bomb += "\">\n";
   }
   bomb += "]>\n<lolz><v>&l9;</v></lolz>\n";
+  std::string quadratic;
+  for (int i = 0; i < 20000; ++i) quadratic += "&a;";
+  std::string manyElements;
+  for (int i = 0; i < 2000; ++i) manyElements += "<a/>";
+  std::string elementBomb;
+  for (int i = 0; i < 20000; ++i) elementBomb += "&e;";
   const std::vector<BadCase> cases = {
       {"not well-formed", "<r>\n<a></r>", "not well-formed", "line 2"},
       {"bytes that do not match the declared encoding",
@@ -368,6 +374,13 @@ TEST_F(XmlImportTest, BadFilesFailWithTheFileAndWhatIsWrongAndLeaveNothing) {
       {"an external parameter entity", "<!DOCTYPE r [<!ENTITY % p SYSTEM \"secret.txt\"> %p;]><r/>",
        "external parameter entity '%p;'", "line 1"},
       {"an entity expansion bomb", bomb, "entity expansion", "line"},
+      {"one large entity referenced many times",
+       "<!DOCTYPE r [<!ENTITY a \"" + std::string(20000, 'x') + "\">]>\n<r><v>" + quadratic +
+           "</v></r>",
+       "entity expansion", "line 2"},
+      {"an entity that expands to ever more elements",
+       "<!DOCTYPE r [<!ENTITY e \"" + manyElements + "\">]>\n<r>" + elementBomb + "</r>",
+       "entity expansion", "line 2"},
   };
   for (const BadCase& c : cases) {
     SCOPED_TRACE(c.what);
