@@ -28,7 +28,8 @@
 //      written to an unlinked temporary file in a compact form (names as numbers).
 //   2. The stream is replayed to lay out tables and columns (their order and names depend
 //      on first appearance, which only the whole file settles).
-//   3. The stream is replayed again to number and insert the rows, in one transaction.
+//   3. The stream is replayed again to number and fill the rows, which a second thread
+//      inserts in batches while the replay goes on, all in one transaction.
 // Replaying the compact stream costs a fraction of a parse. When no temporary file can be
 // written, steps 2 and 3 parse the file again instead. Memory stays flat: it grows with the
 // number of distinct names and the size of one record, never with the file.
@@ -728,8 +729,8 @@ class Inserter {
 class Shredder : public EventSink {
  public:
   Shredder(const NameTable& names, const std::vector<Kind>& kinds, Kind rootKind, Schema& schema,
-           sqlite3* db, const std::string& path)
-      : names_(names), kinds_(kinds), rootKind_(rootKind), schema_(schema), db_(db), path_(path) {}
+           const std::string& path)
+      : names_(names), kinds_(kinds), rootKind_(rootKind), schema_(schema), path_(path) {}
 
   void Start(int key, bool nil, const Attr* attrs, int attrCount) override {
     const bool isRoot = depth_ == 0;
@@ -937,7 +938,6 @@ class Shredder : public EventSink {
   const std::vector<Kind>& kinds_;
   Kind rootKind_;
   Schema& schema_;
-  sqlite3* db_;
   const std::string& path_;
   Inserter* inserter_ = nullptr;
   std::vector<Frame> frames_;  // reused, never shrunk: no allocation per element
@@ -1015,7 +1015,7 @@ void ImportFile(sqlite3* db, const std::string& xmlPath) {
   };
 
   Schema schema;
-  Shredder shredder(names, kinds, rootKind, schema, db, xmlPath);
+  Shredder shredder(names, kinds, rootKind, schema, xmlPath);
   replay(shredder);
   if (schema.tables.empty()) return;  // nothing in the file holds a value
 
