@@ -30,7 +30,7 @@ class MemoryStore {
   std::size_t TextBytes() const;
 
  private:
-  static constexpr std::size_t kBlockBits = 16;
+  static constexpr std::size_t kBlockBits = 12;  // 64 KB blocks: little spare at the end
   static constexpr std::size_t kBlockCells = std::size_t{1} << kBlockBits;
   static constexpr std::size_t kTextBlock = std::size_t{1} << 20;
 
