@@ -192,6 +192,8 @@ TEST(Limits, WritesOutsideTheSheetNameSheetRowAndColumn) {
       {7, 2, std::string(32'768, 'a'), "row 7, column 2: the text has 32,768 characters"},
       {7, 2, Repeat("😀", 16'384), "the text has 32,768 characters"},
       {3, 3, "ab\xc3", "row 3, column 3: the text is not valid UTF-8"},
+      // 32,767 characters as given, but 60,853 once written to the file.
+      {4, 1, Repeat("_x0041_", 4'681), "takes 60,853 characters in the file"},
       {3, 3, "\xed\xa0\x80", "not valid UTF-8"},  // an encoded surrogate
       {3, 3, "\xc0\xaf", "not valid UTF-8"},      // an overlong form
   };

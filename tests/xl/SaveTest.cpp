@@ -32,6 +32,7 @@ void Fill(Application& app) {
   a.SetCell(3, 2, "0.730");
   a.SetCell(3, 5, " lead\ttab\nline\r\x01 & <b> ÿ 😀");
   a.SetCell(3, 4, std::string("nul\0in", 6));
+  a.SetCell(4, 1, std::string(32'754, 'z') + "_x0041_");  // at the limit once escaped
   Worksheet& b = app.AddSheet();
   b.SetName("Zoë's 東京");
   b.SetCell(1, 1, "1234567890123456789");
@@ -60,7 +61,8 @@ TEST(Save, ARealReaderFindsTheSameCellsTypesFormatsAndSheets) {
   std::map<std::pair<int, int>, test::ReadCell> cells;
   for (const auto& c : book.sheets[1].cells) cells[{c.row, c.col}] = c;
   auto at = [&](int r, int c) { return cells.at({r, c}); };
-  EXPECT_EQ(cells.size(), 14u);
+  EXPECT_EQ(cells.size(), 15u);
+  EXPECT_EQ(at(4, 1).text, std::string(32'754, 'z') + "_x0041_");
   EXPECT_EQ(at(1, 1).text, "ID");
   EXPECT_EQ(at(2, 1).kind, "s");
   EXPECT_EQ(at(2, 1).text, "007");
