@@ -290,17 +290,6 @@ TEST(Storage, CellsCostAtMostSixteenBytesBesidesTheirText) {
   EXPECT_EQ(s.Cell(rows, cols).DisplayText(), "text");
 }
 
-TEST(Storage, WriteThroughCellsCannotBeReadBackButCount) {
-  Book b(CellStorage::WriteThrough);
-  Worksheet& s = b.wb.ActiveSheet();
-  s.SetCell(2, 4, "x");
-  EXPECT_FALSE(s.IsEmpty());
-  EXPECT_EQ(s.UsedRows(), 2);
-  EXPECT_EQ(s.UsedColumns(), 4);
-  EXPECT_NE(ErrorOf([&] { s.Cell(2, 4); }).find("cannot be read back"), std::string::npos);
-  EXPECT_FALSE(b.wb.Saved());
-}
-
 // --- running instances ---------------------------------------------------------------------
 
 class Impostor : public RunningObject {
