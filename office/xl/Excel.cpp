@@ -255,6 +255,14 @@ std::int64_t Worksheet::UsedColumns() const {
   return impl_->spill ? impl_->spill->UsedColumns() : impl_->memory->UsedColumns();
 }
 
+std::size_t Worksheet::CellCount() const {
+  return impl_->spill ? impl_->spill->Count() : impl_->memory->Count();
+}
+
+std::size_t Worksheet::TextBytes() const {
+  return impl_->spill ? impl_->spill->TextBytes() : impl_->memory->TextBytes();
+}
+
 std::size_t Worksheet::CellBytes() const {
   return impl_->memory ? impl_->memory->CellBytes() : 0;
 }
