@@ -28,7 +28,8 @@
 namespace {
 
 struct Sample {
-  double seconds;
+  double seconds;  // wall time
+  double cpu;      // user and system time of the child
   long peakKb;
 };
 
@@ -56,7 +57,9 @@ Sample Measure(Work work) {
     std::fprintf(stderr, "a measured run failed\n");
     std::exit(1);
   }
-  return {s, usage.ru_maxrss};
+  const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  return {s, cpu, usage.ru_maxrss};
 }
 
 class SilentBoxes : public palomet::MessageBoxes {
@@ -91,8 +94,8 @@ int main(int argc, char** argv) {
   }
   const auto dbPath = std::filesystem::temp_directory_path() /
                       ("palomet-bench-" + std::to_string(getpid()) + ".db");
-  std::printf("%-40s %8s %10s %9s %10s %9s %7s %10s\n", "file", "MB", "parse MB/s", "parse MB",
-              "import MB/s", "import MB", "ratio", "read MB/s");
+  std::printf("%-16s %7s %10s %9s %11s %9s %6s %9s %10s\n", "file", "MB", "parse MB/s", "parse MB",
+              "import MB/s", "import MB", "ratio", "cpu ratio", "read MB/s");
   for (const std::string& file : files) {
     const double mb = static_cast<double>(std::filesystem::file_size(file)) / 1e6;
     std::vector<Sample> parse, import, read;
@@ -122,9 +125,10 @@ int main(int argc, char** argv) {
     }));
   }
   const Sample p = Best(parse), i = Best(import), rd = Best(read);
-  std::printf("%-40s %8.1f %10.1f %9.1f %10.1f %9.1f %7.2f %10.1f\n",
+  std::printf("%-16s %7.1f %10.1f %9.1f %11.1f %9.1f %6.2f %9.2f %10.1f\n",
               std::filesystem::path(file).filename().c_str(), mb, mb / p.seconds, p.peakKb / 1024.0,
-              mb / i.seconds, i.peakKb / 1024.0, i.seconds / p.seconds, mb / rd.seconds);
+              mb / i.seconds, i.peakKb / 1024.0, i.seconds / p.seconds, i.cpu / p.cpu,
+              mb / rd.seconds);
 }
 std::filesystem::remove(dbPath);
 return 0;

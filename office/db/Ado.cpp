@@ -64,7 +64,10 @@ ConnectionString ParseConnectionString(std::string_view text) {
     std::string key(Trim(text.substr(pos, eq - pos)));
     for (char& c : key) c = Lower(c);
     std::size_t v = eq + 1;
-    while (v < text.size() && text[v] == ' ') ++v;
+    // A path is taken exactly as written, blanks included.
+    if (key != "data source") {
+      while (v < text.size() && text[v] == ' ') ++v;
+    }
     std::string value;
     std::size_t next;
     if (v < text.size() && (text[v] == '"' || text[v] == '\'')) {

@@ -23,7 +23,7 @@ void DatabaseApplication::OpenCurrentDatabase(const std::string& path) {
   // still roll back whole, which the in-memory journal does.
   sqlitedb::Exec(db.get(),
                  "PRAGMA page_size=16384; PRAGMA synchronous=OFF; PRAGMA journal_mode=MEMORY;"
-                 "PRAGMA cache_size=-16384; PRAGMA busy_timeout=2000;",
+                 "PRAGMA cache_size=-4096; PRAGMA busy_timeout=2000;",
                  path);
   impl_->path = path;
   impl_->db = std::move(db);

@@ -20,9 +20,27 @@ Error MakeError(int rc, sqlite3* db, const std::string& path) {
   }
 }
 
+namespace {
+
+void InitSqlite() {
+  static const bool done = [] {
+    // Memory statistics take a global lock on every allocation; nothing here reads them.
+    // Harmless when SQLite was already initialised elsewhere in the process.
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    sqlite3_initialize();
+    return true;
+  }();
+  static_cast<void>(done);
+}
+
+}  // namespace
+
 DbPtr OpenExisting(const std::string& path, bool readOnly) {
+  InitSqlite();
   sqlite3* raw = nullptr;
-  const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
+  // Each connection is used by one thread at a time: no per-call locking needed.
+  const int flags =
+      (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
   int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   DbPtr db(raw);
   if (rc != SQLITE_OK) throw MakeError(rc, db.get(), path);

@@ -1,9 +1,18 @@
 #include "office/db/XmlImport.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -19,7 +28,8 @@
 //      written to an unlinked temporary file in a compact form (names as numbers).
 //   2. The stream is replayed to lay out tables and columns (their order and names depend
 //      on first appearance, which only the whole file settles).
-//   3. The stream is replayed again to number and insert the rows, in one transaction.
+//   3. The stream is replayed again to number and fill the rows, which a second thread
+//      inserts in batches while the replay goes on, all in one transaction.
 // Replaying the compact stream costs a fraction of a parse. When no temporary file can be
 // written, steps 2 and 3 parse the file again instead. Memory stays flat: it grows with the
 // number of distinct names and the size of one record, never with the file.
@@ -246,14 +256,21 @@ class Analyzer : public EventSink {
         for (int p : s.parentKeys) known = known || p == parent.key;
         if (!known) s.parentKeys.push_back(parent.key);
       }
-      // Seen twice inside one parent instance? lastParentSerial is undone when a deeper
-      // element ends, so it always tells about the innermost open parent.
+      // Seen twice inside one parent instance? lastParent tells the instance the name was
+      // last seen in. When that instance is an ancestor still open, the old value is put back
+      // when this parent ends, so that later siblings are checked against it; values of
+      // instances already closed never matter again, so the undo list stays as short as the
+      // nesting, however many elements the file has.
       if (!s.repeated) {
         if (s.lastParentSerial == parent.serial) {
           s.repeated = true;
         } else {
-          undo_.push_back({key, s.lastParentSerial});
+          const std::size_t d = s.lastParentDepth;
+          if (d < stack_.size() && stack_[d].serial == s.lastParentSerial) {
+            undo_.push_back({key, s.lastParentSerial, d});
+          }
           s.lastParentSerial = parent.serial;
+          s.lastParentDepth = stack_.size() - 1;
         }
       }
     }
@@ -270,7 +287,9 @@ class Analyzer : public EventSink {
   void End() override {
     const Frame& f = stack_.back();
     while (undo_.size() > f.undoMark) {
-      stats_[undo_.back().first].lastParentSerial = undo_.back().second;
+      NameStat& s = stats_[static_cast<std::size_t>(undo_.back().key)];
+      s.lastParentSerial = undo_.back().serial;
+      s.lastParentDepth = undo_.back().depth;
       undo_.pop_back();
     }
     stack_.pop_back();
@@ -314,6 +333,7 @@ class Analyzer : public EventSink {
     bool hasValues = false;  // attributes or own text in some instance
     bool rootChild = false;  // a child of the document element's own instance
     std::int64_t lastParentSerial = -1;
+    std::size_t lastParentDepth = static_cast<std::size_t>(-1);
     int lastParentKey = -1;
     std::vector<int> parentKeys;
   };
@@ -330,7 +350,12 @@ class Analyzer : public EventSink {
 
   std::vector<NameStat> stats_;
   std::vector<Frame> stack_;
-  std::vector<std::pair<int, std::int64_t>> undo_;
+  struct Undo {
+    int key;
+    std::int64_t serial;
+    std::size_t depth;
+  };
+  std::vector<Undo> undo_;
   std::int64_t serial_ = 0;
   int rootKey_ = -1;
   bool rootValues_ = false;
@@ -359,6 +384,26 @@ struct SourceKeyHash {
   }
 };
 
+// One row being filled, then waiting in its table's batch: each column's bytes in `arena`.
+struct RowBuffer {
+  std::int64_t row = 0;
+  std::vector<std::int64_t> offset;
+  std::vector<std::int64_t> length;  // -1 is Null
+  std::string arena;
+
+  void Reset(std::int64_t number, int columns) {
+    row = number;
+    offset.assign(static_cast<std::size_t>(columns), 0);
+    length.assign(static_cast<std::size_t>(columns), -1);
+    arena.clear();
+  }
+  void Set(int column, std::string_view value) {
+    offset[static_cast<std::size_t>(column)] = static_cast<std::int64_t>(arena.size());
+    length[static_cast<std::size_t>(column)] = static_cast<std::int64_t>(value.size());
+    arena.append(value);
+  }
+};
+
 struct Table {
   int key = -1;
   std::string name;
@@ -373,7 +418,14 @@ struct Table {
   int listTextSource = -1;
   std::vector<int> sourceColumn;  // source -> column
   int columnCount = 0;
-  sqlitedb::StmtPtr insert;
+  // Rows go in batches of several per statement, which saves most of SQLite's per-statement
+  // cost on narrow rows. Finished rows are swapped into the batch, never copied.
+  sqlitedb::StmtPtr insertBatch;  // batchSize rows
+  sqlitedb::StmtPtr insertOne;
+  int batchSize = 1;  // rows per statement
+  int jobRows = 1;    // rows handed to the inserting thread at a time
+  int pending = 0;
+  std::vector<RowBuffer> batch;
 };
 
 int& DenseSlot(std::vector<int>& v, int index) {
@@ -484,22 +536,40 @@ class Schema {
     }
     sql += ")";
     if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) FailDb(db, path);
-    sql = "INSERT INTO ";
+    // SQLite binds at most 32766 parameters per statement.
+    const int perRow = static_cast<int>(columnNames_.size()) + 1;
+    // A statement of several rows is a compound select, whose width SQLite limits too.
+    t.batchSize = perRow > sqlite3_limit(db, SQLITE_LIMIT_COLUMN, -1)
+                      ? 1
+                      : std::max(1, std::min(kBatchRows, 32766 / perRow));
+    t.jobRows = t.batchSize * 16;
+    t.batch.resize(static_cast<std::size_t>(t.jobRows));
+    t.insertOne = PrepareInsert(db, path, t, 1);
+    t.insertBatch = t.batchSize > 1 ? PrepareInsert(db, path, t, t.batchSize) : nullptr;
+  }
+
+  static constexpr int kBatchRows = 32;
+
+  sqlitedb::StmtPtr PrepareInsert(sqlite3* db, const std::string& path, const Table& t, int rows) {
+    std::string sql = "INSERT INTO ";
     sqlitedb::AppendQuotedName(sql, t.name);
     sql += " (" + rowidName_;
     for (const std::string& c : columnNames_) {
       sql += ", ";
       sqlitedb::AppendQuotedName(sql, c);
     }
-    sql += ") VALUES (?";
-    for (std::size_t i = 0; i < columnNames_.size(); ++i) sql += ", ?";
-    sql += ")";
+    sql += ") VALUES ";
+    for (int r = 0; r < rows; ++r) {
+      sql += r == 0 ? "(?" : ", (?";
+      for (std::size_t i = 0; i < columnNames_.size(); ++i) sql += ", ?";
+      sql += ")";
+    }
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
                            &raw, nullptr) != SQLITE_OK) {
       FailDb(db, path);
     }
-    t.insert.reset(raw);
+    return sqlitedb::StmtPtr(raw);
   }
 
   std::vector<std::string> columnNames_;
@@ -508,13 +578,159 @@ class Schema {
 
 // ---------------------------------------------------------------- rows
 
+// Binds and inserts the rows of `count` buffers with the table's prepared statements.
+void InsertRows(sqlite3* db, const std::string& path, Table& t, const std::vector<RowBuffer>& rows,
+                int count) {
+  const int width = t.columnCount + 1;
+  for (int first = 0; first < count;) {
+    const bool whole = t.batchSize > 1 && count - first >= t.batchSize;
+    sqlite3_stmt* s = whole ? t.insertBatch.get() : t.insertOne.get();
+    const int rowsPerStatement = whole ? t.batchSize : 1;
+    for (int r = 0; r < rowsPerStatement; ++r) {
+      const RowBuffer& row = rows[static_cast<std::size_t>(first + r)];
+      const int base = r * width;
+      sqlite3_bind_int64(s, base + 1, row.row);
+      for (int c = 0; c < t.columnCount; ++c) {
+        const std::int64_t len = row.length[static_cast<std::size_t>(c)];
+        if (len < 0) {
+          sqlite3_bind_null(s, base + c + 2);
+        } else {
+          sqlite3_bind_text64(s, base + c + 2,
+                              row.arena.data() + row.offset[static_cast<std::size_t>(c)],
+                              static_cast<sqlite3_uint64>(len), SQLITE_STATIC, SQLITE_UTF8);
+        }
+      }
+    }
+    const int rc = sqlite3_step(s);
+    sqlite3_reset(s);
+    if (rc != SQLITE_DONE) FailDb(db, path);
+    first += rowsPerStatement;
+  }
+}
+
+// Inserts batches of finished rows on a thread of its own, so that SQLite's work overlaps the
+// reading of the events. Between construction and Finish the database connection and the
+// tables' statements belong to that thread. Batches waiting are limited in bytes, so memory
+// stays flat however fast the reading side is.
+class Inserter {
+ public:
+  Inserter(sqlite3* db, const std::string& path)
+      : db_(db), path_(path), threaded_(std::thread::hardware_concurrency() > 1) {
+    if (threaded_) thread_ = std::thread([this] { Run(); });
+  }
+  ~Inserter() { Stop(); }
+  Inserter(const Inserter&) = delete;
+  Inserter& operator=(const Inserter&) = delete;
+
+  // Takes the first `count` rows of t's batch; t gets a batch to fill again.
+  void Submit(Table& t, int count) {
+    if (!threaded_) {
+      InsertRows(db_, path_, t, t.batch, count);
+      return;
+    }
+    std::size_t bytes = 0;
+    for (int i = 0; i < count; ++i) {
+      const RowBuffer& row = t.batch[static_cast<std::size_t>(i)];
+      bytes += row.arena.size() + row.length.size() * 16 + 64;
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    // A few batches in flight are enough to keep both threads busy; their buffers are reused.
+    changed_.wait(lock, [&] {
+      return failed_ || queue_.empty() ||
+             (queue_.size() < kMaxQueuedJobs && queuedBytes_ + bytes <= kMaxQueuedBytes);
+    });
+    if (failed_) throw Error(errnum::kXmlImport, error_);
+    Job job{&t, count, bytes, std::move(t.batch)};
+    if (spare_.empty()) {
+      t.batch = std::vector<RowBuffer>();
+    } else {
+      t.batch = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    if (t.batch.size() < static_cast<std::size_t>(t.jobRows)) {
+      t.batch.resize(static_cast<std::size_t>(t.jobRows));
+    }
+    queuedBytes_ += bytes;
+    queue_.push_back(std::move(job));
+    changed_.notify_all();
+  }
+
+  // Waits until every row is in the database; raises what inserting raised.
+  void Finish() {
+    Stop();
+    if (failed_) throw Error(errnum::kXmlImport, error_);
+  }
+
+ private:
+  static constexpr std::size_t kMaxQueuedBytes = 8u << 20;
+  static constexpr std::size_t kMaxQueuedJobs = 4;
+
+  struct Job {
+    Table* table;
+    int count;
+    std::size_t bytes;
+    std::vector<RowBuffer> rows;
+  };
+
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return done_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      Job job = std::move(queue_.front());
+      queue_.pop_front();
+      const bool skip = failed_;
+      lock.unlock();
+      std::string failure;
+      if (!skip) {
+        try {
+          InsertRows(db_, path_, *job.table, job.rows, job.count);
+        } catch (const std::exception& e) {
+          failure = e.what();
+        }
+      }
+      lock.lock();
+      if (!failure.empty() && !failed_) {
+        failed_ = true;
+        error_ = failure;
+      }
+      queuedBytes_ -= job.bytes;
+      spare_.push_back(std::move(job.rows));
+      changed_.notify_all();
+    }
+  }
+
+  void Stop() {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+
+  sqlite3* db_;
+  const std::string& path_;
+  bool threaded_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Job> queue_;
+  std::vector<std::vector<RowBuffer>> spare_;
+  std::size_t queuedBytes_ = 0;
+  bool done_ = false;
+  bool failed_ = false;
+  std::string error_;
+};
+
 // Walks the events with the kinds decided. In the layout walk it records tables and sources
 // in order of first appearance; in the row walk it fills and inserts the rows.
 class Shredder : public EventSink {
  public:
   Shredder(const NameTable& names, const std::vector<Kind>& kinds, Kind rootKind, Schema& schema,
-           sqlite3* db, const std::string& path)
-      : names_(names), kinds_(kinds), rootKind_(rootKind), schema_(schema), db_(db), path_(path) {}
+           const std::string& path)
+      : names_(names), kinds_(kinds), rootKind_(rootKind), schema_(schema), path_(path) {}
 
   void Start(int key, bool nil, const Attr* attrs, int attrCount) override {
     const bool isRoot = depth_ == 0;
@@ -537,12 +753,12 @@ class Shredder : public EventSink {
         f.table = TableFor(key);
         Table& t = schema_.tables[static_cast<std::size_t>(f.table)];
         f.row = ++t.rows;
-        if (writing()) f.Reset(t.columnCount);
+        if (writing()) f.values.Reset(f.row, t.columnCount);
         if (enclosing >= 0 && !frames_[static_cast<std::size_t>(enclosing)].isRoot) {
           const Frame& parent = frames_[static_cast<std::size_t>(enclosing)];
           const int src =
               Find(DenseSlot(t.linkSource, parent.table), t, Source::Link, -1, parent.table, {});
-          if (writing()) f.Set(Column(t, src), std::to_string(parent.row));
+          if (writing()) f.values.Set(Column(t, src), std::to_string(parent.row));
         }
         if (kind == Kind::List) {
           f.textSource = Find(t.listTextSource, t, Source::ListText, key, -1, {});
@@ -553,7 +769,7 @@ class Shredder : public EventSink {
                                      : OtherSlot(t, SourceKey{-1, a.key, a.ordinal});
           const int src =
               Find(slot, t, Source::Attribute, a.key, -1, names_.SpellingText(a.spelling));
-          if (writing()) f.Set(Column(t, src), a.value);
+          if (writing()) f.values.Set(Column(t, src), a.value);
         }
         break;
       }
@@ -567,7 +783,7 @@ class Shredder : public EventSink {
           int& slot = OtherSlot(t, SourceKey{key, a.key, a.ordinal});
           const int src =
               Find(slot, t, Source::FieldAttribute, key, -1, names_.SpellingText(a.spelling));
-          if (writing()) owner.Set(Column(t, src), a.value);
+          if (writing()) owner.values.Set(Column(t, src), a.value);
         }
         break;
       }
@@ -596,8 +812,26 @@ class Shredder : public EventSink {
         break;
       }
       case Kind::List:
-      case Kind::Field:
         if (writing()) f.text.append(text);
+        f.hasText = true;
+        break;
+      case Kind::Field:
+        if (!writing() || f.nil) break;
+        if (!f.hasText) {
+          // The usual case, one piece: straight into the row.
+          Frame& owner = frames_[static_cast<std::size_t>(f.recordFrame)];
+          owner.values.Set(Column(TableOf(owner), f.textSource), text);
+          f.hasText = true;
+        } else {
+          RowBuffer& row = frames_[static_cast<std::size_t>(f.recordFrame)].values;
+          const int column =
+              Column(TableOf(frames_[static_cast<std::size_t>(f.recordFrame)]), f.textSource);
+          f.text.assign(row.arena,
+                        static_cast<std::size_t>(row.offset[static_cast<std::size_t>(column)]),
+                        static_cast<std::size_t>(row.length[static_cast<std::size_t>(column)]));
+          f.text.append(text);
+          row.Set(column, f.text);
+        }
         break;
       case Kind::Container:
       case Kind::None:
@@ -611,31 +845,26 @@ class Shredder : public EventSink {
     switch (f.kind) {
       case Kind::Record: {
         Table& t = schema_.tables[static_cast<std::size_t>(f.table)];
-        if (f.hasText && !f.nil) f.Set(Column(t, t.ownTextSource), f.text);
+        if (f.hasText && !f.nil) f.values.Set(Column(t, t.ownTextSource), f.text);
         Insert(t, f);
         break;
       }
       case Kind::List: {
         Table& t = schema_.tables[static_cast<std::size_t>(f.table)];
-        if (!f.nil) f.Set(Column(t, f.textSource), f.text);
+        if (!f.nil) f.values.Set(Column(t, f.textSource), f.text);
         Insert(t, f);
         break;
       }
       case Kind::Field: {
+        if (f.nil || f.hasText) break;
         Frame& owner = frames_[static_cast<std::size_t>(f.recordFrame)];
-        Table& t = schema_.tables[static_cast<std::size_t>(owner.table)];
-        if (!f.nil) owner.Set(Column(t, f.textSource), f.text);
+        owner.values.Set(Column(TableOf(owner), f.textSource), {});  // an empty element
         break;
       }
       case Kind::Container:
       case Kind::None:
         break;
     }
-  }
-
-  void StartWriting() {
-    writing_ = true;
-    for (Table& t : schema_.tables) t.rows = 0;
   }
 
  private:
@@ -649,25 +878,13 @@ class Shredder : public EventSink {
     int table = -1;
     int textSource = -1;  // field or list: where its text goes
     std::int64_t row = 0;
-    std::string text;
-    // The row being filled (record and list frames): each column's bytes in `arena`.
-    std::vector<std::int64_t> offset;
-    std::vector<std::int64_t> length;  // -1 is Null
-    std::string arena;
-
-    void Reset(int columns) {
-      offset.assign(static_cast<std::size_t>(columns), 0);
-      length.assign(static_cast<std::size_t>(columns), -1);
-      arena.clear();
-    }
-    void Set(int column, std::string_view value) {
-      offset[static_cast<std::size_t>(column)] = static_cast<std::int64_t>(arena.size());
-      length[static_cast<std::size_t>(column)] = static_cast<std::int64_t>(value.size());
-      arena.append(value);
-    }
+    std::string text;  // a list's text or a record's own text, gathered
+    RowBuffer values;  // record and list frames: the row being filled
   };
 
-  bool writing() const { return writing_; }
+  Table& TableOf(const Frame& f) { return schema_.tables[static_cast<std::size_t>(f.table)]; }
+
+  bool writing() const { return inserter_ != nullptr; }
 
   int TableFor(int key) {
     int& slot = DenseSlot(schema_.tableOfKey, key);
@@ -694,30 +911,35 @@ class Shredder : public EventSink {
     return t.sourceColumn[static_cast<std::size_t>(source)];
   }
 
-  void Insert(Table& t, const Frame& f) {
-    sqlite3_stmt* s = t.insert.get();
-    sqlite3_bind_int64(s, 1, f.row);
-    for (int c = 0; c < t.columnCount; ++c) {
-      const std::int64_t len = f.length[static_cast<std::size_t>(c)];
-      if (len < 0) {
-        sqlite3_bind_null(s, c + 2);
-      } else {
-        sqlite3_bind_text64(s, c + 2, f.arena.data() + f.offset[static_cast<std::size_t>(c)],
-                            static_cast<sqlite3_uint64>(len), SQLITE_STATIC, SQLITE_UTF8);
-      }
-    }
-    const int rc = sqlite3_step(s);
-    sqlite3_reset(s);
-    if (rc != SQLITE_DONE) FailDb(db_, path_);
+  void Insert(Table& t, Frame& f) {
+    std::swap(f.values, t.batch[static_cast<std::size_t>(t.pending)]);
+    if (++t.pending == t.jobRows) Hand(t);
   }
 
+  void Hand(Table& t) {
+    if (t.pending == 0) return;
+    inserter_->Submit(t, t.pending);
+    t.pending = 0;
+  }
+
+ public:
+  // From now on rows go to `inserter`.
+  void StartWriting(Inserter& inserter) {
+    inserter_ = &inserter;
+    for (Table& t : schema_.tables) t.rows = 0;
+  }
+  // Hands over the rows still waiting in each table's batch.
+  void FlushAll() {
+    for (Table& t : schema_.tables) Hand(t);
+  }
+
+ private:
   const NameTable& names_;
   const std::vector<Kind>& kinds_;
   Kind rootKind_;
   Schema& schema_;
-  sqlite3* db_;
   const std::string& path_;
-  bool writing_ = false;
+  Inserter* inserter_ = nullptr;
   std::vector<Frame> frames_;  // reused, never shrunk: no allocation per element
   std::size_t depth_ = 0;
 };
@@ -746,12 +968,29 @@ struct FileClose {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
+// An unnamed temporary file in $TMPDIR (or /tmp), gone when closed; null when none can be made.
+std::unique_ptr<std::FILE, FileClose> TemporaryFile() {
+  const char* env = std::getenv("TMPDIR");
+  const std::string dir = env != nullptr && *env != '\0' ? env : "/tmp";
+  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {  // a file system without O_TMPFILE: make a named file and unlink it at once
+    std::string name = dir + "/palomet-import-XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) ::unlink(name.c_str());
+  }
+  if (fd < 0) return nullptr;
+  std::FILE* file = ::fdopen(fd, "w+b");
+  if (file == nullptr) ::close(fd);
+  return std::unique_ptr<std::FILE, FileClose>(file);
+}
+
 }  // namespace
 
 void ImportFile(sqlite3* db, const std::string& xmlPath) {
   NameTable names;
   Analyzer analyzer;
-  std::unique_ptr<std::FILE, FileClose> log(std::tmpfile());
+  // The event stream is replayed from a temporary file; without one, the file is parsed again.
+  std::unique_ptr<std::FILE, FileClose> log = TemporaryFile();
   bool replayLog = false;
   if (log) {
     LogWriter writer(log.get());
@@ -776,15 +1015,23 @@ void ImportFile(sqlite3* db, const std::string& xmlPath) {
   };
 
   Schema schema;
-  Shredder shredder(names, kinds, rootKind, schema, db, xmlPath);
+  Shredder shredder(names, kinds, rootKind, schema, xmlPath);
   replay(shredder);
   if (schema.tables.empty()) return;  // nothing in the file holds a value
 
   Transaction transaction(db, xmlPath);
   schema.Create(db, xmlPath, names);
-  shredder.StartWriting();
-  replay(shredder);
-  for (Table& t : schema.tables) t.insert.reset();
+  {
+    Inserter inserter(db, xmlPath);
+    shredder.StartWriting(inserter);
+    replay(shredder);
+    shredder.FlushAll();
+    inserter.Finish();
+  }
+  for (Table& t : schema.tables) {
+    t.insertBatch.reset();
+    t.insertOne.reset();
+  }
   transaction.Commit(xmlPath);
 }
 

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -50,9 +51,19 @@ struct ParseState {
   EventSink* sink = nullptr;
   std::FILE* file = nullptr;
   int readErrno = 0;
+  // What the document delivers (text, attribute values, a little per element) against what was
+  // read from the file: only entities can make the first much larger than the second.
+  std::uint64_t bytesRead = 0;
+  std::uint64_t delivered = 0;
 
-  std::unordered_map<const xmlChar*, int> spellingCache;  // dictionary pointer -> spelling
-  std::string pending;                                    // the text piece being gathered
+  // Dictionary pointer -> spelling, direct-mapped: names repeat, and the parser hands out one
+  // address per distinct name for the whole parse.
+  struct CacheEntry {
+    const xmlChar* name = nullptr;
+    int spelling = -1;
+  };
+  std::vector<CacheEntry> spellingCache = std::vector<CacheEntry>(1024);
+  std::string pending;  // the text piece being gathered
   std::vector<Attr> attrs;
   int depth = 0;
   int skipDepth = 0;  // depth of the schema element being skipped, 0 when none
@@ -86,12 +97,28 @@ struct ParseState {
   }
 
   int Intern(const xmlChar* name) {
-    if (const auto it = spellingCache.find(name); it != spellingCache.end()) return it->second;
+    const std::uint64_t hash =
+        static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(name)) * 0x9E3779B97F4A7C15ull;
+    CacheEntry& entry = spellingCache[hash >> 54];  // the top 10 bits: 1024 entries
+    if (entry.name == name) return entry.spelling;
     const int spelling = names->Spelling(DecodeName(Chars(name)));
-    // Names from the parser's dictionary keep their address for the whole parse.
-    if (xmlDictOwns(ctxt->dict, name) == 1) spellingCache.emplace(name, spelling);
+    // Only names from the parser's dictionary keep their address for the whole parse.
+    if (xmlDictOwns(ctxt->dict, name) == 1) entry = {name, spelling};
     return spelling;
   }
+
+  // Stops a document whose entities expand far beyond its own size, long before the expansion
+  // fills memory; libxml2's own checks let some of these through.
+  bool Expanding(std::uint64_t bytes) {
+    delivered += bytes;
+    if (delivered <= kMaxExpansion * bytesRead + (1u << 20)) return false;
+    Fail(
+        "entity expansion goes beyond the parser's limits (the document would grow to more "
+        "than " +
+        std::to_string(kMaxExpansion) + " times the file's size)");
+    return true;
+  }
+  static constexpr std::uint64_t kMaxExpansion = 10;
 
   void FlushText() {
     if (pending.empty()) return;
@@ -120,6 +147,11 @@ void OnStartElement(void* ctx, const xmlChar* localname, const xmlChar*, const x
       return;
     }
     if (st.skipDepth > 0) return;
+    std::uint64_t bytes = 8;
+    for (int i = 0; i < attrCount; ++i) {
+      bytes += static_cast<std::uint64_t>(attributes[5 * i + 4] - attributes[5 * i + 3]);
+    }
+    if (st.Expanding(bytes)) return;
     st.FlushText();
     if (uri != nullptr && std::strcmp(Chars(uri), kSchemaNs) == 0) {
       st.skipDepth = st.depth;  // an embedded schema is no data
@@ -170,6 +202,7 @@ void OnEndElement(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
 void OnCharacters(void* ctx, const xmlChar* text, int len) {
   ParseState& st = StateOf(ctx);
   if (st.failed || st.skipDepth > 0 || st.depth == 0) return;
+  if (st.Expanding(static_cast<std::uint64_t>(len))) return;
   try {
     st.pending.append(Chars(text), static_cast<std::size_t>(len));
   } catch (...) {
@@ -243,6 +276,7 @@ void OnStructuredError(void* ctx, xmlErrorPtr error) {
 int ReadFile(void* ctx, char* buffer, int len) {
   auto& st = *static_cast<ParseState*>(ctx);
   const std::size_t n = std::fread(buffer, 1, static_cast<std::size_t>(len), st.file);
+  st.bytesRead += n;
   if (n == 0 && std::ferror(st.file)) {
     st.readErrno = errno != 0 ? errno : EIO;
     return -1;

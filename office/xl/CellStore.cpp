@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
+
+#include <unistd.h>
 
 #include "office/Error.h"
 #include "office/xl/Excel.h"
@@ -133,17 +136,34 @@ void MemoryStore::ForEach(const CellVisitor& visit) const {
 // ever appended in row-then-column order, so replaying the file is one sequential read.
 
 SpillStore::SpillStore() {
-  file_ = std::tmpfile();
-  if (!file_) TempFileError("create");
-  std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
+  std::string path = (std::filesystem::temp_directory_path() / "palomet-cells-XXXXXX").string();
+  fd_ = ::mkstemp(path.data());
+  if (fd_ < 0) TempFileError("create");
+  ::unlink(path.c_str());  // gone with the descriptor, however the process ends
+  pending_.reserve(kBuffer);
 }
 
 SpillStore::~SpillStore() {
-  if (file_) std::fclose(file_);
+  if (fd_ >= 0) ::close(fd_);
 }
 
-void SpillStore::Write(const void* data, std::size_t n) {
-  if (std::fwrite(data, 1, n, file_) != n) TempFileError("write");
+void SpillStore::Put(const void* data, std::size_t n) {
+  const char* p = static_cast<const char*>(data);
+  pending_.insert(pending_.end(), p, p + n);
+  if (pending_.size() >= kBuffer) Flush();
+}
+
+void SpillStore::Flush() const {
+  std::size_t done = 0;
+  while (done < pending_.size()) {
+    const ssize_t n = ::pwrite(fd_, pending_.data() + done, pending_.size() - done,
+                               static_cast<off_t>(written_ + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) TempFileError("write");
+    done += static_cast<std::size_t>(n);
+  }
+  written_ += done;
+  pending_.clear();
 }
 
 bool SpillStore::Append(const CellRec& rec, std::string_view text) {
@@ -151,9 +171,10 @@ bool SpillStore::Append(const CellRec& rec, std::string_view text) {
   if (rec.type == kEmpty) return true;  // nothing there to erase
   CellRec stored = rec;
   if (rec.type == kText) stored.text = text.size();
-  Write(&stored, sizeof stored);
-  if (rec.type == kText) Write(text.data(), text.size());
+  Put(&stored, sizeof stored);
+  if (rec.type == kText) Put(text.data(), text.size());
   ++count_;
+  textBytes_ += text.size();
   lastKey_ = Key(rec);
   lastRow_ = rec.row;
   maxCol_ = std::max(maxCol_, rec.col);
@@ -161,27 +182,38 @@ bool SpillStore::Append(const CellRec& rec, std::string_view text) {
 }
 
 void SpillStore::ForEach(const CellVisitor& visit) const {
-  if (std::fflush(file_) != 0) TempFileError("write");
-  std::FILE* in = file_;
-  // Later appends go to the end again, however the replay ends.
-  struct AtEnd {
-    std::FILE* f;
-    ~AtEnd() { std::fseek(f, 0, SEEK_END); }
-  } atEnd{in};
-  if (std::fseek(in, 0, SEEK_SET) != 0) TempFileError("read");
-  std::string text;
-  for (std::size_t i = 0; i < count_; ++i) {
-    CellRec rec;
-    if (std::fread(&rec, sizeof rec, 1, in) != 1) TempFileError("read");
-    std::string_view view;
-    if (rec.type == kText) {
-      text.resize(static_cast<std::size_t>(rec.text & kLenMask));
-      if (!text.empty() && std::fread(text.data(), 1, text.size(), in) != text.size()) {
-        TempFileError("read");
-      }
-      view = text;
+  Flush();
+  // One sequential read through a buffer larger than any record with its text.
+  std::vector<char> buf(kBuffer);
+  std::size_t have = 0, pos = 0;
+  std::uint64_t offset = 0;
+  auto ensure = [&](std::size_t n) {
+    if (have - pos >= n) return;
+    std::memmove(buf.data(), buf.data() + pos, have - pos);
+    have -= pos;
+    pos = 0;
+    while (have < n) {
+      const ssize_t r =
+          ::pread(fd_, buf.data() + have, buf.size() - have, static_cast<off_t>(offset));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) TempFileError("read");
+      have += static_cast<std::size_t>(r);
+      offset += static_cast<std::uint64_t>(r);
     }
-    visit(rec, view);
+  };
+  for (std::size_t i = 0; i < count_; ++i) {
+    ensure(sizeof(CellRec));
+    CellRec rec;
+    std::memcpy(&rec, buf.data() + pos, sizeof rec);
+    pos += sizeof rec;
+    std::string_view text;
+    if (rec.type == kText) {
+      const auto len = static_cast<std::size_t>(rec.text & kLenMask);
+      ensure(len);
+      text = std::string_view(buf.data() + pos, len);
+      pos += len;
+    }
+    visit(rec, text);
   }
 }
 

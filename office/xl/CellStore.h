@@ -4,7 +4,6 @@
 // memory for reading back; SpillStore streams them to a temporary file (write-through).
 // Both hand their cells out in row-then-column order for the .xlsx writer.
 
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string_view>
@@ -30,7 +29,7 @@ class MemoryStore {
   std::size_t TextBytes() const;
 
  private:
-  static constexpr std::size_t kBlockBits = 16;
+  static constexpr std::size_t kBlockBits = 12;  // 64 KB blocks: little spare at the end
   static constexpr std::size_t kBlockCells = std::size_t{1} << kBlockBits;
   static constexpr std::size_t kTextBlock = std::size_t{1} << 20;
 
@@ -64,14 +63,20 @@ class SpillStore {
   // Copies every cell into `store`.
   void MoveTo(MemoryStore& store) const;
   std::size_t Count() const { return count_; }
+  std::size_t TextBytes() const { return textBytes_; }
   std::int64_t UsedRows() const { return count_ ? std::int64_t{lastRow_} + 1 : 0; }
   std::int64_t UsedColumns() const { return count_ ? std::int64_t{maxCol_} + 1 : 0; }
 
  private:
-  void Write(const void* data, std::size_t n);
+  static constexpr std::size_t kBuffer = std::size_t{1} << 20;
+  void Put(const void* data, std::size_t n);
+  void Flush() const;
 
-  std::FILE* file_ = nullptr;
+  int fd_ = -1;                        // an unlinked temporary file
+  mutable std::vector<char> pending_;  // appended, not yet written
+  mutable std::uint64_t written_ = 0;  // bytes in the file
   std::size_t count_ = 0;
+  std::size_t textBytes_ = 0;
   std::uint64_t lastKey_ = 0;
   std::uint32_t lastRow_ = 0;
   std::uint16_t maxCol_ = 0;

@@ -167,6 +167,24 @@ void EscapeForXlsx(std::string_view s, std::string& out) {
   }
 }
 
+std::size_t EscapeGrowth(std::string_view s) {
+  std::size_t extra = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c == '_' && i + 6 < s.size() && s[i + 1] == 'x' && IsHex(s[i + 2]) && IsHex(s[i + 3]) &&
+        IsHex(s[i + 4]) && IsHex(s[i + 5]) && s[i + 6] == '_') {
+      extra += 6;
+    } else if (c == '\0') {
+      extra += 6;
+    } else if (c == '\xEF' && i + 2 < s.size() && s[i + 1] == '\xBF' &&
+               (s[i + 2] == '\xBE' || s[i + 2] == '\xBF')) {
+      extra += 6;
+      i += 2;
+    }
+  }
+  return extra;
+}
+
 // Howard Hinnant's days_from_civil, shifted to the spreadsheet's epoch 1899-12-30.
 std::int64_t DaysFromCivil(int y, unsigned m, unsigned d) {
   y -= m <= 2;

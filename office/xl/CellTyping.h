@@ -51,6 +51,8 @@ bool Utf16Length(std::string_view s, std::size_t& units);
 // `_x005F_xHHHH_`, characters XML cannot carry (NUL, U+FFFE, U+FFFF) as `_xHHHH_`.
 // Other control characters are escaped the same way by the writer itself.
 void EscapeForXlsx(std::string_view s, std::string& out);
+// How many characters EscapeForXlsx adds to `s`.
+std::size_t EscapeGrowth(std::string_view s);
 
 // Days since 1899-12-30 (the spreadsheet's serial for dates from 1900-03-01 on).
 std::int64_t DaysFromCivil(int y, unsigned m, unsigned d);

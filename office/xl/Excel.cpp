@@ -198,6 +198,17 @@ void Worksheet::SetCell(std::int64_t row, std::int64_t col, std::string_view val
            " characters; a cell holds at most " +
            Thousands(static_cast<std::int64_t>(kMaxCellChars)) + ".");
     }
+    // The file spells some characters out (_xHHHH_), and the writer refuses a cell whose
+    // spelled-out text passes the limit: refuse it now rather than when saving.
+    if (units + 6 * (value.size() / 7 + 1) > kMaxCellChars) {
+      const std::size_t spelled = units + detail::EscapeGrowth(value);
+      if (spelled > kMaxCellChars) {
+        Fail(where() + "the text takes " + Thousands(static_cast<std::int64_t>(spelled)) +
+             " characters in the file once its _xHHHH_ sequences are escaped; a cell holds at "
+             "most " +
+             Thousands(static_cast<std::int64_t>(kMaxCellChars)) + ".");
+      }
+    }
     const detail::Typed typed = detail::TypeValue(value);
     rec.type = typed.type;
     rec.decimals = typed.decimals;
@@ -242,6 +253,14 @@ std::int64_t Worksheet::UsedRows() const {
 
 std::int64_t Worksheet::UsedColumns() const {
   return impl_->spill ? impl_->spill->UsedColumns() : impl_->memory->UsedColumns();
+}
+
+std::size_t Worksheet::CellCount() const {
+  return impl_->spill ? impl_->spill->Count() : impl_->memory->Count();
+}
+
+std::size_t Worksheet::TextBytes() const {
+  return impl_->spill ? impl_->spill->TextBytes() : impl_->memory->TextBytes();
 }
 
 std::size_t Worksheet::CellBytes() const {

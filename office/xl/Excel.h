@@ -125,6 +125,9 @@ class Worksheet {
   Workbook& Parent() const { return *workbook_; }
   // Unique for the life of the process, never reused (unlike the sheet's address).
   std::uint64_t Id() const { return id_; }
+  // The number of cells holding a value, and the bytes of their texts.
+  std::size_t CellCount() const;
+  std::size_t TextBytes() const;
   // Bytes held for cells besides their text (for the memory figure).
   std::size_t CellBytes() const;
 

@@ -81,7 +81,7 @@ void WriteXlsx(const std::filesystem::path& path, const std::vector<const Worksh
   // plain format every reader takes.
   std::uint64_t estimate = 0;
   for (const Worksheet* s : sheets) {
-    estimate += static_cast<std::uint64_t>(s->UsedRows()) * s->UsedColumns() * 48;
+    estimate += s->CellCount() * std::uint64_t{64} + s->TextBytes() * std::uint64_t{2};
   }
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;

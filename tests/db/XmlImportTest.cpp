@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "office/Error.h"
@@ -119,6 +121,12 @@ TEST(XmlImportKinds, FieldsListsRecordsAndContainers) {
        R"(<item a="1"><item><v>1</v></item><item><v>2</v></item></item>)",
        "item: a, v\n  1 | NULL\n  NULL | 1\n  NULL | 2\n"},
       {"empty list items are values", "<r><x/><x/></r>", "x: x\n  \n  \n"},
+      {"twice in one parent counts even with the name nested in between",
+       R"(<r><p n="1"><c>1</c><x><c>2</c></x><c>3</c></p></r>)",
+       "p: n\n  1\nc: p_Row, c\n  1 | 1\n  1 | 2\n  1 | 3\n"},
+      {"once in each of two nested parents is a field of both",
+       R"(<r><p n="1"><c>1</c><q><c>2</c></q></p><p n="2"><q><c>4</c></q><c>3</c></p></r>)",
+       "p: n, c\n  1 | 1\n  2 | 3\nq: p_Row, c\n  1 | 2\n  2 | 4\n"},
   });
 }
 
@@ -190,6 +198,67 @@ TEST(XmlImportValues, TextIsKeptExactlyAndMissingMeansNull) {
        std::string("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>") + "<r><c>caf\xe9</c></r>",
        "r: c\n  café\n"},
   });
+}
+
+TEST_F(XmlImportTest, ManyRowsKeepTheirNumbersValuesAndNulls) {
+  // Enough rows that they go to the database in several batches and a remainder.
+  std::string xml = "<r>";
+  std::string orders = "order: id, c\n";
+  std::string lines = "line: order_Row, q, v\n";
+  for (int i = 1; i <= 150; ++i) {
+    const std::string n = std::to_string(i);
+    xml += "<order id=\"" + n + "\">" + (i % 2 == 0 ? "<c>" + n + "</c>" : "");
+    orders += "  " + n + " | " + (i % 2 == 0 ? n : "NULL") + "\n";
+    for (int j = 1; j <= i % 3 + 1; ++j) {
+      const std::string q = n + "." + std::to_string(j);
+      xml += "<line q=\"" + q + "\"><v>" + std::to_string(j) + "</v></line>";
+      lines += "  " + n + " | " + q + " | " + std::to_string(j) + "\n";
+    }
+    xml += "</order>";
+  }
+  xml += "</r>";
+  Import(xml);
+  EXPECT_EQ(Tables(), orders + lines);
+}
+
+// Points TMPDIR elsewhere for as long as it lives.
+class TmpDirOverride {
+ public:
+  explicit TmpDirOverride(const std::string& dir) {
+    if (const char* old = std::getenv("TMPDIR")) saved_ = old;
+    setenv("TMPDIR", dir.c_str(), 1);
+  }
+  ~TmpDirOverride() {
+    if (saved_) {
+      setenv("TMPDIR", saved_->c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+TEST_F(XmlImportTest, WithoutATemporaryFileTheFileIsReadAgainWithTheSameResult) {
+  const std::string xml =
+      R"(<r><order id="1"><c>x</c><line n="a"><q>1</q></line><line n="b"/></order>)"
+      R"(<order id="2"><line n="c"><q>3</q></line></order><tag>t1</tag><tag>t2</tag></r>)";
+  Import(xml, "a.xml");
+  const std::string expected = Tables();
+  EXPECT_EQ(expected,
+            "order: id, c\n  1 | x\n  2 | NULL\nline: order_Row, n, q\n  1 | a | 1\n"
+            "  1 | b | NULL\n  2 | c | 3\ntag: tag\n  t1\n  t2\n");
+  TempDir other;
+  const std::string db = other.Write("temp.mdb", "").string();
+  const std::string file = other.Write("a.xml", xml).string();
+  DatabaseApplication app;
+  app.OpenCurrentDatabase(db);
+  {
+    TmpDirOverride nowhere((dir_.Path() / "no such folder").string());
+    app.ImportXml(file);
+  }
+  EXPECT_EQ(DumpTables(db), expected);
 }
 
 TEST_F(XmlImportTest, EachFileMakesNewTablesWithTheSmallestFreeNumber) {
@@ -280,6 +349,12 @@ TEST_F(XmlImportTest, BadFilesFailWithTheFileAndWhatIsWrongAndLeaveNothing) {
     bomb += "\">\n";
   }
   bomb += "]>\n<lolz><v>&l9;</v></lolz>\n";
+  std::string quadratic;
+  for (int i = 0; i < 20000; ++i) quadratic += "&a;";
+  std::string manyElements;
+  for (int i = 0; i < 2000; ++i) manyElements += "<a/>";
+  std::string elementBomb;
+  for (int i = 0; i < 20000; ++i) elementBomb += "&e;";
   const std::vector<BadCase> cases = {
       {"not well-formed", "<r>\n<a></r>", "not well-formed", "line 2"},
       {"bytes that do not match the declared encoding",
@@ -299,6 +374,13 @@ TEST_F(XmlImportTest, BadFilesFailWithTheFileAndWhatIsWrongAndLeaveNothing) {
       {"an external parameter entity", "<!DOCTYPE r [<!ENTITY % p SYSTEM \"secret.txt\"> %p;]><r/>",
        "external parameter entity '%p;'", "line 1"},
       {"an entity expansion bomb", bomb, "entity expansion", "line"},
+      {"one large entity referenced many times",
+       "<!DOCTYPE r [<!ENTITY a \"" + std::string(20000, 'x') + "\">]>\n<r><v>" + quadratic +
+           "</v></r>",
+       "entity expansion", "line 2"},
+      {"an entity that expands to ever more elements",
+       "<!DOCTYPE r [<!ENTITY e \"" + manyElements + "\">]>\n<r>" + elementBomb + "</r>",
+       "entity expansion", "line 2"},
   };
   for (const BadCase& c : cases) {
     SCOPED_TRACE(c.what);

@@ -32,6 +32,14 @@ void Fill(Application& app) {
   a.SetCell(3, 2, "0.730");
   a.SetCell(3, 5, " lead\ttab\nline\r\x01 & <b> ÿ 😀");
   a.SetCell(3, 4, std::string("nul\0in", 6));
+  a.SetCell(4, 1, std::string(32'754, 'z') + "_x0041_");  // at the limit once escaped
+  // Megabytes of text of every length, so replaying a write-through sheet crosses its
+  // read buffer in the middle of records and texts.
+  Worksheet& big = app.AddSheet();
+  for (int r = 1; r <= 5'000; ++r) {
+    big.SetCell(r, 1, std::to_string(r));
+    big.SetCell(r, 2, std::string(1 + (r * 37) % 997, static_cast<char>('a' + r % 26)));
+  }
   Worksheet& b = app.AddSheet();
   b.SetName("Zoë's 東京");
   b.SetCell(1, 1, "1234567890123456789");
@@ -50,17 +58,19 @@ TEST(Save, ARealReaderFindsTheSameCellsTypesFormatsAndSheets) {
 
   const auto book = ReadXlsx(path.string());
   ASSERT_TRUE(book.ok) << book.error;
-  ASSERT_EQ(book.sheets.size(), 4u);
+  ASSERT_EQ(book.sheets.size(), 5u);
   EXPECT_EQ(book.sheets[0].name, "Sheet1");
   EXPECT_EQ(book.sheets[1].name, "Orders");
-  EXPECT_EQ(book.sheets[2].name, "Zoë's 東京");
-  EXPECT_EQ(book.sheets[3].name, "Sheet3");
+  EXPECT_EQ(book.sheets[2].name, "Sheet4");
+  EXPECT_EQ(book.sheets[3].name, "Zoë's 東京");
+  EXPECT_EQ(book.sheets[4].name, "Sheet3");
   EXPECT_EQ(book.active, "Orders");
 
   std::map<std::pair<int, int>, test::ReadCell> cells;
   for (const auto& c : book.sheets[1].cells) cells[{c.row, c.col}] = c;
   auto at = [&](int r, int c) { return cells.at({r, c}); };
-  EXPECT_EQ(cells.size(), 14u);
+  EXPECT_EQ(cells.size(), 15u);
+  EXPECT_EQ(at(4, 1).text, std::string(32'754, 'z') + "_x0041_");
   EXPECT_EQ(at(1, 1).text, "ID");
   EXPECT_EQ(at(2, 1).kind, "s");
   EXPECT_EQ(at(2, 1).text, "007");
@@ -79,9 +89,9 @@ TEST(Save, ARealReaderFindsTheSameCellsTypesFormatsAndSheets) {
   EXPECT_EQ(at(3, 5).text, " lead\ttab\nline\r\x01 & <b> ÿ 😀");
   EXPECT_EQ(at(3, 4).text, std::string("nul\0in", 6));
 
-  ASSERT_EQ(book.sheets[2].cells.size(), 2u);
-  EXPECT_EQ(book.sheets[2].cells[0].text, "1234567890123456789");
-  EXPECT_EQ(book.sheets[2].cells[1].col, 16'384);
+  ASSERT_EQ(book.sheets[3].cells.size(), 2u);
+  EXPECT_EQ(book.sheets[3].cells[0].text, "1234567890123456789");
+  EXPECT_EQ(book.sheets[3].cells[1].col, 16'384);
 }
 
 std::string Slurp(const std::filesystem::path& p) {
