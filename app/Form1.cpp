@@ -14,7 +14,7 @@
 #include <QRadioButton>
 #include <QScreen>
 
-#include "app/IconButton.h"
+#include "app/Controls.h"
 #include "app/ListView.h"
 #include "app/Main.h"
 #include "filelist/DialogIntake.h"
@@ -38,9 +38,11 @@ QFont ArialBold(double points) {
   return font;
 }
 
+// Paints the widget's own background (the button role, for option buttons).
 void SetBackground(QWidget* widget, const QColor& colour) {
   QPalette palette = widget->palette();
   palette.setColor(QPalette::Window, colour);
+  palette.setColor(widget->backgroundRole(), colour);
   widget->setPalette(palette);
   widget->setAutoFillBackground(true);
 }
@@ -116,7 +118,7 @@ void Form1::BuildControls() {
              2160, 1455);
   makeButton(pushButton3_, "PushButton3", "Help", nullptr, 120, 4890, 6720, 405);
 
-  frame1_ = new QGroupBox(QStringLiteral("Options"), this);
+  frame1_ = new FrameBox(QStringLiteral("Options"), this);
   frame1_->setObjectName(QStringLiteral("Frame1"));
   frame1_->setFont(ArialBold(9));
   SetBackground(frame1_, Qt::white);
@@ -134,6 +136,10 @@ void Form1::BuildControls() {
   option2_->setFont(ArialBold(9));
   SetBackground(option2_, Qt::white);
   Place(option2_, 3120, 300, 3375, 255);
+  auto* optionStyle = new OptionButtonStyle();
+  optionStyle->setParent(this);
+  option1_->setStyle(optionStyle);
+  option2_->setStyle(optionStyle);
 
   progressBar1_ = new QProgressBar(this);
   progressBar1_->setObjectName(QStringLiteral("ProgressBar1"));

@@ -4,7 +4,7 @@
 #include <QRadioButton>
 #include <QTest>
 
-#include "app/IconButton.h"
+#include "app/Controls.h"
 #include "app/Main.h"
 #include "tests/support/Form1Harness.h"
 

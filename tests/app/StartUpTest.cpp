@@ -7,7 +7,7 @@
 #include <QProgressBar>
 #include <QRadioButton>
 
-#include "app/IconButton.h"
+#include "app/Controls.h"
 #include "app/Main.h"
 #include "tests/support/Form1Harness.h"
 
@@ -118,7 +118,7 @@ TEST(StartUp, TakesThePointerImageOnlyWhenItIsAnImage) {
 
 TEST(StartUp, SkinsTheWindowOnlyWhenTheSkinFileExists) {
   const char* const painted[] = {"Frame1", "Option1", "Option2"};
-  const auto background = [](QWidget* w) { return w->palette().color(QPalette::Window); };
+  const auto background = [](QWidget* w) { return w->palette().color(w->backgroundRole()); };
   {
     Form1Harness h;
     h.WriteProgramFile("x/o.cjs/inside", "a folder named like the skin is no skin");
