@@ -137,15 +137,5 @@ TEST(Pointer, NoRuleReplacesTheBusyPointer) {
   EXPECT_EQ(form.MousePointer(), pointer::kImage);
 }
 
-TEST(WindowHost, DoEventsServesPendingEvents) {
-  Form1Harness h;
-  Form1& form = h.Start();
-  bool served = false;
-  QMetaObject::invokeMethod(
-      &form, [&] { served = true; }, Qt::QueuedConnection);
-  form.DoEvents();
-  EXPECT_TRUE(served);
-}
-
 }  // namespace
 }  // namespace palomet

@@ -6,6 +6,8 @@
 #include <QImageReader>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QScreen>
+#include <QTimer>
 
 #include "app/Controls.h"
 #include "app/Main.h"
@@ -34,6 +36,10 @@ TEST(StartUp, LeavesAnEmptyListUnderOneTitledColumnAndTheCaption) {
   EXPECT_EQ(bar->maximum(), 100);
   EXPECT_EQ(bar->text(), "Progress Bar");
   EXPECT_TRUE(h.openedUrls.empty());
+  // Centred on the screen, give or take the window frame's margins.
+  const QPoint offCentre =
+      form.frameGeometry().center() - QGuiApplication::primaryScreen()->geometry().center();
+  EXPECT_LE(offCentre.manhattanLength(), 8);
 }
 
 struct StoredOptionCase {
@@ -143,11 +149,16 @@ TEST(StartUp, SkinsTheWindowOnlyWhenTheSkinFileExists) {
   }
 }
 
-TEST(StartUp, ClosingTheWindowMarksItClosed) {
+TEST(StartUp, ClosingTheWindowDuringALongCommandEndsIt) {
   Form1Harness h;
   Form1& form = h.Start();
-  EXPECT_FALSE(form.Closed());
-  form.close();
+  // A command that yields until the window is closed, as the long commands do.
+  QTimer::singleShot(20, &form, [&form] { form.close(); });
+  int yields = 0;
+  while (!form.Closed() && yields < 100000) {
+    form.DoEvents();
+    ++yields;
+  }
   EXPECT_TRUE(form.Closed());
   EXPECT_FALSE(form.isVisible());
 }
@@ -196,7 +207,9 @@ TEST(MainWindow, PlacesEveryControlAsDesigned) {
     EXPECT_EQ(caption, c.caption);
     EXPECT_TRUE(w->font().bold());
     EXPECT_DOUBLE_EQ(w->font().pointSizeF(), c.points);
-    EXPECT_EQ(QFontInfo(w->font()).family(), "Liberation Sans");
+    // Arial itself where it is installed, otherwise its metric twin.
+    const QString family = QFontInfo(w->font()).family();
+    EXPECT_TRUE(family == "Arial" || family == "Liberation Sans") << family.toStdString();
   }
   EXPECT_EQ(h.Find<QWidget>("Option1")->parentWidget(), h.Find<QWidget>("Frame1"));
   EXPECT_EQ(h.Find<QWidget>("Option2")->parentWidget(), h.Find<QWidget>("Frame1"));

@@ -11,5 +11,8 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   QStandardPaths::setTestModeEnabled(true);
   QApplication app(argc, argv);
+  // Tests open and close many windows; closing the last one must not end the
+  // event loops of the tests that follow.
+  QApplication::setQuitOnLastWindowClosed(false);
   return RUN_ALL_TESTS();
 }
