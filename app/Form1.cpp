@@ -159,17 +159,20 @@ void Form1::BuildControls() {
     setTabOrder(order[i], order[i + 1]);
   }
 
-  connect(pushButton1_, &QPushButton::clicked, this, [this] { Guard([this] { OnAddFiles(); }); });
-  connect(pushButton2_, &QPushButton::clicked, this, [this] { Guard([this] { OnAddFolder(); }); });
-  connect(pushButton3_, &QPushButton::clicked, this, [this] { Guard([this] { OnHelp(); }); });
-  connect(pushButton4_, &QPushButton::clicked, this,
-          [this] { Guard([this] { OnStartImporting(); }); });
-  connect(pushButton5_, &QPushButton::clicked, this, [this] { Guard([this] { OnMoveUp(); }); });
-  connect(pushButton6_, &QPushButton::clicked, this, [this] { Guard([this] { OnMoveDown(); }); });
-  connect(listView1_, &ListView::DoubleClicked, this, [this] { Guard([this] { OnRemove(); }); });
+  const auto wire = [this](auto* sender, auto signal, void (Form1::*handler)()) {
+    connect(sender, signal, this,
+            [this, handler] { Guard([this, handler] { (this->*handler)(); }); });
+  };
+  wire(pushButton1_, &QPushButton::clicked, &Form1::OnAddFiles);
+  wire(pushButton2_, &QPushButton::clicked, &Form1::OnAddFolder);
+  wire(pushButton3_, &QPushButton::clicked, &Form1::OnHelp);
+  wire(pushButton4_, &QPushButton::clicked, &Form1::OnStartImporting);
+  wire(pushButton5_, &QPushButton::clicked, &Form1::OnMoveUp);
+  wire(pushButton6_, &QPushButton::clicked, &Form1::OnMoveDown);
+  wire(listView1_, &ListView::DoubleClicked, &Form1::OnRemove);
+  wire(option1_, &QRadioButton::clicked, &Form1::OnOption1Click);
+  wire(option2_, &QRadioButton::clicked, &Form1::OnOption2Click);
   connect(listView1_, &ListView::MouseMoved, this, &Form1::RestRule);
-  connect(option1_, &QRadioButton::clicked, this, [this] { Guard([this] { OnOption1Click(); }); });
-  connect(option2_, &QRadioButton::clicked, this, [this] { Guard([this] { OnOption2Click(); }); });
 }
 
 void Form1::StartUp() {
