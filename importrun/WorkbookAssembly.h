@@ -49,8 +49,8 @@ class VectorRowSource : public RowSource {
 
 // How the workbook is shown.
 struct WorkbookTarget {
-  // True: the application is made visible (its window shows when the window target is
-  // linked in) and keeps cells in memory. False (command line): no window, cells are
+  // True: the application is made visible (its window shows once the window target has
+  // installed its factory) and keeps cells in memory. False (command line): no window, cells are
   // written through to temporary files, ready for SaveAs.
   bool visible = true;
 };
