@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -19,7 +20,9 @@ class QRadioButton;
 
 namespace palomet {
 
+class Form1ImportWindow;
 class IconButton;
+class ImportRun;
 class ListView;
 
 // What the main window needs from outside; tests pass fakes and temporary folders.
@@ -114,6 +117,10 @@ class Form1 : public QWidget, public WindowHost {
   QRadioButton* option1_ = nullptr;
   QRadioButton* option2_ = nullptr;
   QProgressBar* progressBar1_ = nullptr;
+
+  // The "Start Importing" command over this window.
+  std::unique_ptr<Form1ImportWindow> importWindow_;
+  std::unique_ptr<ImportRun> importRun_;
 };
 
 // The help message: four paragraphs, each but the last followed by two carriage
