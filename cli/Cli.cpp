@@ -88,6 +88,11 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& args) {
                                ? ec.message()
                                : "no such file or folder");
     }
+    // The import reads a file twice (once to learn its shape), so a pipe or a device
+    // cannot serve; such a path fails here rather than hanging or half-reading.
+    if (!fs::is_directory(st) && !fs::is_regular_file(st)) {
+      throw FileError(arg, "is neither a regular file nor a folder");
+    }
     if (fs::is_directory(st)) {
       std::string folder = arg;
       while (folder.size() > 1 && folder.back() == '/') folder.pop_back();

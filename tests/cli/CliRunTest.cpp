@@ -121,6 +121,7 @@ TEST(CliRun, ErrorsExitOneWithOneLineNamingTheFileAndLeaveNoOutput) {
       {"output is a folder", {"-o", dir.Str() + "/folder.xlsx", good}, "folder.xlsx"},
       {"staging is not a database", {"--staging", text, "-o", out, good}, text},
       {"a folder without XML files", {"-o", out, dir.Str() + "/folder.xlsx"}, "No files added."},
+      {"a device", {"-o", out, good, "/dev/null"}, "/dev/null"},
   };
   const auto before = FolderContents(dir.Path());
   for (const auto& c : cases) {
