@@ -1,0 +1,300 @@
+#include "app/Form1.h"
+
+#include <exception>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QIcon>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QScreen>
+
+#include "app/Controls.h"
+#include "app/ListView.h"
+#include "app/Main.h"
+#include "filelist/DialogIntake.h"
+#include "filelist/ListCommands.h"
+
+namespace palomet {
+
+namespace {
+
+constexpr const char* kCaption = "Palomet";
+constexpr const char* kColumnTitle = "XML File(s)";
+constexpr int kColumnWidthTwips = 5300;
+constexpr const char* kListTip =
+    "Drag and drop files here. Double-click item to remove it. Move bar to right and out of "
+    "window to reveal full names.";
+
+QFont ArialBold(double points) {
+  QFont font(QStringLiteral("Arial"));
+  font.setPointSizeF(points);
+  font.setBold(true);
+  return font;
+}
+
+// Paints the widget's own background (the button role, for option buttons).
+void SetBackground(QWidget* widget, const QColor& colour) {
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::Window, colour);
+  palette.setColor(widget->backgroundRole(), colour);
+  widget->setPalette(palette);
+  widget->setAutoFillBackground(true);
+}
+
+void Place(QWidget* widget, int left, int top, int width, int height) {
+  widget->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
+}
+
+}  // namespace
+
+std::string HelpText() {
+  return "Make sure XML files can be opened in Internet Explorer. Internet Explorer validates "
+         "XML files and will inform you if there are invalid character(s).\r\r"
+         "An exaple of an invalid character is &\r\r"
+         "You must have MS Excel and Access 2002 (XP) or higher installed to use this "
+         "software.\r\r"
+         "This software imports XML files into Excel but MS Access is opened when you click the "
+         "'Start' button to help with the import process.";
+}
+
+Form1::Form1(Form1Deps deps, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      messages_(&deps.messages),
+      dialogs_(&deps.dialogs),
+      randomDraw_(std::move(deps.randomDraw)),
+      openUrl_(std::move(deps.openUrl)),
+      settings_(std::move(deps.settingsFolder)),
+      programFolder_(std::move(deps.programFolder)) {
+  setObjectName(QStringLiteral("Form1"));
+  BuildControls();
+  StartUp();
+}
+
+Form1::~Form1() = default;
+
+void Form1::BuildControls() {
+  setFixedSize(Twips(6960), Twips(5940));
+  setWindowIcon(QIcon(QStringLiteral(":/icons/palomet.png")));
+  setMouseTracking(true);
+  SetBackground(this, Qt::white);
+
+  listView1_ = new ListView(this);
+  listView1_->setObjectName(QStringLiteral("ListView1"));
+  listView1_->setToolTip(QString::fromUtf8(kListTip));
+  listView1_->setFont(ArialBold(9));
+  Place(listView1_, 120, 120, 5760, 2295);
+
+  const auto makeButton = [this](IconButton*& button, const char* name, const char* caption,
+                                 const char* icon, int left, int top, int width, int height) {
+    button = new IconButton(QString::fromUtf8(caption), this);
+    button->setObjectName(QString::fromUtf8(name));
+    button->setFont(ArialBold(11.25));
+    if (icon) {
+      button->setIcon(QIcon(QStringLiteral(":/icons/") + QString::fromUtf8(icon)));
+      button->setIconSize(QSize(32, 32));
+    }
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::Button, Qt::white);
+    palette.setColor(QPalette::ButtonText, QApplication::palette().color(QPalette::ButtonText));
+    button->setPalette(palette);
+    Place(button, left, top, width, height);
+    connect(button, &IconButton::MouseMoved, this, &Form1::HoverRule);
+  };
+  makeButton(pushButton5_, "PushButton5", "Move Up", "move-up.png", 6000, 120, 840, 1095);
+  makeButton(pushButton6_, "PushButton6", "Move Down", "move-down.png", 6000, 1320, 840, 1095);
+  makeButton(pushButton1_, "PushButton1", "Add XML File(s)", "add-files.png", 120, 2520, 2175,
+             1455);
+  makeButton(pushButton2_, "PushButton2", "Add All XML File(s) In Folder", "add-folder.png", 2400,
+             2520, 2175, 1455);
+  makeButton(pushButton4_, "PushButton4", "Start Importing", "start-importing.png", 4680, 2520,
+             2160, 1455);
+  makeButton(pushButton3_, "PushButton3", "Help", nullptr, 120, 4890, 6720, 405);
+
+  frame1_ = new FrameBox(QStringLiteral("Options"), this);
+  frame1_->setObjectName(QStringLiteral("Frame1"));
+  frame1_->setFont(ArialBold(9));
+  SetBackground(frame1_, Qt::white);
+  Place(frame1_, 120, 4035, 6735, 735);
+
+  option1_ = new QRadioButton(QStringLiteral("Send XML file(s) to one sheet"), frame1_);
+  option1_->setObjectName(QStringLiteral("Option1"));
+  option1_->setFont(ArialBold(9));
+  SetBackground(option1_, Qt::white);
+  Place(option1_, 240, 300, 2775, 255);
+  option1_->setChecked(true);
+
+  option2_ = new QRadioButton(QStringLiteral("Send XML file(s) to multiple sheets"), frame1_);
+  option2_->setObjectName(QStringLiteral("Option2"));
+  option2_->setFont(ArialBold(9));
+  SetBackground(option2_, Qt::white);
+  Place(option2_, 3120, 300, 3375, 255);
+  auto* optionStyle = new OptionButtonStyle();
+  optionStyle->setParent(this);
+  option1_->setStyle(optionStyle);
+  option2_->setStyle(optionStyle);
+
+  progressBar1_ = new QProgressBar(this);
+  progressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
+  progressBar1_->setFont(ArialBold(9));
+  progressBar1_->setRange(0, 100);
+  progressBar1_->setValue(0);
+  progressBar1_->setFormat(QStringLiteral("Progress Bar"));
+  progressBar1_->setTextVisible(true);
+  progressBar1_->setAlignment(Qt::AlignCenter);
+  Place(progressBar1_, 120, 5400, 6720, 405);
+
+  // Tab order of the design: list, folder, files, import, help, (bar and frame,
+  // which take no focus), multiple sheets, one sheet, up, down.
+  QWidget* const order[] = {listView1_, pushButton2_, pushButton1_, pushButton4_, pushButton3_,
+                            option2_,   option1_,     pushButton5_, pushButton6_};
+  for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+    setTabOrder(order[i], order[i + 1]);
+  }
+
+  const auto wire = [this](auto* sender, auto signal, void (Form1::*handler)()) {
+    connect(sender, signal, this,
+            [this, handler] { Guard([this, handler] { (this->*handler)(); }); });
+  };
+  wire(pushButton1_, &QPushButton::clicked, &Form1::OnAddFiles);
+  wire(pushButton2_, &QPushButton::clicked, &Form1::OnAddFolder);
+  wire(pushButton3_, &QPushButton::clicked, &Form1::OnHelp);
+  wire(pushButton4_, &QPushButton::clicked, &Form1::OnStartImporting);
+  wire(pushButton5_, &QPushButton::clicked, &Form1::OnMoveUp);
+  wire(pushButton6_, &QPushButton::clicked, &Form1::OnMoveDown);
+  wire(listView1_, &ListView::DoubleClicked, &Form1::OnRemove);
+  wire(option1_, &QRadioButton::clicked, &Form1::OnOption1Click);
+  wire(option2_, &QRadioButton::clicked, &Form1::OnOption2Click);
+  connect(listView1_, &ListView::MouseMoved, this, &Form1::RestRule);
+}
+
+void Form1::StartUp() {
+  ApplySkin();
+  CenterForm();
+  pointerImage_ = LoadPointerImage(ProgramFile(programFolder_, kPointerImageFile));
+  MaybeOpenHomePage(randomDraw_, openUrl_);
+  setWindowTitle(QString::fromUtf8(kCaption));
+  if (IsMultipleSheetsOption(settings_.GetSetting(kOptionKey, kOneSheet))) {
+    option2_->setChecked(true);
+    OnOption2Click();  // selecting it works as a click does, storing the choice again
+  }
+  listView1_->setHeaderLabels({QString::fromUtf8(kColumnTitle)});
+  listView1_->setColumnWidth(0, Twips(kColumnWidthTwips));
+}
+
+void Form1::ApplySkin() {
+  const std::optional<std::string> skin = ReadSkin(ProgramFile(programFolder_, kSkinFile));
+  if (!skin) return;
+  const QColor face = QApplication::palette().color(QPalette::Button);
+  SetBackground(this, face);
+  SetBackground(frame1_, face);
+  SetBackground(option1_, face);
+  SetBackground(option2_, face);
+  setStyleSheet(QString::fromUtf8(*skin));
+}
+
+void Form1::CenterForm() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (!screen) return;
+  move(CenteredPosition(screen->geometry(), frameGeometry().size()));
+}
+
+void Form1::DoEvents() {
+  QCoreApplication::processEvents();
+}
+
+void Form1::SetMousePointer(int value) {
+  mousePointer_ = value;
+  if (value == pointer::kBusy) {
+    setCursor(Qt::WaitCursor);
+  } else if (value == pointer::kImage && pointerImage_) {
+    setCursor(*pointerImage_);
+  } else {
+    unsetCursor();
+  }
+}
+
+FileList& Form1::List() {
+  return *listView1_;
+}
+
+bool Form1::Option2Value() const {
+  return option2_->isChecked();
+}
+
+void Form1::OnAddFiles() {
+  AddDialogSelection(*listView1_, dialogs_->GetOpenFileNames(kAddFilesTitle, kAddFilesFilter));
+}
+
+// The folder scan is wired in here.
+void Form1::OnAddFolder() {}
+
+void Form1::OnHelp() {
+  messages_->Show(HelpText(), MsgButtons::Ok, MsgIcon::None);
+}
+
+// The import run is wired in here.
+void Form1::OnStartImporting() {}
+
+void Form1::OnMoveUp() {
+  MoveUp(*listView1_);
+  listView1_->setFocus();
+}
+
+void Form1::OnMoveDown() {
+  MoveDown(*listView1_);
+  listView1_->setFocus();
+}
+
+void Form1::OnRemove() {
+  RemoveSelected(*listView1_);
+}
+
+// A store that refuses the write changes nothing visible: the buttons keep the
+// choice, and the next start restores what the store still holds.
+void Form1::OnOption1Click() {
+  settings_.SaveSetting(kOptionKey, kOneSheet);
+}
+
+void Form1::OnOption2Click() {
+  settings_.SaveSetting(kOptionKey, kMultipleSheets);
+}
+
+void Form1::HoverRule() {
+  if (mousePointer_ != pointer::kBusy) SetMousePointer(pointer::kImage);
+}
+
+void Form1::RestRule() {
+  if (mousePointer_ != pointer::kBusy) SetMousePointer(pointer::kDefault);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+  closed_ = true;
+  event->accept();
+}
+
+void Form1::mouseMoveEvent(QMouseEvent* event) {
+  // Moves over child controls that pass them on reach here too; only the bare
+  // window has the rest rule.
+  if (!childAt(event->position().toPoint())) RestRule();
+  QWidget::mouseMoveEvent(event);
+}
+
+void Form1::Guard(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    messages_->Show(e.what(), MsgButtons::Ok, MsgIcon::Warning);
+  } catch (...) {
+    messages_->Show("An unexpected error occurred.", MsgButtons::Ok, MsgIcon::Warning);
+  }
+}
+
+}  // namespace palomet

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <QCursor>
+#include <QWidget>
+
+#include "app/Dialogs.h"
+#include "app/Settings.h"
+#include "filelist/FileList.h"
+#include "filelist/WindowHost.h"
+#include "office/MessageBoxes.h"
+
+class QGroupBox;
+class QProgressBar;
+class QRadioButton;
+
+namespace palomet {
+
+class IconButton;
+class ListView;
+
+// What the main window needs from outside; tests pass fakes and temporary folders.
+struct Form1Deps {
+  MessageBoxes& messages;
+  Dialogs& dialogs;
+  // A uniform draw from [0, 1) for the start-up chance of opening the home page.
+  std::function<double()> randomDraw;
+  // Hands an address to the desktop; never waited for, outcome ignored.
+  std::function<void(const std::string&)> openUrl;
+  // Folder of the settings store; "" for the user's own store.
+  std::string settingsFolder;
+  // The program folder, where HAND-M.CUR, x/o.cjs and temp.mdb are looked for.
+  std::string programFolder;
+};
+
+// The main window. Constructing it builds the controls and runs the start-up
+// sequence; the handlers are thin wiring over the layers below. It is the
+// WindowHost of the long commands: DoEvents serves pending events, the pointer
+// value is kept here and shown with setCursor, and Closed() turns true when the
+// user closes the window, after which a command under way must stop at once.
+class Form1 : public QWidget, public WindowHost {
+  Q_OBJECT
+
+ public:
+  explicit Form1(Form1Deps deps, QWidget* parent = nullptr);
+  ~Form1() override;
+
+  void DoEvents() override;
+  int MousePointer() const override { return mousePointer_; }
+  void SetMousePointer(int value) override;
+  bool Closed() const override { return closed_; }
+
+  FileList& List();
+  ListView* ListView1() const { return listView1_; }
+  QProgressBar* ProgressBar1() const { return progressBar1_; }
+  // The sheet mode as the option buttons show it: true for multiple sheets.
+  bool Option2Value() const;
+  MessageBoxes& Messages() const { return *messages_; }
+  Dialogs& GetDialogs() const { return *dialogs_; }
+  const std::string& ProgramFolder() const { return programFolder_; }
+  // Whether start-up found a usable pointer image.
+  bool HasPointerImage() const { return pointerImage_.has_value(); }
+
+  // Command handlers, one per user event.
+  void OnAddFiles();
+  void OnAddFolder();
+  void OnHelp();
+  void OnStartImporting();
+  void OnMoveUp();
+  void OnMoveDown();
+  void OnRemove();
+  void OnOption1Click();
+  void OnOption2Click();
+
+  // Pointer rules: over a push button the pointer image, over the bare window or
+  // the list the default pointer; neither replaces the busy pointer.
+  void HoverRule();
+  void RestRule();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+
+ private:
+  void BuildControls();
+  void StartUp();
+  void ApplySkin();
+  void CenterForm();
+  // Runs a handler so that nothing it throws escapes into the event loop.
+  void Guard(const std::function<void()>& handler);
+
+  MessageBoxes* messages_;
+  Dialogs* dialogs_;
+  std::function<double()> randomDraw_;
+  std::function<void(const std::string&)> openUrl_;
+  SettingsStore settings_;
+  std::string programFolder_;
+
+  int mousePointer_ = pointer::kDefault;
+  bool closed_ = false;
+  std::optional<QCursor> pointerImage_;
+
+  ListView* listView1_ = nullptr;
+  IconButton* pushButton1_ = nullptr;
+  IconButton* pushButton2_ = nullptr;
+  IconButton* pushButton3_ = nullptr;
+  IconButton* pushButton4_ = nullptr;
+  IconButton* pushButton5_ = nullptr;
+  IconButton* pushButton6_ = nullptr;
+  QGroupBox* frame1_ = nullptr;
+  QRadioButton* option1_ = nullptr;
+  QRadioButton* option2_ = nullptr;
+  QProgressBar* progressBar1_ = nullptr;
+};
+
+// The help message: four paragraphs, each but the last followed by two carriage
+// returns.
+std::string HelpText();
+
+}  // namespace palomet

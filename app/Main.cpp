@@ -1,0 +1,90 @@
+#include "app/Main.h"
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageReader>
+#include <QPixmap>
+#include <QScreen>
+
+namespace palomet {
+
+bool FileExists(const std::string& path) noexcept {
+  // The system call would see only the text before an embedded NUL.
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
+  try {
+    std::error_code ec;
+    (void)std::filesystem::last_write_time(std::filesystem::path(path), ec);
+    return !ec;
+  } catch (...) {
+    return false;
+  }
+}
+
+std::string ProgramFile(const std::string& folder, const std::string& name) {
+  return folder + "/" + name;
+}
+
+int Twips(int twips) {
+  double dpi = 96.0;
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) dpi = screen->logicalDotsPerInch();
+  return static_cast<int>(std::lround(twips * dpi / 1440.0));
+}
+
+QPoint CenteredPosition(const QRect& screen, const QSize& frame) {
+  // Halves are rounded down so that the window never sits a pixel right of centre
+  // more often than left.
+  const auto half = [](int excess) { return static_cast<int>(std::floor(excess / 2.0)); };
+  return {screen.x() + half(screen.width() - frame.width()),
+          screen.y() + half(screen.height() - frame.height())};
+}
+
+bool MaybeOpenHomePage(const std::function<double()>& draw,
+                       const std::function<void(const std::string&)>& openUrl) {
+  if (!draw || !openUrl) return false;
+  const double r = draw();
+  if (!(r >= 0.0 && r < 1.0)) return false;
+  const int n = static_cast<int>(std::floor(r * 100.0)) + 1;
+  if (n != 7) return false;
+  try {
+    openUrl(kHomePage);
+  } catch (...) {
+    // A browser that cannot be started is passed over.
+  }
+  return true;
+}
+
+std::optional<QCursor> LoadPointerImage(const std::string& path) {
+  if (!FileExists(path)) return std::nullopt;
+  QImageReader reader(QFile::decodeName(QByteArray::fromStdString(path)));
+  reader.setDecideFormatFromContent(true);
+  const QImage image = reader.read();
+  if (image.isNull()) return std::nullopt;
+  bool okX = false;
+  bool okY = false;
+  const int x = image.text(QStringLiteral("HotspotX")).toInt(&okX);
+  const int y = image.text(QStringLiteral("HotspotY")).toInt(&okY);
+  const QPixmap pixmap = QPixmap::fromImage(image);
+  if (okX && okY && x >= 0 && y >= 0 && x < image.width() && y < image.height()) {
+    return QCursor(pixmap, x, y);
+  }
+  return QCursor(pixmap);
+}
+
+std::optional<std::string> ReadSkin(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(std::filesystem::path(path), ec)) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return text.str();
+}
+
+}  // namespace palomet

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <QCursor>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+
+namespace palomet {
+
+// The maker's home page, opened now and then at start-up.
+inline constexpr const char* kHomePage = "https://www.corvane.example/palomet/";
+
+// Files of the program folder, named relative to it.
+inline constexpr const char* kPointerImageFile = "HAND-M.CUR";
+inline constexpr const char* kSkinFile = "x/o.cjs";
+
+// True when the file system reports a modification time for `path` (a file or a
+// folder). Never throws: an empty, malformed, missing or inaccessible path is false.
+bool FileExists(const std::string& path) noexcept;
+
+// `folder` + "/" + `name`, the way the program forms the paths of its own files.
+std::string ProgramFile(const std::string& folder, const std::string& name);
+
+// Pixels for a length in twips (1/1440 inch) at the primary screen's logical dpi
+// (15 twips to a pixel at 96 dpi).
+int Twips(int twips);
+
+// Where a window of outer size `frame` goes so that it sits in the middle of
+// `screen` (the whole screen, not its work area). Nothing is clamped: a window
+// larger than the screen gets a negative position.
+QPoint CenteredPosition(const QRect& screen, const QSize& frame);
+
+// Draws a number from 1 to 100 with `draw` (uniform on [0, 1)) and, on 7, hands
+// the home page to `openUrl`, whose outcome is ignored. Returns whether it did.
+bool MaybeOpenHomePage(const std::function<double()>& draw,
+                       const std::function<void(const std::string&)>& openUrl);
+
+// The pointer made from the image file at `path` (format taken from the content).
+// A PNG may name its hot spot in the text keys "HotspotX" and "HotspotY";
+// otherwise it is the image's centre. Nothing when the file is missing or is not
+// an image.
+std::optional<QCursor> LoadPointerImage(const std::string& path);
+
+// The text of the skin file at `path`, or nothing when there is no such regular
+// file or it cannot be read.
+std::optional<std::string> ReadSkin(const std::string& path);
+
+}  // namespace palomet

@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app/QtDialogs.h"
+#include "app/QtMessageBoxes.h"
+
+namespace palomet {
+namespace {
+
+// Runs `inspect` on the message box once it is up, then closes it with `answer`.
+void WhenBoxShows(std::function<void(QMessageBox&)> inspect, QMessageBox::StandardButton answer) {
+  QTimer::singleShot(0, [inspect, answer] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    inspect(*box);
+    if (answer == QMessageBox::NoButton) {
+      box->reject();
+    } else {
+      box->button(answer)->click();
+    }
+  });
+}
+
+TEST(QtMessageBoxes, ShowsPlainTextParagraphsUnderTheAppTitle) {
+  QtMessageBoxes boxes;
+  WhenBoxShows(
+      [](QMessageBox& box) {
+        EXPECT_EQ(box.windowTitle(), "Palomet");
+        EXPECT_EQ(box.textFormat(), Qt::PlainText);
+        EXPECT_EQ(box.text(), "One & <b>two</b>\n\nThree");
+        EXPECT_EQ(box.icon(), QMessageBox::NoIcon);
+        EXPECT_EQ(box.standardButtons(), QMessageBox::Ok);
+      },
+      QMessageBox::Ok);
+  EXPECT_EQ(boxes.Show("One & <b>two</b>\r\rThree", MsgButtons::Ok, MsgIcon::None), MsgResult::Ok);
+}
+
+TEST(QtMessageBoxes, AnswersQuestionsWithTheButtonPressed) {
+  QtMessageBoxes boxes;
+  WhenBoxShows(
+      [](QMessageBox& box) {
+        EXPECT_EQ(box.icon(), QMessageBox::Warning);
+        EXPECT_EQ(box.defaultButton(), box.button(QMessageBox::No));
+      },
+      QMessageBox::Yes);
+  EXPECT_EQ(boxes.Show("Go on?", MsgButtons::YesNo, MsgIcon::Warning, MsgResult::No),
+            MsgResult::Yes);
+  // A question closed without an answer counts as No.
+  WhenBoxShows([](QMessageBox&) {}, QMessageBox::NoButton);
+  EXPECT_EQ(boxes.Show("Go on?", MsgButtons::YesNo, MsgIcon::None, MsgResult::Yes), MsgResult::No);
+}
+
+TEST(QtMessageBoxes, LineBreaksOfEveryKindSeparateParagraphs) {
+  EXPECT_EQ(MessageBoxText("a\r\rb"), "a\n\nb");
+  EXPECT_EQ(MessageBoxText("a\r\n\r\nb"), "a\n\nb");
+  EXPECT_EQ(MessageBoxText("a\nb"), "a\nb");
+  EXPECT_EQ(MessageBoxText("caf\xc3\xa9"), QString::fromUtf8("caf\xc3\xa9"));
+}
+
+TEST(QtDialogs, FilterBecomesQtsForm) {
+  EXPECT_EQ(QtNameFilter("XML Files (*.xml)|*.xml|"), "XML Files (*.xml)");
+  EXPECT_EQ(QtNameFilter("Text|*.txt;*.csv|All|*.*|"), "Text (*.txt *.csv);;All (*.*)");
+  EXPECT_EQ(QtNameFilter(""), "");
+}
+
+TEST(QtDialogs, SelectionPartsRebuildTheSamePaths) {
+  using Parts = std::vector<std::string>;
+  EXPECT_EQ(SelectionParts({}), Parts{});
+  EXPECT_EQ(SelectionParts({"/data/a.xml"}), Parts{"/data/a.xml"});
+  EXPECT_EQ(SelectionParts({"/data/b.xml", "/data/a.xml"}), (Parts{"/data", "b.xml", "a.xml"}));
+  EXPECT_EQ(SelectionParts({"/a.xml", "/b.xml"}), (Parts{"/", "a.xml", "b.xml"}));
+  EXPECT_EQ(SelectionParts({"/data/a.xml", "/other/b.xml"}),
+            (Parts{"/data", "a.xml", "/other/b.xml"}));
+}
+
+}  // namespace
+}  // namespace palomet
