@@ -118,19 +118,6 @@ TEST(ListDrop, RefusesDragsWithoutLocalFiles) {
   }
 }
 
-TEST(ListDrop, ClosingTheWindowDuringTheWalkEndsTheDrop) {
-  Form1Harness h;
-  h.temp.Write("F/a.xml", "");
-  h.temp.Write("x.xml", "");
-  Form1& form = h.Start();
-  QTimer::singleShot(0, &form, [&form] { form.close(); });
-  auto* data = FileUrls({h.temp.Str() + "/F", h.temp.Str() + "/x.xml"});
-  DragAndDrop(h.List(), data);
-  EXPECT_TRUE(form.Closed());
-  EXPECT_EQ(h.List().Count(), 0);
-  delete data;
-}
-
 class ListDrag : public ::testing::Test {
  protected:
   Form1& Start(const Texts& texts, bool withImage = true) {
