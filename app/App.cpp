@@ -8,14 +8,21 @@
 #include <QFile>
 #include <QIcon>
 #include <QPixmap>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
 
 #include "app/Form1.h"
+#include "app/ProgramFolder.h"
 #include "app/QtDialogs.h"
 #include "app/QtMessageBoxes.h"
 #include "office/xlwindow/WorkbookWindow.h"
+
+// The installed program folder, relative to the installed executable's folder.
+#ifndef PALOMET_INSTALLED_PROGRAM_DIR
+#define PALOMET_INSTALLED_PROGRAM_DIR ""
+#endif
 
 namespace palomet {
 
@@ -31,7 +38,14 @@ void OpenWithDesktop(const std::string& address) {
 }
 
 std::string ProgramFolder() {
-  return QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
+  return FindProgramFolder(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString(),
+                           PALOMET_INSTALLED_PROGRAM_DIR);
+}
+
+// Where the window's run stages its tables when the program folder is read-only.
+std::string UserDataFolder() {
+  return QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
+      .toStdString();
 }
 
 int SaveScreenshot(const QString& file, const QStringList& entries) {
@@ -71,7 +85,9 @@ int RunApp(QApplication& app) {
   xlwindow::InstallWorkbookWindows();
   QtMessageBoxes messages;
   QtDialogs dialogs;
-  Form1 form({messages, dialogs, SystemDraw(), OpenWithDesktop, std::string(), ProgramFolder()});
+  const std::string programFolder = ProgramFolder();
+  Form1 form({messages, dialogs, SystemDraw(), OpenWithDesktop, std::string(), programFolder,
+              [programFolder] { return StagingDatabaseFor(programFolder, UserDataFolder()); }});
   messages.SetOwner(&form);
   dialogs.SetOwner(&form);
   form.show();
