@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace palomet {
+
+// The sheet name for a table: "[" and "]" removed, every other character a sheet name may
+// not hold (: \ / ? *, and an apostrophe at either end) replaced by "_", cut to 30
+// characters (UTF-16 code units; a cut never splits a surrogate pair); an empty result
+// becomes "_". Does not look at the workbook: PrepareSheet makes the name unique.
+std::string MakeSheetName(std::string_view tableName);
+
+// The longest prefix of the UTF-8 text `s` that is at most `maxUnits` UTF-16 code units,
+// never ending inside a character.
+std::string CutToUtf16Units(std::string_view s, std::size_t maxUnits);
+
+}  // namespace palomet

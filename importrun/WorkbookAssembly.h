@@ -1,0 +1,104 @@
+#pragma once
+
+// The spreadsheet half of the import run: a new workbook, a sheet per table or one sheet
+// for all, rows written cell by cell, and the default sheets removed at the end.
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "filelist/WindowHost.h"
+#include "office/xl/Excel.h"
+#include "staging/RowString.h"
+
+namespace palomet {
+
+// Where the tables go; the run reads the option once at its start.
+enum class SheetMode { OneSheet, MultipleSheets };
+
+// Thrown out of WriteRows when the main window was closed while the run yielded: the run
+// ends at once, touching the window no more.
+class RunAborted : public std::runtime_error {
+ public:
+  RunAborted() : std::runtime_error("the main window was closed during the import run") {}
+};
+
+// A table's rows, handed out one at a time in order (row 0 holds the field names), so a
+// large table can stream from the staging database without being held whole.
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+  // The next row, or nullptr after the last. The row stays valid until the next call.
+  virtual const RowString* Next() = 0;
+};
+
+// A RowSource over rows already in memory.
+class VectorRowSource : public RowSource {
+ public:
+  explicit VectorRowSource(const std::vector<RowString>& rows) : rows_(rows) {}
+  const RowString* Next() override { return pos_ < rows_.size() ? &rows_[pos_++] : nullptr; }
+
+ private:
+  const std::vector<RowString>& rows_;
+  std::size_t pos_ = 0;
+};
+
+// How the workbook is shown.
+struct WorkbookTarget {
+  // True: the application is made visible (its window shows once the window target has
+  // installed its factory) and keeps cells in memory. False (command line): no window, cells are
+  // written through to temporary files, ready for SaveAs.
+  bool visible = true;
+};
+
+class WorkbookAssembly {
+ public:
+  // StartWorkbook: creates the spreadsheet application (shown or not as `target` says),
+  // turns its alerts off and adds one workbook; the sheet row offset starts at 0.
+  WorkbookAssembly(SheetMode mode, WorkbookTarget target = {});
+  static std::unique_ptr<WorkbookAssembly> StartWorkbook(SheetMode mode,
+                                                         WorkbookTarget target = {}) {
+    return std::make_unique<WorkbookAssembly>(mode, target);
+  }
+
+  // In multiple-sheets mode adds a sheet; in both modes names the active sheet after the
+  // table (MakeSheetName). A name that another sheet bears already (regardless of case)
+  // takes " (2)", " (3)", ... unless that sheet is one of the new workbook's default sheets
+  // and still empty: then that sheet is deleted first. Throws Error from the engine.
+  void PrepareSheet(std::string_view tableName);
+
+  // Writes every row of `rows` into the active sheet, field k of row j at column k + 1 and
+  // row j + 1 (plus the sheet row offset in one-sheet mode); a row's trailing empty piece
+  // leaves its column empty. Fields are split by the row's own bounds, so a value holding
+  // the separator text stays whole. Yields to `host` before each row and each field
+  // (cheaply, see the .cpp) and throws RunAborted at once when host.Closed() after a
+  // yield. Engine errors are rethrown as Error with "table <name>, row <n>: " in front
+  // (n counts the field-name row as 1). Advances the sheet row offset by the rows written.
+  void WriteRows(std::string_view tableName, RowSource& rows, WindowHost& host);
+  void WriteRows(std::string_view tableName, const std::vector<RowString>& rows, WindowHost& host) {
+    VectorRowSource source(rows);
+    WriteRows(tableName, source, host);
+  }
+
+  // Deletes each of "Sheet1", "Sheet2", "Sheet3" of the last workbook that exists, holds no
+  // cell, was not named after a table, and is not the workbook's last sheet.
+  void RemoveDefaultSheets();
+
+  xl::Application& Application() const { return *app_; }
+  std::shared_ptr<xl::Application> SharedApplication() const { return app_; }
+  xl::Workbook& Workbook() const;
+  std::int64_t SheetRowOffset() const { return rowOffset_; }
+
+ private:
+  std::shared_ptr<xl::Application> app_;
+  SheetMode mode_;
+  std::int64_t rowOffset_ = 0;
+  std::set<std::uint64_t> defaultSheets_;  // ids of the new workbook's three sheets
+  std::set<std::uint64_t> tableSheets_;    // ids of sheets named after a table
+};
+
+}  // namespace palomet

@@ -1,0 +1,224 @@
+#include "office/xl/CellStore.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include <unistd.h>
+
+#include "office/Error.h"
+#include "office/xl/Excel.h"
+
+namespace palomet::xl::detail {
+namespace {
+
+constexpr auto kEmpty = static_cast<std::uint8_t>(CellType::Empty);
+constexpr auto kText = static_cast<std::uint8_t>(CellType::Text);
+
+[[noreturn]] void TempFileError(const char* what) {
+  throw Error(errnum::kSpreadsheet,
+              std::string("Cannot ") + what +
+                  " the temporary file of the workbook's cells: " + std::strerror(errno) + ".");
+}
+
+}  // namespace
+
+// --- MemoryStore ------------------------------------------------------------------------
+
+void MemoryStore::Push(const CellRec& rec) {
+  if ((size_ & (kBlockCells - 1)) == 0 && (size_ >> kBlockBits) == blocks_.size()) {
+    blocks_.push_back(std::make_unique_for_overwrite<CellRec[]>(kBlockCells));
+  }
+  At(size_++) = rec;
+}
+
+std::uint64_t MemoryStore::StoreText(std::string_view text) {
+  if (kTextBlock - textUsed_ < text.size()) {
+    text_.push_back(std::make_unique_for_overwrite<char[]>(kTextBlock));
+    textUsed_ = 0;
+  }
+  const std::uint64_t offset = (text_.size() - 1) * kTextBlock + textUsed_;
+  std::memcpy(text_.back().get() + textUsed_, text.data(), text.size());
+  textUsed_ += text.size();
+  return (offset << kLenBits) | text.size();
+}
+
+std::string_view MemoryStore::TextOf(const CellRec& rec) const {
+  const std::uint64_t offset = rec.text >> kLenBits;
+  return {text_[offset / kTextBlock].get() + offset % kTextBlock,
+          static_cast<std::size_t>(rec.text & kLenMask)};
+}
+
+std::size_t MemoryStore::TextBytes() const {
+  return text_.empty() ? 0 : (text_.size() - 1) * kTextBlock + textUsed_;
+}
+
+void MemoryStore::Put(const CellRec& rec, std::string_view text) {
+  const bool after = size_ == 0 || Key(rec) > Key(At(size_ - 1));
+  if (after && sorted_ && rec.type == kEmpty) return;  // nothing there to erase
+  CellRec stored = rec;
+  if (rec.type == kText) stored.text = StoreText(text);
+  Push(stored);
+  if (!after) sorted_ = false;
+  if (rec.type != kEmpty && (!anyCol_ || rec.col > maxCol_)) {
+    maxCol_ = rec.col;
+    anyCol_ = true;
+  }
+}
+
+void MemoryStore::Normalize() const {
+  if (sorted_) return;
+  // Out-of-order writes are rare (the import writes row after row), so a plain copy, a
+  // stable sort and a write-back are good enough; the last write of a position wins.
+  std::vector<CellRec> all(size_);
+  for (std::size_t i = 0; i < size_; ++i) all[i] = At(i);
+  std::stable_sort(all.begin(), all.end(),
+                   [](const CellRec& a, const CellRec& b) { return Key(a) < Key(b); });
+  std::size_t n = 0;
+  maxCol_ = 0;
+  anyCol_ = false;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (i + 1 < all.size() && Key(all[i + 1]) == Key(all[i])) continue;
+    if (all[i].type == kEmpty) continue;
+    At(n++) = all[i];
+    if (!anyCol_ || all[i].col > maxCol_) maxCol_ = all[i].col;
+    anyCol_ = true;
+  }
+  size_ = n;
+  blocks_.resize((n + kBlockCells - 1) >> kBlockBits);
+  sorted_ = true;
+}
+
+const CellRec* MemoryStore::Find(std::uint64_t key, std::string_view& text) const {
+  Normalize();
+  std::size_t lo = 0, hi = size_;
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (Key(At(mid)) < key) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  if (lo == size_ || Key(At(lo)) != key) return nullptr;
+  const CellRec& rec = At(lo);
+  if (rec.type == kText) text = TextOf(rec);
+  return &rec;
+}
+
+std::size_t MemoryStore::Count() const {
+  Normalize();
+  return size_;
+}
+
+std::int64_t MemoryStore::UsedRows() const {
+  Normalize();
+  return size_ ? std::int64_t{At(size_ - 1).row} + 1 : 0;
+}
+
+std::int64_t MemoryStore::UsedColumns() const {
+  Normalize();
+  return anyCol_ ? std::int64_t{maxCol_} + 1 : 0;
+}
+
+void MemoryStore::ForEach(const CellVisitor& visit) const {
+  Normalize();
+  for (std::size_t i = 0; i < size_; ++i) {
+    const CellRec& rec = At(i);
+    visit(rec, rec.type == kText ? TextOf(rec) : std::string_view{});
+  }
+}
+
+// --- SpillStore -------------------------------------------------------------------------
+// The file holds each cell's record followed, for text, by its bytes. Records are only
+// ever appended in row-then-column order, so replaying the file is one sequential read.
+
+SpillStore::SpillStore() {
+  std::string path = (std::filesystem::temp_directory_path() / "palomet-cells-XXXXXX").string();
+  fd_ = ::mkstemp(path.data());
+  if (fd_ < 0) TempFileError("create");
+  ::unlink(path.c_str());  // gone with the descriptor, however the process ends
+  pending_.reserve(kBuffer);
+}
+
+SpillStore::~SpillStore() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void SpillStore::Put(const void* data, std::size_t n) {
+  const char* p = static_cast<const char*>(data);
+  pending_.insert(pending_.end(), p, p + n);
+  if (pending_.size() >= kBuffer) Flush();
+}
+
+void SpillStore::Flush() const {
+  std::size_t done = 0;
+  while (done < pending_.size()) {
+    const ssize_t n = ::pwrite(fd_, pending_.data() + done, pending_.size() - done,
+                               static_cast<off_t>(written_ + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) TempFileError("write");
+    done += static_cast<std::size_t>(n);
+  }
+  written_ += done;
+  pending_.clear();
+}
+
+bool SpillStore::Append(const CellRec& rec, std::string_view text) {
+  if (count_ > 0 && Key(rec) <= lastKey_) return false;
+  if (rec.type == kEmpty) return true;  // nothing there to erase
+  CellRec stored = rec;
+  if (rec.type == kText) stored.text = text.size();
+  Put(&stored, sizeof stored);
+  if (rec.type == kText) Put(text.data(), text.size());
+  ++count_;
+  textBytes_ += text.size();
+  lastKey_ = Key(rec);
+  lastRow_ = rec.row;
+  maxCol_ = std::max(maxCol_, rec.col);
+  return true;
+}
+
+void SpillStore::ForEach(const CellVisitor& visit) const {
+  Flush();
+  // One sequential read through a buffer larger than any record with its text.
+  std::vector<char> buf(kBuffer);
+  std::size_t have = 0, pos = 0;
+  std::uint64_t offset = 0;
+  auto ensure = [&](std::size_t n) {
+    if (have - pos >= n) return;
+    std::memmove(buf.data(), buf.data() + pos, have - pos);
+    have -= pos;
+    pos = 0;
+    while (have < n) {
+      const ssize_t r =
+          ::pread(fd_, buf.data() + have, buf.size() - have, static_cast<off_t>(offset));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) TempFileError("read");
+      have += static_cast<std::size_t>(r);
+      offset += static_cast<std::uint64_t>(r);
+    }
+  };
+  for (std::size_t i = 0; i < count_; ++i) {
+    ensure(sizeof(CellRec));
+    CellRec rec;
+    std::memcpy(&rec, buf.data() + pos, sizeof rec);
+    pos += sizeof rec;
+    std::string_view text;
+    if (rec.type == kText) {
+      const auto len = static_cast<std::size_t>(rec.text & kLenMask);
+      ensure(len);
+      text = std::string_view(buf.data() + pos, len);
+      pos += len;
+    }
+    visit(rec, text);
+  }
+}
+
+void SpillStore::MoveTo(MemoryStore& store) const {
+  ForEach([&](const CellRec& rec, std::string_view text) { store.Put(rec, text); });
+}
+
+}  // namespace palomet::xl::detail

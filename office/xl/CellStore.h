@@ -1,0 +1,85 @@
+#pragma once
+
+// Internal to the engine: where a sheet's cells live. MemoryStore keeps them compactly in
+// memory for reading back; SpillStore streams them to a temporary file (write-through).
+// Both hand their cells out in row-then-column order for the .xlsx writer.
+
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "office/xl/CellTyping.h"
+
+namespace palomet::xl::detail {
+
+using CellVisitor = std::function<void(const CellRec&, std::string_view text)>;
+
+class MemoryStore {
+ public:
+  // Records a cell; an Empty record erases whatever the position held.
+  void Put(const CellRec& rec, std::string_view text);
+  // The cell at `key`, or nullptr; `text` receives a text cell's text.
+  const CellRec* Find(std::uint64_t key, std::string_view& text) const;
+  std::size_t Count() const;
+  std::int64_t UsedRows() const;
+  std::int64_t UsedColumns() const;
+  void ForEach(const CellVisitor& visit) const;
+  std::size_t CellBytes() const { return blocks_.size() * kBlockCells * sizeof(CellRec); }
+  std::size_t TextBytes() const;
+
+ private:
+  static constexpr std::size_t kBlockBits = 12;  // 64 KB blocks: little spare at the end
+  static constexpr std::size_t kBlockCells = std::size_t{1} << kBlockBits;
+  static constexpr std::size_t kTextBlock = std::size_t{1} << 20;
+
+  CellRec& At(std::size_t i) const { return blocks_[i >> kBlockBits][i & (kBlockCells - 1)]; }
+  void Push(const CellRec& rec);
+  std::uint64_t StoreText(std::string_view text);
+  std::string_view TextOf(const CellRec& rec) const;
+  // Sorts out-of-order writes and drops overwritten and erased cells.
+  void Normalize() const;
+
+  mutable std::vector<std::unique_ptr<CellRec[]>> blocks_;
+  mutable std::size_t size_ = 0;
+  std::vector<std::unique_ptr<char[]>> text_;
+  std::size_t textUsed_ = kTextBlock;  // bytes used in the last text block
+  mutable bool sorted_ = true;
+  mutable std::uint16_t maxCol_ = 0;
+  mutable bool anyCol_ = false;
+};
+
+class SpillStore {
+ public:
+  SpillStore();
+  ~SpillStore();
+  SpillStore(const SpillStore&) = delete;
+  SpillStore& operator=(const SpillStore&) = delete;
+
+  // Appends a cell after the last one; false (nothing written) when the cell does not
+  // come after it, so the caller moves the cells into memory.
+  bool Append(const CellRec& rec, std::string_view text);
+  void ForEach(const CellVisitor& visit) const;
+  // Copies every cell into `store`.
+  void MoveTo(MemoryStore& store) const;
+  std::size_t Count() const { return count_; }
+  std::size_t TextBytes() const { return textBytes_; }
+  std::int64_t UsedRows() const { return count_ ? std::int64_t{lastRow_} + 1 : 0; }
+  std::int64_t UsedColumns() const { return count_ ? std::int64_t{maxCol_} + 1 : 0; }
+
+ private:
+  static constexpr std::size_t kBuffer = std::size_t{1} << 20;
+  void Put(const void* data, std::size_t n);
+  void Flush() const;
+
+  int fd_ = -1;                        // an unlinked temporary file
+  mutable std::vector<char> pending_;  // appended, not yet written
+  mutable std::uint64_t written_ = 0;  // bytes in the file
+  std::size_t count_ = 0;
+  std::size_t textBytes_ = 0;
+  std::uint64_t lastKey_ = 0;
+  std::uint32_t lastRow_ = 0;
+  std::uint16_t maxCol_ = 0;
+};
+
+}  // namespace palomet::xl::detail

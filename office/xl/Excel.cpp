@@ -1,0 +1,484 @@
+#include "office/xl/Excel.h"
+
+#include <QString>
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <cmath>
+#include <mutex>
+
+#include "office/xl/CellStore.h"
+#include "office/xl/XlsxWriter.h"
+
+namespace palomet::xl {
+
+using detail::CellRec;
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& text) {
+  throw Error(errnum::kSpreadsheet, text);
+}
+
+std::string Thousands(std::int64_t n) {
+  std::string digits = std::to_string(n), out;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  return QString::compare(QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size())),
+                          QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size())),
+                          Qt::CaseInsensitive) == 0;
+}
+
+std::atomic<std::uint64_t> nextSheetId{1};
+
+}  // namespace
+
+// --- running objects ---------------------------------------------------------------------
+
+namespace {
+struct RotEntry {
+  std::uint64_t cookie;
+  std::string className;
+  std::weak_ptr<RunningObject> object;
+};
+std::mutex rotMutex;
+std::vector<RotEntry>& Rot() {
+  static std::vector<RotEntry> table;
+  return table;
+}
+std::uint64_t rotNextCookie = 1;
+}  // namespace
+
+std::uint64_t RunningObjectTable::Register(std::string_view className,
+                                           std::weak_ptr<RunningObject> object) {
+  std::lock_guard lock(rotMutex);
+  const std::uint64_t cookie = rotNextCookie++;
+  Rot().push_back({cookie, std::string(className), std::move(object)});
+  return cookie;
+}
+
+void RunningObjectTable::Revoke(std::uint64_t cookie) {
+  std::lock_guard lock(rotMutex);
+  auto& t = Rot();
+  t.erase(std::remove_if(t.begin(), t.end(), [&](const RotEntry& e) { return e.cookie == cookie; }),
+          t.end());
+}
+
+std::shared_ptr<RunningObject> RunningObjectTable::GetObject(std::string_view className) {
+  std::lock_guard lock(rotMutex);
+  auto& t = Rot();
+  for (auto it = t.rbegin(); it != t.rend(); ++it) {
+    if (it->className != className) continue;
+    if (auto obj = it->object.lock()) return obj;
+  }
+  throw Error(kErrNoRunningInstance,
+              "No running instance of " + std::string(className) + " was found.");
+}
+
+// --- CellValue ---------------------------------------------------------------------------
+
+std::string CellValue::DisplayText() const {
+  char buf[96];
+  switch (type) {
+    case CellType::Empty:
+      return {};
+    case CellType::Text:
+      return std::string(text);
+    case CellType::Number: {
+      const auto res =
+          std::to_chars(buf, buf + sizeof buf, number, std::chars_format::fixed, decimals);
+      return std::string(buf, res.ptr);
+    }
+    case CellType::Date:
+    case CellType::DateTime: {
+      const double day = std::floor(number);
+      int y;
+      unsigned m, d;
+      detail::CivilFromDays(static_cast<std::int64_t>(day), y, m, d);
+      if (type == CellType::Date) {
+        std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", y, m, d);
+      } else {
+        const long secs = std::lround((number - day) * 86400.0);
+        std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT%02ld:%02ld:%02ld", y, m, d, secs / 3600,
+                      secs / 60 % 60, secs % 60);
+      }
+      return buf;
+    }
+  }
+  return {};
+}
+
+std::string CellValue::NumberFormat() const {
+  return detail::NumberFormatFor(static_cast<std::uint8_t>(type), decimals);
+}
+
+// --- Worksheet ---------------------------------------------------------------------------
+
+class Worksheet::Impl {
+ public:
+  explicit Impl(CellStorage storage) {
+    if (storage == CellStorage::WriteThrough) {
+      spill = std::make_unique<detail::SpillStore>();
+    } else {
+      memory = std::make_unique<detail::MemoryStore>();
+    }
+  }
+
+  void Put(const CellRec& rec, std::string_view text) {
+    if (spill) {
+      if (spill->Append(rec, text)) return;
+      // A write that goes back: this sheet's cells move into memory, where any order works.
+      auto store = std::make_unique<detail::MemoryStore>();
+      spill->MoveTo(*store);
+      spill.reset();
+      memory = std::move(store);
+    }
+    memory->Put(rec, text);
+  }
+
+  void ForEach(const detail::CellVisitor& visit) const {
+    if (spill) {
+      spill->ForEach(visit);
+    } else {
+      memory->ForEach(visit);
+    }
+  }
+
+  std::unique_ptr<detail::MemoryStore> memory;
+  std::unique_ptr<detail::SpillStore> spill;
+};
+
+Worksheet::Worksheet(Workbook* workbook, std::string name)
+    : workbook_(workbook),
+      id_(nextSheetId++),
+      name_(std::move(name)),
+      impl_(std::make_unique<Impl>(workbook->Storage())) {}
+
+Worksheet::~Worksheet() = default;
+
+void Worksheet::SetName(std::string_view name) {
+  if (name == name_) return;
+  workbook_->CheckName(name, this);
+  name_ = std::string(name);
+  workbook_->Touch();
+  workbook_->app_->NotifyStructure();
+}
+
+void Worksheet::SetCell(std::int64_t row, std::int64_t col, std::string_view value) {
+  auto where = [&] {
+    return "Sheet \"" + name_ + "\", row " + std::to_string(row) + ", column " +
+           std::to_string(col) + ": ";
+  };
+  if (row < 1 || row > kMaxRows) {
+    Fail(where() + "the row is outside the sheet, which has rows 1 to " + Thousands(kMaxRows) +
+         ".");
+  }
+  if (col < 1 || col > kMaxColumns) {
+    Fail(where() + "the column is outside the sheet, which has columns 1 to " +
+         Thousands(kMaxColumns) + ".");
+  }
+  CellRec rec;
+  rec.row = static_cast<std::uint32_t>(row - 1);
+  rec.col = static_cast<std::uint16_t>(col - 1);
+  rec.decimals = 0;
+  rec.number = 0;
+  if (value.empty()) {
+    rec.type = static_cast<std::uint8_t>(CellType::Empty);
+  } else {
+    std::size_t units = 0;
+    if (!detail::Utf16Length(value, units)) Fail(where() + "the text is not valid UTF-8.");
+    if (units > kMaxCellChars) {
+      Fail(where() + "the text has " + Thousands(static_cast<std::int64_t>(units)) +
+           " characters; a cell holds at most " +
+           Thousands(static_cast<std::int64_t>(kMaxCellChars)) + ".");
+    }
+    // The file spells some characters out (_xHHHH_), and the writer refuses a cell whose
+    // spelled-out text passes the limit: refuse it now rather than when saving.
+    if (units + 6 * (value.size() / 7 + 1) > kMaxCellChars) {
+      const std::size_t spelled = units + detail::EscapeGrowth(value);
+      if (spelled > kMaxCellChars) {
+        Fail(where() + "the text takes " + Thousands(static_cast<std::int64_t>(spelled)) +
+             " characters in the file once its _xHHHH_ sequences are escaped; a cell holds at "
+             "most " +
+             Thousands(static_cast<std::int64_t>(kMaxCellChars)) + ".");
+      }
+    }
+    const detail::Typed typed = detail::TypeValue(value);
+    rec.type = typed.type;
+    rec.decimals = typed.decimals;
+    rec.number = typed.number;
+  }
+  impl_->Put(rec, value);
+  ++revision_;
+  workbook_->Touch();
+}
+
+void Worksheet::Delete() {
+  workbook_->RemoveSheet(this);
+}
+
+CellValue Worksheet::Cell(std::int64_t row, std::int64_t col) const {
+  if (!impl_->memory || workbook_->Storage() == CellStorage::WriteThrough) {
+    Fail("Sheet \"" + name_ + "\": the cells of a write-through workbook cannot be read back.");
+  }
+  CellValue v;
+  if (row < 1 || row > kMaxRows || col < 1 || col > kMaxColumns) return v;
+  std::string_view text;
+  const CellRec* rec = impl_->memory->Find(
+      detail::Key(static_cast<std::uint32_t>(row - 1), static_cast<std::uint16_t>(col - 1)), text);
+  if (!rec) return v;
+  v.type = static_cast<CellType>(rec->type);
+  if (v.type == CellType::Text) {
+    v.text = text;
+  } else {
+    v.number = rec->number;
+    v.decimals = rec->decimals;
+  }
+  return v;
+}
+
+bool Worksheet::IsEmpty() const {
+  return impl_->spill ? impl_->spill->Count() == 0 : impl_->memory->Count() == 0;
+}
+
+std::int64_t Worksheet::UsedRows() const {
+  return impl_->spill ? impl_->spill->UsedRows() : impl_->memory->UsedRows();
+}
+
+std::int64_t Worksheet::UsedColumns() const {
+  return impl_->spill ? impl_->spill->UsedColumns() : impl_->memory->UsedColumns();
+}
+
+std::size_t Worksheet::CellCount() const {
+  return impl_->spill ? impl_->spill->Count() : impl_->memory->Count();
+}
+
+std::size_t Worksheet::TextBytes() const {
+  return impl_->spill ? impl_->spill->TextBytes() : impl_->memory->TextBytes();
+}
+
+std::size_t Worksheet::CellBytes() const {
+  return impl_->memory ? impl_->memory->CellBytes() : 0;
+}
+
+void Worksheet::ForEachCell(const detail::CellVisitor& visit) const {
+  impl_->ForEach(visit);
+}
+
+// --- Workbook ----------------------------------------------------------------------------
+
+Workbook::Workbook(Application* app, CellStorage storage, int number)
+    : app_(app), storage_(storage), number_(number) {
+  for (int i = 1; i <= 3; ++i) {
+    sheets_.push_back(std::unique_ptr<Worksheet>(new Worksheet(this, "Sheet" + std::to_string(i))));
+  }
+  active_ = sheets_.front().get();
+}
+
+Workbook::~Workbook() = default;
+
+std::string Workbook::Name() const {
+  return savedPath_.empty() ? "Book" + std::to_string(number_) : savedPath_.filename().string();
+}
+
+void Workbook::Touch() {
+  saved_ = false;
+}
+
+Worksheet& Workbook::Sheet(long index) const {
+  if (index < 1 || index > SheetCount()) {
+    Fail("The workbook has no sheet number " + std::to_string(index) + "; it has " +
+         std::to_string(SheetCount()) + ".");
+  }
+  return *sheets_[static_cast<std::size_t>(index - 1)];
+}
+
+Worksheet* Workbook::FindSheet(std::string_view name) const {
+  for (const auto& s : sheets_) {
+    if (SameName(s->Name(), name)) return s.get();
+  }
+  return nullptr;
+}
+
+Worksheet& Workbook::Sheets(std::string_view name) const {
+  Worksheet* s = FindSheet(name);
+  if (!s) Fail("The workbook has no sheet named \"" + std::string(name) + "\".");
+  return *s;
+}
+
+void Workbook::CheckName(std::string_view name, const Worksheet* self) const {
+  const std::string quoted = "\"" + std::string(name) + "\"";
+  std::size_t units = 0;
+  if (!detail::Utf16Length(name, units)) {
+    Fail("The sheet name " + quoted + " is refused: it is not valid UTF-8 text.");
+  }
+  if (units == 0) Fail("The sheet name is refused: a sheet name cannot be empty.");
+  if (units > kMaxSheetNameChars) {
+    Fail("The sheet name " + quoted +
+         " is refused: a sheet name has at most 31 characters, "
+         "this one has " +
+         std::to_string(units) + ".");
+  }
+  for (char c : std::string_view(":\\/?*[]")) {
+    if (name.find(c) != std::string_view::npos) {
+      Fail("The sheet name " + quoted +
+           " is refused: a sheet name cannot contain any of "
+           ": \\ / ? * [ ] (it contains \"" +
+           std::string(1, c) + "\").");
+    }
+  }
+  if (name.front() == '\'' || name.back() == '\'') {
+    Fail("The sheet name " + quoted +
+         " is refused: a sheet name cannot begin or end with an apostrophe.");
+  }
+  for (const auto& s : sheets_) {
+    if (s.get() != self && SameName(s->Name(), name)) {
+      Fail("The sheet name " + quoted + " is refused: another sheet of the workbook is named \"" +
+           s->Name() + "\" (names are compared regardless of letter case).");
+    }
+  }
+}
+
+Worksheet& Workbook::AddSheet() {
+  std::string name;
+  for (int n = 1;; ++n) {
+    name = "Sheet" + std::to_string(n);
+    if (!FindSheet(name)) break;
+  }
+  auto pos = std::find_if(sheets_.begin(), sheets_.end(),
+                          [&](const auto& s) { return s.get() == active_; });
+  auto it = sheets_.insert(pos == sheets_.end() ? pos : pos + 1,
+                           std::unique_ptr<Worksheet>(new Worksheet(this, name)));
+  active_ = it->get();
+  Touch();
+  app_->NotifyStructure();
+  return *active_;
+}
+
+void Workbook::Activate(Worksheet& sheet) {
+  if (&sheet.Parent() != this) Fail("The sheet belongs to another workbook.");
+  active_ = &sheet;
+  app_->NotifyStructure();
+}
+
+void Workbook::RemoveSheet(Worksheet* sheet) {
+  if (sheets_.size() == 1) {
+    Fail("The sheet \"" + sheet->Name() +
+         "\" cannot be deleted: a workbook must keep at least one sheet.");
+  }
+  auto it =
+      std::find_if(sheets_.begin(), sheets_.end(), [&](const auto& s) { return s.get() == sheet; });
+  if (it == sheets_.end()) return;
+  if (active_ == sheet) {
+    // The next sheet becomes active, or the previous one when the last tab goes.
+    active_ = (it + 1 != sheets_.end()) ? (it + 1)->get() : (it - 1)->get();
+  }
+  sheets_.erase(it);
+  Touch();
+  app_->NotifyStructure();
+}
+
+void Workbook::SaveCopyAs(const std::filesystem::path& path) const {
+  std::vector<const Worksheet*> order;
+  for (const auto& s : sheets_) order.push_back(s.get());
+  detail::WriteXlsx(path, order, active_);
+}
+
+void Workbook::SaveAs(const std::filesystem::path& path) {
+  SaveCopyAs(path);
+  saved_ = true;
+  savedPath_ = path;
+  app_->NotifyStructure();
+}
+
+// --- Application -------------------------------------------------------------------------
+
+namespace {
+ViewFactory& Factory() {
+  static ViewFactory factory;
+  return factory;
+}
+}  // namespace
+
+Application::Application(CellStorage storage) : storage_(storage) {}
+
+Application::~Application() {
+  if (cookie_) RunningObjectTable::Revoke(cookie_);
+}
+
+std::shared_ptr<Application> Application::Create(CellStorage storage) {
+  return std::shared_ptr<Application>(new Application(storage));
+}
+
+std::shared_ptr<Application> Application::Attach() {
+  auto obj = RunningObjectTable::GetObject(kClassName);
+  auto app = std::dynamic_pointer_cast<Application>(obj);
+  if (!app) {
+    throw Error(kErrNoRunningInstance,
+                "The object running as " + std::string(kClassName) + " is not an application.");
+  }
+  return app;
+}
+
+std::string Application::Name() const {
+  return std::string(kApplicationName);
+}
+
+void Application::SetVisible(bool visible) {
+  visible_ = visible;
+  if (visible && !view_ && Factory()) view_ = Factory()(shared_from_this());
+  if (view_) {
+    if (visible) {
+      view_->Show();
+    } else {
+      view_->Hide();
+    }
+  }
+}
+
+Workbook& Application::AddWorkbook() {
+  workbooks_.push_back(std::unique_ptr<Workbook>(new Workbook(this, storage_, ++booksAdded_)));
+  active_ = workbooks_.back().get();
+  NotifyStructure();
+  return *active_;
+}
+
+Workbook& Application::Workbooks(long index) const {
+  if (index < 1 || index > WorkbookCount()) {
+    Fail("There is no workbook number " + std::to_string(index) + "; " +
+         std::to_string(WorkbookCount()) + " are open.");
+  }
+  return *workbooks_[static_cast<std::size_t>(index - 1)];
+}
+
+Workbook& Application::ActiveWorkbook() const {
+  if (!active_) Fail("No workbook is open.");
+  return *active_;
+}
+
+void Application::SetViewFactory(ViewFactory factory) {
+  Factory() = std::move(factory);
+}
+
+void Application::ViewOpened() {
+  if (!cookie_) cookie_ = RunningObjectTable::Register(kClassName, weak_from_this());
+}
+
+void Application::ViewClosed() {
+  if (cookie_) RunningObjectTable::Revoke(cookie_);
+  cookie_ = 0;
+  view_ = nullptr;
+  visible_ = false;
+}
+
+void Application::NotifyStructure() {
+  if (view_) view_->StructureChanged();
+}
+
+}  // namespace palomet::xl

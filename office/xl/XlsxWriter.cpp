@@ -1,0 +1,134 @@
+#include "office/xl/XlsxWriter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <xlsxwriter.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "office/Error.h"
+#include "office/xl/CellStore.h"
+#include "office/xl/Excel.h"
+
+namespace palomet::xl::detail {
+namespace {
+
+// Removes the temporary file unless the save went through.
+struct TempFileGuard {
+  std::string path;
+  bool keep = false;
+  ~TempFileGuard() {
+    if (!keep && !path.empty()) ::unlink(path.c_str());
+  }
+};
+
+// The workbook handle, closed (and its temporary files freed) on every way out.
+struct LxwWorkbook {
+  lxw_workbook* wb = nullptr;
+  ~LxwWorkbook() {
+    if (wb) lxw_workbook_free(wb);  // an unfinished save: drop it, the guard removes the file
+  }
+  lxw_error Close() {
+    lxw_error err = workbook_close(wb);
+    wb = nullptr;
+    return err;
+  }
+};
+
+class Formats {
+ public:
+  explicit Formats(lxw_workbook* wb) : wb_(wb) {}
+  lxw_format* For(std::uint8_t type, std::uint8_t decimals) {
+    lxw_format*& slot = type == static_cast<std::uint8_t>(CellType::Number) ? numbers_[decimals]
+                        : type == static_cast<std::uint8_t>(CellType::Date) ? date_
+                                                                            : dateTime_;
+    if (!slot) {
+      slot = workbook_add_format(wb_);
+      format_set_num_format(slot, NumberFormatFor(type, decimals).c_str());
+    }
+    return slot;
+  }
+
+ private:
+  lxw_workbook* wb_;
+  std::array<lxw_format*, kMaxDecimals + 1> numbers_{};
+  lxw_format* date_ = nullptr;
+  lxw_format* dateTime_ = nullptr;
+};
+
+}  // namespace
+
+void WriteXlsx(const std::filesystem::path& path, const std::vector<const Worksheet*>& sheets,
+               const Worksheet* active) {
+  const std::string shown = path.string();
+  auto fail = [&](const std::string& why) -> void {
+    throw Error(errnum::kSpreadsheet, "Cannot save the workbook as \"" + shown + "\": " + why);
+  };
+
+  // Reserve a unique name in the target's folder so the rename at the end is atomic.
+  const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : ".";
+  std::string tmpl = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkstemp(tmpl.data());
+  if (fd < 0) fail(std::string(std::strerror(errno)) + ".");
+  ::close(fd);
+  TempFileGuard guard{tmpl};
+
+  // Very large sheets need ZIP64 entries (over 4 GB uncompressed); small files keep the
+  // plain format every reader takes.
+  std::uint64_t estimate = 0;
+  for (const Worksheet* s : sheets) {
+    estimate += s->CellCount() * std::uint64_t{64} + s->TextBytes() * std::uint64_t{2};
+  }
+  lxw_workbook_options options{};
+  options.constant_memory = LXW_TRUE;
+  options.use_zip64 = estimate > (std::uint64_t{3} << 30) ? LXW_TRUE : LXW_FALSE;
+  LxwWorkbook book;
+  book.wb = workbook_new_opt(tmpl.c_str(), &options);
+  if (!book.wb) fail("the file cannot be created.");
+  Formats formats(book.wb);
+
+  std::string scratch;
+  for (const Worksheet* sheet : sheets) {
+    lxw_worksheet* ws = workbook_add_worksheet(book.wb, sheet->Name().c_str());
+    if (!ws) fail("the sheet name \"" + sheet->Name() + "\" was refused by the writer.");
+    if (sheet == active) worksheet_activate(ws);
+    sheet->ForEachCell([&](const CellRec& rec, std::string_view text) {
+      lxw_error err;
+      if (rec.type == static_cast<std::uint8_t>(CellType::Text)) {
+        scratch.clear();
+        EscapeForXlsx(text, scratch);
+        err = worksheet_write_string(ws, rec.row, rec.col, scratch.c_str(), nullptr);
+      } else {
+        err = worksheet_write_number(ws, rec.row, rec.col, rec.number,
+                                     formats.For(rec.type, rec.decimals));
+      }
+      if (err != LXW_NO_ERROR) {
+        fail("sheet \"" + sheet->Name() + "\", row " + std::to_string(rec.row + 1) + ", column " +
+             std::to_string(rec.col + 1) + ": " + lxw_strerror(err) + ".");
+      }
+    });
+  }
+
+  // libxlsxwriter reports an unwritable target only here.
+  const lxw_error err = book.Close();
+  if (err != LXW_NO_ERROR) fail(std::string(lxw_strerror(err)) + ".");
+  const int sync = ::open(tmpl.c_str(), O_RDONLY);
+  if (sync >= 0) {
+    ::fsync(sync);
+    ::close(sync);
+  }
+  ::chmod(
+      tmpl.c_str(), 0666 & ~[] {
+        const mode_t m = ::umask(0);
+        ::umask(m);
+        return m;
+      }());
+  if (::rename(tmpl.c_str(), shown.c_str()) != 0) fail(std::string(std::strerror(errno)) + ".");
+  guard.keep = true;
+}
+
+}  // namespace palomet::xl::detail

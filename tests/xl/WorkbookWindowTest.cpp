@@ -1,0 +1,192 @@
+// The workbook window, headless: tabs follow the sheets, the grid fills as cells are
+// written, Save As and the copy for the desktop's spreadsheet application, the question on
+// closing, and the registration while the window is open.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QMainWindow>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+
+#include "XlsxReadBack.h"
+#include "office/xl/Excel.h"
+#include "office/xlwindow/WorkbookWindow.h"
+#include "tests/support/TempDir.h"
+
+namespace palomet::xlwindow {
+namespace {
+
+class FakePrompts : public WindowPrompts {
+ public:
+  SaveAnswer AskSaveChanges(const QString& title) override {
+    asked.push_back(title);
+    return answer;
+  }
+  QString AskSavePath(const QString& suggested) override {
+    suggestedNames.push_back(suggested);
+    return savePath;
+  }
+  void ShowError(const QString& text) override { errors.push_back(text); }
+
+  SaveAnswer answer = SaveAnswer::Cancel;
+  QString savePath;
+  QStringList asked, suggestedNames, errors;
+};
+
+class WorkbookWindowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    prompts = std::make_shared<FakePrompts>();
+    InstallWorkbookWindows(prompts, [this](const QString& path) {
+      opened.push_back(path);
+      return true;
+    });
+  }
+  void TearDown() override {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->objectName() == "WorkbookWindow") {
+        prompts->answer = WindowPrompts::SaveAnswer::Discard;
+        w->close();
+      }
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    xl::Application::SetViewFactory(nullptr);
+  }
+
+  static QMainWindow* Window() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->objectName() == "WorkbookWindow" && w->isVisible())
+        return qobject_cast<QMainWindow*>(w);
+    }
+    return nullptr;
+  }
+  static QStringList Tabs(QMainWindow* w) {
+    QStringList out;
+    auto* tabs = w->findChild<QTabWidget*>("Sheets");
+    for (int i = 0; i < tabs->count(); ++i) out << tabs->tabText(i);
+    return out;
+  }
+  static QAbstractItemModel* Grid(QMainWindow* w, int tab) {
+    auto* tabs = w->findChild<QTabWidget*>("Sheets");
+    return qobject_cast<QTableView*>(tabs->widget(tab))->model();
+  }
+
+  std::shared_ptr<FakePrompts> prompts;
+  QStringList opened;
+  test::TempDir dir;
+};
+
+TEST_F(WorkbookWindowTest, ShowsTheSheetsAndFillsAsCellsAreWritten) {
+  auto app = xl::Application::Create();
+  app->SetVisible(true);
+  QMainWindow* w = Window();
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+  app->AddWorkbook();
+  EXPECT_EQ(Tabs(w), (QStringList{"Sheet1", "Sheet2", "Sheet3"}));
+
+  xl::Worksheet& s = app->AddSheet();
+  s.SetName("Orders");
+  app->ActiveWorkbook().Sheets("Sheet3").Delete();
+  EXPECT_EQ(Tabs(w), (QStringList{"Sheet1", "Orders", "Sheet2"}));
+  EXPECT_EQ(w->findChild<QTabWidget*>("Sheets")->currentIndex(), 1);
+
+  for (int r = 1; r <= 250; ++r) s.SetCell(r, 30, std::to_string(r) + ".50");
+  s.SetCell(2, 1, "Zoë");
+  QTest::qWait(400);  // the grid picks new cells up on its timer
+  QAbstractItemModel* grid = Grid(w, 1);
+  EXPECT_EQ(grid->rowCount(), 250);
+  EXPECT_EQ(grid->columnCount(), 30);
+  EXPECT_EQ(grid->data(grid->index(249, 29)).toString(), "250.50");
+  EXPECT_EQ(grid->data(grid->index(1, 0)).toString(), "Zoë");
+  EXPECT_EQ(grid->headerData(29, Qt::Horizontal).toString(), "AD");
+  EXPECT_FALSE(grid->data(grid->index(0, 0)).isValid());
+
+  // Registered while open: the running check finds it.
+  EXPECT_EQ(xl::Application::Attach(), app);
+}
+
+TEST_F(WorkbookWindowTest, SaveAsWritesTheWorkbookAndClosingThenAsksNothing) {
+  auto app = xl::Application::Create();
+  app->SetVisible(true);
+  app->AddWorkbook().ActiveSheet().SetCell(1, 1, "12.50");
+  QMainWindow* w = Window();
+  ASSERT_NE(w, nullptr);
+
+  prompts->savePath = QString::fromStdString((dir.Path() / "saved").string());
+  w->findChild<QAction*>("SaveAs")->trigger();
+  EXPECT_EQ(prompts->suggestedNames, QStringList{"Book1.xlsx"});
+  const auto book = test::ReadXlsx((dir.Path() / "saved.xlsx").string());
+  ASSERT_TRUE(book.ok) << book.error;
+  EXPECT_EQ(book.sheets[0].cells[0].number, 12.5);
+  EXPECT_EQ(w->windowTitle(), "saved.xlsx - Palomet");
+
+  EXPECT_TRUE(w->close());
+  EXPECT_TRUE(prompts->asked.isEmpty());
+  EXPECT_THROW(xl::Application::Attach(), Error) << "a closed window's instance is gone";
+}
+
+TEST_F(WorkbookWindowTest, ClosingAnUnsavedWorkbookAsksEvenWithAlertsOff) {
+  auto app = xl::Application::Create();
+  app->SetVisible(true);
+  app->SetDisplayAlerts(false);
+  app->AddWorkbook().ActiveSheet().SetCell(1, 1, "x");
+  QMainWindow* w = Window();
+  ASSERT_NE(w, nullptr);
+
+  prompts->answer = WindowPrompts::SaveAnswer::Cancel;
+  EXPECT_FALSE(w->close());
+  EXPECT_EQ(prompts->asked, QStringList{"Book1"});
+
+  // Save, but the file dialog is cancelled: the window stays.
+  prompts->answer = WindowPrompts::SaveAnswer::Save;
+  EXPECT_FALSE(w->close());
+
+  // Save into a folder that does not exist: the error shows and the window stays.
+  prompts->savePath = QString::fromStdString((dir.Path() / "missing" / "x.xlsx").string());
+  EXPECT_FALSE(w->close());
+  ASSERT_EQ(prompts->errors.size(), 1);
+  EXPECT_TRUE(prompts->errors[0].contains("x.xlsx"));
+
+  prompts->answer = WindowPrompts::SaveAnswer::Discard;
+  EXPECT_TRUE(w->close());
+  EXPECT_EQ(prompts->asked.size(), 4);
+}
+
+TEST_F(WorkbookWindowTest, OpensACopyInTheSpreadsheetApplicationLeavingTheWorkbookUnsaved) {
+  auto app = xl::Application::Create();
+  app->SetVisible(true);
+  app->AddWorkbook().ActiveSheet().SetCell(1, 1, "copy me");
+  QMainWindow* w = Window();
+  ASSERT_NE(w, nullptr);
+  w->findChild<QAction*>("OpenInSpreadsheet")->trigger();
+  ASSERT_EQ(opened.size(), 1);
+  EXPECT_TRUE(opened[0].endsWith("Book1.xlsx"));
+  const auto book = test::ReadXlsx(opened[0].toStdString());
+  ASSERT_TRUE(book.ok) << book.error;
+  EXPECT_EQ(book.sheets[0].cells[0].text, "copy me");
+  EXPECT_FALSE(app->ActiveWorkbook().Saved());
+  std::filesystem::remove_all(std::filesystem::path(opened[0].toStdString()).parent_path());
+}
+
+TEST_F(WorkbookWindowTest, TheWindowKeepsTheApplicationAfterTheRunLetsGo) {
+  std::weak_ptr<xl::Application> weak;
+  {
+    auto app = xl::Application::Create();
+    weak = app;
+    app->SetVisible(true);
+    app->AddWorkbook();
+  }
+  ASSERT_FALSE(weak.expired());
+  QMainWindow* w = Window();
+  ASSERT_NE(w, nullptr);
+  w->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(weak.expired());
+}
+
+}  // namespace
+}  // namespace palomet::xlwindow

@@ -1,0 +1,34 @@
+"""Reads an .xlsx file with openpyxl and prints its sheets and cells as JSON.
+
+Text is unescaped the way spreadsheets show it (_xHHHH_ stands for one character), which
+this openpyxl version leaves to its caller for inline strings.
+"""
+import datetime
+import json
+import re
+import sys
+
+import openpyxl
+
+ESC = re.compile(r"_x([0-9A-Fa-f]{4})_")
+
+wb = openpyxl.load_workbook(sys.argv[1])
+out = {"active": wb.active.title, "sheets": []}
+for ws in wb.worksheets:
+    cells = []
+    for row in ws.iter_rows():
+        for c in row:
+            v = c.value
+            if v is None:
+                continue
+            if isinstance(v, str):
+                kind, v = "s", ESC.sub(lambda m: chr(int(m.group(1), 16)), v)
+            elif isinstance(v, datetime.datetime):
+                kind, v = "d", v.isoformat()
+            elif isinstance(v, bool):
+                kind = "b"
+            else:
+                kind, v = "n", float(v)
+            cells.append([c.row, c.column, kind, c.number_format, v])
+    out["sheets"].append({"name": ws.title, "cells": cells})
+print(json.dumps(out))
