@@ -344,7 +344,11 @@ struct BadCase {
 TEST_F(XmlImportTest, BadFilesFailWithTheFileAndWhatIsWrongAndLeaveNothing) {
   Import("<r><kept><v>1</v></kept></r>", "good.xml");
   const std::string before = Tables();
-  dir_.Write("secret.txt", "TOPSECRET-CONTENTS");
+  // Files the documents point at: their contents must never be read.
+  const std::string secret = dir_.Write("secret.txt", "TOPSECRET-CONTENTS").string();
+  const std::string dtd =
+      dir_.Write("x.dtd", "<!ENTITY ext \"TOPSECRET-ENTITY\"><!ATTLIST r d CDATA \"TOPSECRET\">")
+          .string();
   std::string bomb = "<?xml version=\"1.0\"?>\n<!DOCTYPE lolz [\n<!ENTITY l0 \"lol\">\n";
   for (int i = 1; i < 10; ++i) {
     bomb += "<!ENTITY l" + std::to_string(i) + " \"";
@@ -368,13 +372,15 @@ TEST_F(XmlImportTest, BadFilesFailWithTheFileAndWhatIsWrongAndLeaveNothing) {
       {"only a declaration", "<?xml version=\"1.0\"?>\n", "no XML document", ""},
       {"an undeclared entity", "<r>\n<c>a&nope;b</c></r>", "'&nope;' is not declared", "line 2"},
       {"an entity only an unread external subset could declare",
-       "<!DOCTYPE r SYSTEM \"x.dtd\">\n<r><c>a&ext;b</c></r>", "'&ext;' is not declared", "line 2"},
+       "<!DOCTYPE r SYSTEM \"" + dtd + "\">\n<r><c>a&ext;b</c></r>", "'&ext;' is not declared",
+       "line 2"},
       {"an external entity pointing at a local file",
-       "<!DOCTYPE r [<!ENTITY x SYSTEM \"secret.txt\">]>\n<r><c>&x;</c></r>",
+       "<!DOCTYPE r [<!ENTITY x SYSTEM \"" + secret + "\">]>\n<r><c>&x;</c></r>",
        "external entity '&x;'", "line 2"},
       {"an external entity in an attribute",
-       "<!DOCTYPE r [<!ENTITY x SYSTEM \"secret.txt\">]>\n<r c=\"&x;\"/>", "'&x;'", "line 2"},
-      {"an external parameter entity", "<!DOCTYPE r [<!ENTITY % p SYSTEM \"secret.txt\"> %p;]><r/>",
+       "<!DOCTYPE r [<!ENTITY x SYSTEM \"" + secret + "\">]>\n<r c=\"&x;\"/>", "'&x;'", "line 2"},
+      {"an external parameter entity",
+       "<!DOCTYPE r [<!ENTITY % p SYSTEM \"" + secret + "\"> %p;]><r/>",
        "external parameter entity '%p;'", "line 1"},
       {"an entity expansion bomb", bomb, "entity expansion", "line"},
       {"one large entity referenced many times",
@@ -402,6 +408,13 @@ TEST_F(XmlImportTest, BadFilesFailWithTheFileAndWhatIsWrongAndLeaveNothing) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(Tables(), before);
   }
+}
+
+TEST_F(XmlImportTest, AnExternalSubsetIsNeverRead) {
+  // Were the subset read, its attribute default would add a column d.
+  const std::string dtd = dir_.Write("sub.dtd", "<!ATTLIST r d CDATA \"from-the-dtd\">").string();
+  Import("<!DOCTYPE r SYSTEM \"" + dtd + "\">\n<r><c>1</c></r>");
+  EXPECT_EQ(Tables(), "r: c\n  1\n");
 }
 
 TEST_F(XmlImportTest, FilesThatCannotBeReadAreNamed) {
