@@ -156,7 +156,7 @@ bool TableRowReader::Next(RowString& row) {
     return true;
   }
   if (rs.Eof()) return false;
-  for (int i = 0; i < fieldCount; ++i) row.AppendField(NullToDefault(rs.Fields(i).Value, ""));
+  for (int i = 0; i < fieldCount; ++i) row.AppendField(NullToDefault(rs.Value(i), ""));
   rs.MoveNext();
   return true;
 }
