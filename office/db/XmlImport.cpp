@@ -13,6 +13,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -52,7 +53,7 @@ enum class Kind : std::uint8_t { None, Field, List, Record, Container };
 
 // ---------------------------------------------------------------- the replayable event stream
 
-class LogWriter : public EventSink {
+class LogWriter final : public EventSink {
  public:
   explicit LogWriter(std::FILE* file) : file_(file) { buf_.reserve(kFlushAt + 64); }
 
@@ -213,27 +214,6 @@ class LogReader {
   std::string scratch_;
 };
 
-class Tee : public EventSink {
- public:
-  Tee(EventSink& a, EventSink& b) : a_(a), b_(b) {}
-  void Start(int key, bool nil, const Attr* attrs, int n) override {
-    a_.Start(key, nil, attrs, n);
-    b_.Start(key, nil, attrs, n);
-  }
-  void Text(std::string_view text, bool blank) override {
-    a_.Text(text, blank);
-    b_.Text(text, blank);
-  }
-  void End() override {
-    a_.End();
-    b_.End();
-  }
-
- private:
-  EventSink& a_;
-  EventSink& b_;
-};
-
 // ---------------------------------------------------------------- kinds, over the whole file
 
 // What the layout needs, gathered during the first parse: every distinct element path (the
@@ -263,7 +243,11 @@ struct PathSummary {
 
 class Analyzer : public EventSink {
  public:
-  void Start(int key, bool, const Attr* attrs, int attrCount) override {
+  // Passes every event on to `log` as well, when given.
+  explicit Analyzer(LogWriter* log) : log_(log) {}
+
+  void Start(int key, bool nil, const Attr* attrs, int attrCount) override {
+    if (log_ != nullptr) log_->Start(key, nil, attrs, attrCount);
     Grow(key);
     const bool isRoot = stack_.empty();
     const int path = summary_.complete ? NotePath(isRoot ? -1 : stack_.back().path, key) : -1;
@@ -307,7 +291,8 @@ class Analyzer : public EventSink {
     stack_.push_back({key, ++serial_, undo_.size(), isRoot, path});
   }
 
-  void Text(std::string_view, bool blank) override {
+  void Text(std::string_view text, bool blank) override {
+    if (log_ != nullptr) log_->Text(text, blank);
     if (blank || stack_.empty()) return;
     stats_[stack_.back().key].hasValues = true;
     if (stack_.back().isRoot) rootValues_ = true;
@@ -321,6 +306,7 @@ class Analyzer : public EventSink {
   const PathSummary& Summary() const { return summary_; }
 
   void End() override {
+    if (log_ != nullptr) log_->End();
     const Frame& f = stack_.back();
     while (undo_.size() > f.undoMark) {
       NameStat& s = stats_[static_cast<std::size_t>(undo_.back().key)];
@@ -460,6 +446,7 @@ class Analyzer : public EventSink {
     }
   };
 
+  LogWriter* log_;
   PathSummary summary_;
   std::unordered_map<std::uint64_t, int> pathIds_;
   std::unordered_set<std::uint64_t> pathAttrs_;
@@ -1180,18 +1167,13 @@ Tuning& ImportTuning() {
 
 void ImportFile(sqlite3* db, const std::string& xmlPath) {
   NameTable names;
-  Analyzer analyzer;
   // The event stream is replayed from a temporary file; without one, the file is parsed again.
   std::unique_ptr<std::FILE, FileClose> log = TemporaryFile();
-  bool replayLog = false;
-  if (log) {
-    LogWriter writer(log.get());
-    Tee both(analyzer, writer);
-    ParseXmlFile(xmlPath, names, both);
-    replayLog = writer.Finish();
-  } else {
-    ParseXmlFile(xmlPath, names, analyzer);
-  }
+  std::optional<LogWriter> writer;
+  if (log) writer.emplace(log.get());
+  Analyzer analyzer(writer ? &*writer : nullptr);
+  ParseXmlFile(xmlPath, names, analyzer);
+  const bool replayLog = writer && writer->Finish();
   if (!replayLog) log.reset();
 
   std::vector<Kind> kinds;
