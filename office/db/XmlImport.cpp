@@ -55,24 +55,30 @@ enum class Kind : std::uint8_t { None, Field, List, Record, Container };
 
 class LogWriter final : public EventSink {
  public:
-  explicit LogWriter(std::FILE* file) : file_(file) { buf_.reserve(kFlushAt + 64); }
+  explicit LogWriter(std::FILE* file) : file_(file), buf_(kCapacity) {}
 
   void Start(int key, bool nil, const Attr* attrs, int attrCount) override {
+    Room(3 * kMaxVar + 1);
     Byte('S');
     Var(static_cast<std::uint64_t>(key));
     Byte(nil ? 1 : 0);
     Var(static_cast<std::uint64_t>(attrCount));
     for (int i = 0; i < attrCount; ++i) {
+      Room(2 * kMaxVar);
       Var(static_cast<std::uint64_t>(attrs[i].spelling));
       Var(static_cast<std::uint64_t>(attrs[i].ordinal));
       Bytes(attrs[i].value);
     }
   }
   void Text(std::string_view text, bool blank) override {
+    Room(1);
     Byte(blank ? 't' : 'T');
     Bytes(text);
   }
-  void End() override { Byte('E'); }
+  void End() override {
+    Room(1);
+    Byte('E');
+  }
 
   // Writes what is buffered; false when the temporary file could not take it all.
   bool Finish() {
@@ -82,36 +88,44 @@ class LogWriter final : public EventSink {
   }
 
  private:
-  static constexpr std::size_t kFlushAt = 1 << 20;
+  static constexpr std::size_t kCapacity = 1 << 20;
+  static constexpr std::size_t kMaxVar = 10;  // bytes of the longest variable-length number
 
-  void Byte(int b) { buf_.push_back(static_cast<char>(b)); }
+  // Makes room for `n` more bytes in the buffer.
+  void Room(std::size_t n) {
+    if (used_ + n > buf_.size()) Flush();
+  }
+  void Byte(int b) { buf_[used_++] = static_cast<char>(b); }
   void Var(std::uint64_t v) {
     while (v >= 0x80) {
-      buf_.push_back(static_cast<char>((v & 0x7F) | 0x80));
+      buf_[used_++] = static_cast<char>((v & 0x7F) | 0x80);
       v >>= 7;
     }
-    buf_.push_back(static_cast<char>(v));
+    buf_[used_++] = static_cast<char>(v);
   }
   void Bytes(std::string_view s) {
+    Room(kMaxVar);
     Var(s.size());
-    if (s.size() >= kFlushAt) {
+    if (s.size() > buf_.size() / 2) {  // a long value goes to the file directly
       Flush();
       Write(s.data(), s.size());
       return;
     }
-    buf_.append(s);
-    if (buf_.size() >= kFlushAt) Flush();
+    Room(s.size());
+    std::memcpy(buf_.data() + used_, s.data(), s.size());
+    used_ += s.size();
   }
   void Flush() {
-    Write(buf_.data(), buf_.size());
-    buf_.clear();
+    Write(buf_.data(), used_);
+    used_ = 0;
   }
   void Write(const char* data, std::size_t n) {
     if (ok_ && n > 0 && std::fwrite(data, 1, n, file_) != n) ok_ = false;
   }
 
   std::FILE* file_;
-  std::string buf_;
+  std::vector<char> buf_;
+  std::size_t used_ = 0;
   bool ok_ = true;
 };
 

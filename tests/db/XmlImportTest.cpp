@@ -291,6 +291,16 @@ TEST_F(XmlImportTest, WithoutATemporaryFileTheFileIsReadAgainWithTheSameResult) 
   EXPECT_EQ(DumpTables(db), expected);
 }
 
+TEST_F(XmlImportTest, LongValuesArriveWhole) {
+  std::string text;
+  for (int i = 0; text.size() < 1500000; ++i) text += "line " + std::to_string(i) + " & more\n";
+  std::string escaped;
+  for (char c : text) escaped += c == '&' ? std::string("&amp;") : std::string(1, c);
+  const std::string attr(600000, 'a');
+  Import("<r><row n=\"" + attr + "\"><v>" + escaped + "</v><w>x</w></row><row><v>y</v></row></r>");
+  EXPECT_EQ(Tables(), "row: n, v, w\n  " + attr + " | " + text + " | x\n  NULL | y | NULL\n");
+}
+
 TEST_F(XmlImportTest, EachFileMakesNewTablesWithTheSmallestFreeNumber) {
   const std::string customers = R"(<dataroot><Customer><ID>1</ID></Customer></dataroot>)";
   Import(R"(<Customer1 a="x"/>)", "one.xml");
