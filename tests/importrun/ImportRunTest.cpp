@@ -129,52 +129,6 @@ TEST(ImportErrorsTables, TheNameTestIsACaseSensitiveSubstringTest) {
   for (const auto& [name, skipped] : cases) EXPECT_EQ(IsImportErrorsTable(name), skipped) << name;
 }
 
-TEST_F(ImportRunTest, AnEmptyListShowsNoFilesAddedAfterTheRunningSpreadsheetQuestion) {
-  // Something staged by an earlier run stays when the run ends early.
-  {
-    DatabaseApplication access;
-    access.OpenCurrentDatabase(Staging());
-    access.ImportXml(Xml("old.xml", "<r><Old><v>1</v></Old></r>"));
-    access.Quit();
-  }
-  const std::string question(kRunningExcelQuestion);
-  const struct {
-    const char* name;
-    const char* running;  // the name a running instance answers, or nullptr for none
-    std::vector<MsgResult> answers;
-    std::vector<std::string> boxes;
-  } cases[] = {
-      {"nothing running", nullptr, {}, {"No files added."}},
-      {"running, Yes", "Microsoft Excel", {MsgResult::Yes}, {question, "No files added."}},
-      {"running, No", "Microsoft Excel", {MsgResult::No}, {question}},
-      {"another name", "Microsoft excel", {}, {"No files added."}},
-  };
-  for (const auto& c : cases) {
-    FakeWindow w;
-    w.answers = c.answers;
-    std::shared_ptr<RunningInstance> instance;
-    std::uint64_t cookie = 0;
-    if (c.running) {
-      instance = std::make_shared<RunningInstance>(c.running);
-      cookie = xl::RunningObjectTable::Register(xl::kClassName, instance);
-    }
-    ImportRun(w, Program()).Start();
-    if (cookie) xl::RunningObjectTable::Revoke(cookie);
-
-    EXPECT_EQ(w.BoxTexts(), c.boxes) << c.name;
-    if (c.running && c.boxes.size() > 1) {
-      EXPECT_EQ(w.boxes[0].buttons, MsgButtons::YesNo);
-      EXPECT_EQ(w.boxes[0].defaultButton, MsgResult::Yes);
-      EXPECT_EQ(w.boxes[0].icon, MsgIcon::None);
-    }
-    EXPECT_EQ(w.pointerHistory, (std::vector<int>{pointer::kBusy, pointer::kDefault})) << c.name;
-    EXPECT_TRUE(w.progressHistory.empty()) << c.name;
-  }
-  EXPECT_TRUE(Views().empty()) << "no workbook is started for an empty list";
-  test::FakeMessageBoxes boxes;
-  EXPECT_EQ(GetTableNames(Staging(), "", boxes), std::vector<std::string>{"Old"});
-}
-
 TEST_F(ImportRunTest, AWorkbookWindowOfAnEarlierRunCountsAsARunningSpreadsheet) {
   window.files.Add(Xml("a.xml", Shape("1", "2")));
   Start();
