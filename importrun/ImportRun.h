@@ -40,7 +40,7 @@ bool IsImportErrorsTable(std::string_view tableName);
 // The staging database in a program folder.
 std::string StagingDatabasePath(const std::string& programFolder);
 
-// Reports a run's progress to a front end; every call is optional.
+// Reports a run's progress to a front end and lets it stop the run; every call is optional.
 struct RunProgress {
   // Before file `index` (1-based) of `count` is imported.
   std::function<void(int index, int count, const std::string& path)> file;
@@ -49,6 +49,8 @@ struct RunProgress {
   std::function<void(int index, int count, const std::string& name, bool skipped)> table;
   // Now and then while a table's rows are written: rows written so far.
   std::function<void(const std::string& name, std::int64_t rows)> rows;
+  // Before a table's first row and every few hundred rows after; throws to end the run.
+  std::function<void()> check;
 };
 
 // Empties the staging database at `stagingPath` and has the database application import

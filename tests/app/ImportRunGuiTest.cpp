@@ -282,5 +282,30 @@ TEST_F(ImportRunGui, ClosingTheWindowEndsTheRunAndTheWorkbookKeepsWhatWasWritten
   EXPECT_EQ(book.Find("T")->Rows(), 3);
 }
 
+TEST_F(ImportRunGui, ClosingTheWorkbookWindowDuringTheRunIsAnErrorNotDone) {
+  Form1& form = h.Start();
+  h.Find<QRadioButton>("Option2")->click();
+  h.List().Add(Xml("a.xml", Shape("1", "2")));
+  h.List().Add(Xml("b.xml", Shape("3", "4")));
+  // The user closes the workbook window (discarding it) while the second table is written.
+  QObject::connect(Bar(), &QProgressBar::valueChanged, Bar(), [&](int value) {
+    if (value != 100) return;
+    QMetaObject::invokeMethod(
+        Bar(),
+        [] {
+          for (QMainWindow* w : WorkbookWindows()) w->close();
+        },
+        Qt::QueuedConnection);
+  });
+  ClickStart();
+  ASSERT_EQ(h.messages.shown.size(), 1u);
+  EXPECT_EQ(h.messages.shown[0].icon, MsgIcon::Warning);
+  EXPECT_NE(h.messages.shown[0].text.find("workbook window was closed"), std::string::npos)
+      << h.messages.shown[0].text;
+  EXPECT_EQ(Bar()->value(), 100);
+  EXPECT_EQ(form.MousePointer(), pointer::kDefault);
+  EXPECT_TRUE(WorkbookWindows().empty());
+}
+
 }  // namespace
 }  // namespace palomet
