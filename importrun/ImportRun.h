@@ -3,6 +3,7 @@
 // The "Start Importing" command, free of widgets, and the steps it shares with the
 // command line: staging the listed files, then copying the staged tables into a workbook.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -89,7 +90,8 @@ class ImportRun {
   // removed, "Done.", and the bar and the pointer back to 0. Any error ends the run with
   // the default pointer and its description in a warning box; the bar keeps its value.
   // A call while a run is under way (from the run's own yields) is ignored; when the
-  // window is closed during the run, the run ends at once and shows nothing more.
+  // window is closed during the run, the run ends at once and shows nothing more; when the
+  // workbook's window is closed during the run, the run ends with a warning, not "Done.".
   void Start();
 
   bool Running() const { return running_; }
