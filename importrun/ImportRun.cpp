@@ -1,6 +1,7 @@
 #include "importrun/ImportRun.h"
 
 #include <exception>
+#include <filesystem>
 #include <new>
 
 #include "importrun/RunningCheck.h"
@@ -85,8 +86,18 @@ void StageFiles(const std::string& stagingPath, const std::vector<std::string>& 
   access.OpenCurrentDatabase(stagingPath);
   const int count = static_cast<int>(paths.size());
   for (int i = 0; i < count; ++i) {
-    if (progress.file) progress.file(i + 1, count, paths[static_cast<std::size_t>(i)]);
-    access.ImportXml(paths[static_cast<std::size_t>(i)]);
+    const std::string& path = paths[static_cast<std::size_t>(i)];
+    if (progress.file) progress.file(i + 1, count, path);
+    // A pipe or a device would block the import (which reads a file twice) for good,
+    // with the window not answering meanwhile.
+    std::error_code ec;
+    const auto st = std::filesystem::status(path, ec);
+    if (!ec && std::filesystem::exists(st) && !std::filesystem::is_regular_file(st) &&
+        !std::filesystem::is_directory(st)) {
+      throw Error(errnum::kXmlImport,
+                  "'" + path + "' is not a regular file and cannot be imported.");
+    }
+    access.ImportXml(path);
   }
   access.Quit();
 }

@@ -2,6 +2,7 @@
 // database and the real workbook engine; only the widgets are replaced.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <functional>
 #include <memory>
@@ -144,6 +145,8 @@ TEST_F(ImportRunTest, AWorkbookWindowOfAnEarlierRunCountsAsARunningSpreadsheet) 
 TEST_F(ImportRunTest, ErrorsEndTheRunWithAWarningNamingTheCause) {
   const std::string good = Xml("good.xml", Shape("1", "2"));
   const std::string bad = Xml("bad.xml", "<root><T><id>1</id></T>");
+  const std::string fifo = dir.Str() + "/in/pipe.xml";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string huge =
       Xml("huge.xml", "<r><Big><v>" + std::string(40000, 'z') + "</v></Big></r>");
   const struct {
@@ -156,6 +159,7 @@ TEST_F(ImportRunTest, ErrorsEndTheRunWithAWarningNamingTheCause) {
   } cases[] = {
       {"malformed file after a good one", {good, bad}, false, bad, false, {}},
       {"missing file", {dir.Str() + "/in/nope.xml"}, false, "nope.xml", false, {}},
+      {"a pipe, which would never end", {fifo}, false, fifo, false, {}},
       {"missing staging database", {good}, true, "temp.mdb", false, {}},
       {"a value too long for a cell", {good, huge}, false, "Big", true, {50, 100}},
   };
