@@ -12,7 +12,7 @@ namespace {
 
 constexpr const char* kProvider = "PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=";
 constexpr const char* kPasswordKey = ";JET OLEDB:Database Password=";
-constexpr long kTableNotDroppedError = 3211;
+constexpr long kInUseError = 3211;  // the engine's error for a file another program holds
 
 std::string QuoteTableName(const std::string& name) {
   std::string out = "`";
@@ -105,12 +105,24 @@ void DropTable(const std::string& tableName, const std::string& path) {
 void ResetStagingDatabase(const std::string& path, const std::string& password,
                           MessageBoxes& boxes) {
   const auto tables = ListUserTables(path, password, boxes);
-  if (!tables || tables->empty()) return;
+  if (!tables) {
+    // A file another copy holds right now would be imported into all the same, next to last
+    // run's tables; say so instead. Every other failure leaves the file to fail when opened.
+    if (FileExists(path)) {
+      try {
+        CatalogueNames(path, password);
+      } catch (const Error& e) {
+        if (e.Number() == kInUseError) throw;
+      }
+    }
+    return;
+  }
+  if (tables->empty()) return;
   for (const std::string& name : *tables) DropTable(name, path);
   // A table still there would be read back as if this run had imported it.
   const std::vector<std::string> left = CatalogueNames(path, password);
   if (!left.empty()) {
-    throw Error(kTableNotDroppedError,
+    throw Error(kInUseError,
                 "The table '" + left.front() +
                     "' could not be removed from the staging database '" + path +
                     "'. Another copy of the program may be using it; close it and try again.");
@@ -146,7 +158,7 @@ bool TableRowReader::Next(RowString& row) {
     return true;
   }
   if (rs.Eof()) return false;
-  for (int i = 0; i < fieldCount; ++i) row.AppendField(NullToDefault(rs.Fields(i).Value, ""));
+  for (int i = 0; i < fieldCount; ++i) row.AppendField(NullToDefault(rs.Value(i), ""));
   rs.MoveNext();
   return true;
 }

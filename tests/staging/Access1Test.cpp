@@ -124,6 +124,24 @@ TEST_F(StagingTest, ResetFailsNamingATableThatCouldNotBeDropped) {
   EXPECT_EQ(ListUserTables(db, "", boxes_), std::vector<std::string>{});
 }
 
+TEST_F(StagingTest, ResetFailsWhenTheFileIsHeldSoThatLastRunsTablesAreNotTakenForNew) {
+  const std::string db = MakeDatabase("CREATE TABLE Old (x); INSERT INTO Old VALUES (1);");
+  Connection other;
+  other.Open("Data Source=" + db);
+  other.Execute("BEGIN EXCLUSIVE; INSERT INTO Old VALUES (2);");
+  EXPECT_EQ(ListUserTables(db, "", boxes_), std::nullopt);
+  try {
+    ResetStagingDatabase(db, "", boxes_);
+    ADD_FAILURE() << "the reset reported success";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find(db), std::string::npos) << e.what();
+  }
+  EXPECT_TRUE(boxes_.shown.empty());
+  other.Execute("ROLLBACK");
+  EXPECT_NO_THROW(ResetStagingDatabase(db, "", boxes_));
+  EXPECT_EQ(ListUserTables(db, "", boxes_), std::vector<std::string>{});
+}
+
 TEST_F(StagingTest, DropTableNeedsAnOpenableFileButIgnoresAFailingStatement) {
   const std::string db = MakeDatabase("CREATE TABLE t (x);");
   EXPECT_NO_THROW(DropTable("no such table", db));
