@@ -547,8 +547,9 @@ struct Table {
   // cost on narrow rows. Finished rows are swapped into the batch, never copied.
   sqlitedb::StmtPtr insertBatch;  // batchSize rows
   sqlitedb::StmtPtr insertOne;
-  int batchSize = 1;  // rows per statement
-  int jobRows = 1;    // rows handed to the inserting thread at a time
+  std::int64_t maxRow = 0;  // highest row number inserted so far
+  int batchSize = 1;        // rows per statement
+  int jobRows = 1;          // rows handed to the inserting thread at a time
   int pending = 0;
   std::vector<RowBuffer> batch;
 };
@@ -714,7 +715,15 @@ void InsertRows(sqlite3* db, const std::string& path, Table& t, const std::vecto
     for (int r = 0; r < rowsPerStatement; ++r) {
       const RowBuffer& row = rows[static_cast<std::size_t>(first + r)];
       const int base = r * width;
-      sqlite3_bind_int64(s, base + 1, row.row);
+      // A row that follows the table's highest so far takes its number from SQLite, which
+      // appends without searching the tree; others (inner rows of a self-nested record
+      // finish first) give theirs.
+      if (row.row == t.maxRow + 1) {
+        sqlite3_bind_null(s, base + 1);
+      } else {
+        sqlite3_bind_int64(s, base + 1, row.row);
+      }
+      t.maxRow = std::max(t.maxRow, row.row);
       for (int c = 0; c < t.columnCount; ++c) {
         const std::int64_t len = row.length[static_cast<std::size_t>(c)];
         if (len < 0) {

@@ -178,6 +178,9 @@ TEST(XmlImportColumns, LinkColumnsOrderAndCollisions) {
        R"(<r><category name="A"><category name="B"><category name="C"/></category></category>)"
        R"(<category name="D"/></r>)",
        "category: category_Row, name\n  NULL | A\n  1 | B\n  2 | C\n  NULL | D\n"},
+      {"rows finishing out of order keep their start-tag numbers",
+       R"(<r><c n="1"><c n="2"/><c n="3"><c n="4"/></c></c><c n="5"/><c n="6"/></r>)",
+       "c: c_Row, n\n  NULL | 1\n  1 | 2\n  1 | 3\n  3 | 4\n  NULL | 5\n  NULL | 6\n"},
       {"containers between records are skipped for links",
        R"(<r><order id="1"><lines><line n="a"><q>1</q></line><line n="b"><q>2</q></line>)"
        R"(</lines></order></r>)",
