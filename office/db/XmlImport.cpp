@@ -26,16 +26,18 @@
 #include "office/db/XmlNames.h"
 
 // How the import works. The kind of every element name (field, list, record, container)
-// depends on the whole file, so the file is read more than once:
-//   1. libxml2 parses the file; the Analyzer decides the kinds, and the event stream is
-//      written to an unlinked temporary file in a compact form (names as numbers).
-//   2. The stream is replayed to lay out tables and columns (their order and names depend
-//      on first appearance, which only the whole file settles).
-//   3. The stream is replayed again to number and fill the rows, which a second thread
-//      inserts in batches while the replay goes on, all in one transaction.
+// depends on the whole file, so the file is read twice:
+//   1. libxml2 parses the file. The Analyzer decides the kinds and notes the first time each
+//      distinct element path, attribute and non-blank text occurs; the event stream goes to an
+//      unnamed temporary file in a compact form (names as numbers).
+//   2. Tables and columns are laid out from those first occurrences: their order and names
+//      depend on first appearance, which only the whole file settles.
+//   3. The stream is replayed to number and fill the rows, which a second thread inserts in
+//      batches while the replay goes on, all in one transaction.
 // Replaying the compact stream costs a fraction of a parse. When no temporary file can be
-// written, steps 2 and 3 parse the file again instead. Memory stays flat: it grows with the
-// number of distinct names and the size of one record, never with the file.
+// written the file is parsed again instead, and when a document has too many distinct paths
+// the layout walks the stream. Memory stays flat: it grows with the number of distinct names
+// and paths and the size of one record, never with the length of the file.
 
 namespace palomet::xmlimport {
 
