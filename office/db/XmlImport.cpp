@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -752,7 +753,13 @@ class Inserter {
  public:
   Inserter(sqlite3* db, const std::string& path)
       : db_(db), path_(path), threaded_(std::thread::hardware_concurrency() > 1) {
-    if (threaded_) thread_ = std::thread([this] { Run(); });
+    if (threaded_) {
+      try {
+        thread_ = std::thread([this] { Run(); });
+      } catch (const std::system_error&) {
+        threaded_ = false;  // no second thread to be had: insert as the rows come
+      }
+    }
   }
   ~Inserter() { Stop(); }
   Inserter(const Inserter&) = delete;
