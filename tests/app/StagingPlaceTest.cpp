@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "office/Error.h"
 #include "office/xl/Excel.h"
 #include "office/xlwindow/WorkbookWindow.h"
 #include "staging/Access1.h"
@@ -75,27 +74,6 @@ TEST_F(StagingPlace, EveryRunFillsTheDatabaseItIsGivenAndLeavesTheProgramFolders
   test::FakeMessageBoxes boxes;
   EXPECT_EQ(GetTableNames(users.string(), "", boxes),
             std::optional<std::vector<std::string>>({"Orders"}));
-}
-
-TEST_F(StagingPlace, AStagingDatabaseThatCannotBeMadeEndsTheRunWithItsDescription) {
-  h.stagingDatabase = []() -> std::string {
-    throw Error(errnum::kGeneric, "Cannot make the staging database '/nowhere/temp.mdb': denied");
-  };
-  Form1& form = h.Start();
-  ClickStart();
-  EXPECT_EQ(Texts(), std::vector<std::string>{"No files added."}) << "an empty list asks nothing";
-
-  h.messages.shown.clear();
-  h.List().Add(h.temp.Write("in/a.xml", "<r><T><v>1</v></T></r>").string());
-  ClickStart();
-  ASSERT_EQ(Texts(), std::vector<std::string>{
-                         "Cannot make the staging database '/nowhere/temp.mdb': denied"});
-  EXPECT_EQ(h.messages.shown[0].icon, MsgIcon::Warning);
-  EXPECT_EQ(form.MousePointer(), pointer::kDefault);
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    EXPECT_FALSE(w->objectName() == "WorkbookWindow" && w->isVisible())
-        << "no workbook was started";
-  }
 }
 
 }  // namespace
