@@ -1,0 +1,26 @@
+#include "filelist/DropIntake.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "filelist/AddFolder.h"
+
+namespace palomet {
+
+bool AddDroppedPaths(const std::vector<std::string>& paths, FileList& list, WindowHost& host) {
+  for (const std::string& path : paths) {
+    if (host.Closed()) return false;
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec) continue;  // vanished, or its attributes cannot be read
+    if (std::filesystem::is_directory(status)) {
+      if (!AddFolderTree(path, "*.*", false, list, host)) return false;
+    } else if (std::filesystem::is_regular_file(status)) {
+      list.Add(path);
+    }
+    // A FIFO, socket or device would hang or fail the import: passed over.
+  }
+  return true;
+}
+
+}  // namespace palomet

@@ -1,0 +1,226 @@
+#include "office/db/Ado.h"
+
+#include <array>
+#include <cctype>
+
+#include "office/Error.h"
+#include "office/db/SqliteDb.h"
+
+namespace palomet {
+
+namespace {
+
+char Lower(char c) {
+  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (Lower(text[i]) != Lower(prefix[i])) return false;
+  }
+  return true;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// True when `rest` (the text after a ";") begins another "Key=" pair of a known key.
+bool BeginsKnownKey(std::string_view rest) {
+  static constexpr std::array<std::string_view, 10> kKeys = {"provider",
+                                                             "data source",
+                                                             "user id",
+                                                             "password",
+                                                             "mode",
+                                                             "persist security info",
+                                                             "extended properties",
+                                                             "locale identifier",
+                                                             "prompt",
+                                                             "jet oledb:"};
+  rest = Trim(rest);
+  const auto eq = rest.find('=');
+  if (eq == std::string_view::npos) return false;
+  const std::string_view key = Trim(rest.substr(0, eq));
+  for (std::string_view k : kKeys) {
+    if (k.back() == ':' ? StartsWithNoCase(key, k)
+                        : (key.size() == k.size() && StartsWithNoCase(key, k))) {
+      return key.find(';') == std::string_view::npos;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+ConnectionString ParseConnectionString(std::string_view text) {
+  ConnectionString result;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const auto eq = text.find('=', pos);
+    if (eq == std::string_view::npos) break;
+    std::string key(Trim(text.substr(pos, eq - pos)));
+    for (char& c : key) c = Lower(c);
+    std::size_t v = eq + 1;
+    // A path is taken exactly as written, blanks included.
+    if (key != "data source") {
+      while (v < text.size() && text[v] == ' ') ++v;
+    }
+    std::string value;
+    std::size_t next;
+    if (v < text.size() && (text[v] == '"' || text[v] == '\'')) {
+      // Quoted value; a doubled quote stands for one.
+      const char q = text[v];
+      std::size_t i = v + 1;
+      for (; i < text.size(); ++i) {
+        if (text[i] == q) {
+          if (i + 1 < text.size() && text[i + 1] == q) {
+            value.push_back(q);
+            ++i;
+            continue;
+          }
+          break;
+        }
+        value.push_back(text[i]);
+      }
+      next = text.find(';', i);
+    } else if (key == "data source") {
+      next = text.find(';', v);
+      while (next != std::string_view::npos && !BeginsKnownKey(text.substr(next + 1))) {
+        next = text.find(';', next + 1);
+      }
+      value =
+          std::string(text.substr(v, next == std::string_view::npos ? text.size() - v : next - v));
+    } else {
+      next = text.find(';', v);
+      value = std::string(
+          Trim(text.substr(v, next == std::string_view::npos ? text.size() - v : next - v)));
+    }
+    if (key == "data source") result.dataSource = value;
+    if (key == "jet oledb:database password") result.password = value;
+    if (next == std::string_view::npos) break;
+    pos = next + 1;
+  }
+  return result;
+}
+
+// ---- Connection
+
+struct Connection::Impl {
+  std::string path;
+  sqlitedb::DbPtr db;
+};
+
+Connection::Connection() : impl_(std::make_unique<Impl>()) {}
+Connection::~Connection() = default;
+
+void Connection::Open(const std::string& connectionString, const std::string& /*userId*/,
+                      const std::string& /*password*/, long /*options*/) {
+  if (impl_->db) throw Error(3705, "The connection is already open.");
+  const ConnectionString cs = ParseConnectionString(connectionString);
+  auto db = sqlitedb::OpenExisting(cs.dataSource, Mode == 1);
+  if (!cs.password.empty()) throw Error(kInvalidPasswordError, "Not a valid password.");
+  impl_->path = cs.dataSource;
+  impl_->db = std::move(db);
+}
+
+void Connection::Execute(const std::string& commandText, long /*options*/) {
+  if (!impl_->db) throw Error(3704, "The connection is closed.");
+  sqlitedb::Exec(impl_->db.get(), commandText, impl_->path);
+}
+
+void Connection::Close() {
+  impl_->db.reset();
+}
+bool Connection::IsOpen() const {
+  return impl_->db != nullptr;
+}
+
+// ---- Recordset
+
+struct Recordset::Impl {
+  sqlite3* db = nullptr;
+  std::string path;
+  std::string source;
+  sqlitedb::StmtPtr stmt;
+  bool hasRow = false;
+  std::int64_t count = -1;
+  int fieldCount = 0;
+
+  void Step() {
+    const int rc = sqlite3_step(stmt.get());
+    if (rc == SQLITE_ROW) {
+      hasRow = true;
+    } else if (rc == SQLITE_DONE) {
+      hasRow = false;
+    } else {
+      hasRow = false;
+      throw sqlitedb::MakeError(rc, db, path);
+    }
+  }
+};
+
+Recordset::Recordset() : impl_(std::make_unique<Impl>()) {}
+Recordset::~Recordset() = default;
+
+void Recordset::Open(const std::string& source, Connection& connection, int /*cursorType*/,
+                     int /*lockType*/, long /*options*/) {
+  if (!connection.impl_->db) throw Error(3704, "The connection is closed.");
+  if (impl_->stmt) throw Error(3705, "The recordset is already open.");
+  impl_->db = connection.impl_->db.get();
+  impl_->path = connection.impl_->path;
+  impl_->source = source;
+  impl_->count = -1;
+  impl_->stmt = sqlitedb::Prepare(impl_->db, source, impl_->path);
+  impl_->fieldCount = sqlite3_column_count(impl_->stmt.get());
+  impl_->Step();
+}
+
+int Recordset::FieldCount() const {
+  return impl_->fieldCount;
+}
+
+Field Recordset::Fields(int index) const {
+  if (!impl_->stmt || index < 0 || index >= impl_->fieldCount) {
+    throw Error(3265, "Item cannot be found in the collection.");
+  }
+  sqlite3_stmt* s = impl_->stmt.get();
+  Field f;
+  f.Name = sqlite3_column_name(s, index);
+  if (impl_->hasRow && sqlite3_column_type(s, index) != SQLITE_NULL) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, index));
+    f.Value = std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(s, index)));
+  }
+  return f;
+}
+
+std::int64_t Recordset::RecordCount() {
+  if (!impl_->stmt) throw Error(3704, "The recordset is closed.");
+  if (impl_->count < 0) {
+    auto counter =
+        sqlitedb::Prepare(impl_->db, "SELECT count(*) FROM (" + impl_->source + ")", impl_->path);
+    const int rc = sqlite3_step(counter.get());
+    if (rc != SQLITE_ROW) throw sqlitedb::MakeError(rc, impl_->db, impl_->path);
+    impl_->count = sqlite3_column_int64(counter.get(), 0);
+  }
+  return impl_->count;
+}
+
+bool Recordset::Eof() const {
+  return !impl_->hasRow;
+}
+
+void Recordset::MoveNext() {
+  if (!impl_->hasRow)
+    throw Error(3021, "Either BOF or EOF is True, or the current record has been deleted.");
+  impl_->Step();
+}
+
+void Recordset::Close() {
+  impl_->stmt.reset();
+  impl_->hasRow = false;
+}
+
+}  // namespace palomet

@@ -1,0 +1,78 @@
+#include "office/db/Dao.h"
+
+#include <cctype>
+
+#include "office/Error.h"
+#include "office/db/Ado.h"
+#include "office/db/SqliteDb.h"
+
+namespace palomet {
+
+struct DaoDatabase::Impl {
+  std::string path;
+  sqlitedb::DbPtr db;
+};
+
+DaoDatabase::DaoDatabase() : impl_(std::make_unique<Impl>()) {}
+DaoDatabase::~DaoDatabase() = default;
+
+std::vector<TableDef> DaoDatabase::TableDefs() const {
+  if (!impl_->db) throw Error(errnum::kGeneric, "The database is closed.");
+  auto stmt = sqlitedb::Prepare(impl_->db.get(),
+                                "SELECT name FROM sqlite_master WHERE type = 'table' "
+                                "ORDER BY rowid",
+                                impl_->path);
+  std::vector<TableDef> defs;
+  // The schema table itself is an engine table too, though it lists no row for itself.
+  defs.push_back({"sqlite_master", daoattr::kSystemObject});
+  int rc;
+  while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+    TableDef def;
+    def.Name = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
+    const bool engineTable = sqlite3_strnicmp(def.Name.c_str(), "sqlite_", 7) == 0;
+    def.Attributes = engineTable ? daoattr::kSystemObject : 0;
+    defs.push_back(std::move(def));
+  }
+  if (rc != SQLITE_DONE) throw sqlitedb::MakeError(rc, impl_->db.get(), impl_->path);
+  return defs;
+}
+
+void DaoDatabase::Close() {
+  impl_->db.reset();
+}
+
+std::unique_ptr<DaoDatabase> Workspace::OpenDatabase(const std::string& path) {
+  std::unique_ptr<DaoDatabase> database(new DaoDatabase());
+  database->impl_->path = path;
+  database->impl_->db = sqlitedb::OpenExisting(path, false);
+  return database;
+}
+
+std::unique_ptr<DaoDatabase> Workspace::OpenDatabase(const std::string& path, bool /*exclusive*/,
+                                                     bool /*readOnly*/,
+                                                     const std::string& connect) {
+  // "MS ACCESS;PWD=secret": the part after PWD= is the password.
+  std::string password;
+  std::string upper;
+  for (char c : connect)
+    upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+  if (const auto at = upper.find("PWD="); at != std::string::npos) {
+    password = connect.substr(at + 4);
+    if (const auto end = password.find(';'); end != std::string::npos) password.resize(end);
+  }
+  auto database = OpenDatabase(path);
+  if (!password.empty()) throw Error(kInvalidPasswordError, "Not a valid password.");
+  return database;
+}
+
+Workspace& DBEngine::Workspaces(int index) {
+  if (index != 0) throw Error(3265, "Item not found in this collection.");
+  return workspace0_;
+}
+
+DBEngine& GetDBEngine() {
+  static DBEngine engine;
+  return engine;
+}
+
+}  // namespace palomet

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace palomet {
+
+namespace daoattr {
+// Attributes of a table definition: engine tables carry the system bit (negative value),
+// user tables 0.
+inline constexpr long kSystemObject = static_cast<long>(static_cast<int>(0x80000002u));
+}  // namespace daoattr
+
+// One table of a database as the catalogue sees it.
+struct TableDef {
+  std::string Name;
+  long Attributes = 0;
+};
+
+// An open database of the catalogue engine. Read-only view of its table definitions.
+class DaoDatabase {
+ public:
+  ~DaoDatabase();
+  DaoDatabase(const DaoDatabase&) = delete;
+  DaoDatabase& operator=(const DaoDatabase&) = delete;
+
+  // Every table definition, engine tables included, in creation order. Raises Error.
+  std::vector<TableDef> TableDefs() const;
+  // Releases the file. Harmless when already closed.
+  void Close();
+
+ private:
+  friend class Workspace;
+  DaoDatabase();
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+class Workspace {
+ public:
+  // Opens `path` for shared read/write access. Raises Error 3044 for a missing or unopenable
+  // file, 3343 for a file that is not a database.
+  std::unique_ptr<DaoDatabase> OpenDatabase(const std::string& path);
+  // The same, with options, read-only flag and a connect string ("MS ACCESS;PWD=..."). The
+  // staging files carry no password: a connect string with a non-empty password raises 3031.
+  std::unique_ptr<DaoDatabase> OpenDatabase(const std::string& path, bool exclusive, bool readOnly,
+                                            const std::string& connect);
+};
+
+// The catalogue engine: made on first use and kept for the life of the program.
+class DBEngine {
+ public:
+  // The engine's workspaces; only index 0 exists. Raises Error for any other index.
+  Workspace& Workspaces(int index);
+
+ private:
+  Workspace workspace0_;
+};
+
+// The program's one catalogue engine, created on first call.
+DBEngine& GetDBEngine();
+
+}  // namespace palomet

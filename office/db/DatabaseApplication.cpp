@@ -1,0 +1,41 @@
+#include "office/db/DatabaseApplication.h"
+
+#include "office/Error.h"
+#include "office/db/SqliteDb.h"
+#include "office/db/XmlImport.h"
+
+namespace palomet {
+
+struct DatabaseApplication::Impl {
+  std::string path;
+  sqlitedb::DbPtr db;
+};
+
+DatabaseApplication::DatabaseApplication() : impl_(std::make_unique<Impl>()) {}
+DatabaseApplication::~DatabaseApplication() = default;
+
+void DatabaseApplication::OpenCurrentDatabase(const std::string& path) {
+  if (impl_->db) {
+    throw Error(7866, "A database is already open: '" + impl_->path + "'.");
+  }
+  auto db = sqlitedb::OpenExisting(path, false);
+  // Staging data is scratch: nothing needs to survive a power cut, but a failed file must
+  // still roll back whole, which the in-memory journal does.
+  sqlitedb::Exec(db.get(),
+                 "PRAGMA page_size=16384; PRAGMA synchronous=OFF; PRAGMA journal_mode=MEMORY;"
+                 "PRAGMA cache_size=-4096; PRAGMA busy_timeout=2000;",
+                 path);
+  impl_->path = path;
+  impl_->db = std::move(db);
+}
+
+void DatabaseApplication::ImportXml(const std::string& dataSource) {
+  if (!impl_->db) throw Error(2467, "No database is open; open one before importing.");
+  xmlimport::ImportFile(impl_->db.get(), dataSource);
+}
+
+void DatabaseApplication::Quit() {
+  impl_->db.reset();
+}
+
+}  // namespace palomet

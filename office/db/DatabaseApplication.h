@@ -1,0 +1,39 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace palomet {
+
+// The database application: holds one database file open and imports XML files into it as
+// new tables. One instance per import run; the file is released by Quit or destruction.
+class DatabaseApplication {
+ public:
+  DatabaseApplication();
+  ~DatabaseApplication();
+  DatabaseApplication(const DatabaseApplication&) = delete;
+  DatabaseApplication& operator=(const DatabaseApplication&) = delete;
+
+  // Kept for callers that show the application; there is no window, so it changes nothing.
+  bool Visible() const { return visible_; }
+  void SetVisible(bool visible) { visible_ = visible; }
+
+  // Opens `path` as the current database. Raises Error 3044 when the file is missing or
+  // cannot be opened, 3343 when it is not a database, and when a database is already open.
+  void OpenCurrentDatabase(const std::string& path);
+
+  // Imports the XML file `dataSource` into the current database as new tables, whole or not
+  // at all. Raises Error 31550 naming the file (and line and column where known) for bad
+  // input; earlier imports are untouched. Raises when no database is open.
+  void ImportXml(const std::string& dataSource);
+
+  // Closes the current database and releases the file. Harmless when none is open.
+  void Quit();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  bool visible_ = false;
+};
+
+}  // namespace palomet

@@ -1,0 +1,83 @@
+#include "office/db/SqliteDb.h"
+
+namespace palomet::sqlitedb {
+
+Error MakeError(int rc, sqlite3* db, const std::string& path) {
+  const std::string detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  switch (rc & 0xff) {
+    case SQLITE_NOTADB:
+      return Error(errnum::kNotADatabase, "Unrecognized database format '" + path + "'.");
+    case SQLITE_CANTOPEN:
+      return Error(errnum::kCannotOpen, "Could not find or open the file '" + path + "'.");
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return Error(kInUseError, "The database '" + path +
+                                    "' is in use by another program or another copy of "
+                                    "this one (" +
+                                    detail + ").");
+    default:
+      return Error(errnum::kGeneric, "Database error in '" + path + "': " + detail);
+  }
+}
+
+namespace {
+
+void InitSqlite() {
+  static const bool done = [] {
+    // Memory statistics take a global lock on every allocation; nothing here reads them.
+    // Harmless when SQLite was already initialised elsewhere in the process.
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    sqlite3_initialize();
+    return true;
+  }();
+  static_cast<void>(done);
+}
+
+}  // namespace
+
+DbPtr OpenExisting(const std::string& path, bool readOnly) {
+  InitSqlite();
+  sqlite3* raw = nullptr;
+  // Each connection is used by one thread at a time: no per-call locking needed.
+  const int flags =
+      (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+  int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+  DbPtr db(raw);
+  if (rc != SQLITE_OK) throw MakeError(rc, db.get(), path);
+  sqlite3_extended_result_codes(db.get(), 0);
+  // Opening is lazy: reading the schema is what tells a database from any other file.
+  rc = sqlite3_exec(db.get(), "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) throw MakeError(rc, db.get(), path);
+  return db;
+}
+
+void Exec(sqlite3* db, const std::string& sql, const std::string& path) {
+  const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) throw MakeError(rc, db, path);
+}
+
+StmtPtr Prepare(sqlite3* db, std::string_view sql, const std::string& path) {
+  sqlite3_stmt* raw = nullptr;
+  const int rc = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &raw, nullptr);
+  StmtPtr stmt(raw);
+  if (rc != SQLITE_OK) throw MakeError(rc, db, path);
+  return stmt;
+}
+
+void AppendQuotedName(std::string& out, std::string_view name) {
+  out.push_back('`');
+  for (char c : name) {
+    if (c == '`') out.push_back('`');
+    out.push_back(c);
+  }
+  out.push_back('`');
+}
+
+std::string QuoteName(std::string_view name) {
+  std::string out;
+  out.reserve(name.size() + 2);
+  AppendQuotedName(out, name);
+  return out;
+}
+
+}  // namespace palomet::sqlitedb

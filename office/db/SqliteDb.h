@@ -1,0 +1,46 @@
+#pragma once
+
+// Private to office/db: the thin layer over the SQLite C interface. SQLite result codes are
+// turned into palomet::Error here and nowhere else.
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "office/Error.h"
+
+namespace palomet::sqlitedb {
+
+inline constexpr long kInUseError = 3211;  // the file or a table is locked by someone else
+
+struct DbClose {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+using DbPtr = std::unique_ptr<sqlite3, DbClose>;
+
+struct StmtFinalize {
+  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtFinalize>;
+
+// The error for result code `rc` on `db` (may be null), naming the database file `path`.
+Error MakeError(int rc, sqlite3* db, const std::string& path);
+
+// Opens an existing database file and checks that it is one (an empty file is an empty
+// database). Raises 3044 for a missing or unopenable file, 3343 for a file that is not a
+// database, 3211 when it is locked.
+DbPtr OpenExisting(const std::string& path, bool readOnly);
+
+// Runs SQL text without results; raises on failure.
+void Exec(sqlite3* db, const std::string& sql, const std::string& path);
+
+// Prepares one statement; raises on failure.
+StmtPtr Prepare(sqlite3* db, std::string_view sql, const std::string& path);
+
+// `name` quoted as an identifier in grave accents, inner grave accents doubled.
+std::string QuoteName(std::string_view name);
+void AppendQuotedName(std::string& out, std::string_view name);
+
+}  // namespace palomet::sqlitedb

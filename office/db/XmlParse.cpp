@@ -1,0 +1,454 @@
+#include <libxml/SAX2.h>
+#include <libxml/entities.h>
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/xmlerror.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "office/Error.h"
+#include "office/db/XmlBaseline.h"
+#include "office/db/XmlEvents.h"
+
+// libxml2 errors are translated into palomet::Error here and nowhere else.
+
+namespace palomet::xmlimport {
+
+namespace {
+
+constexpr const char* kSchemaNs = "http://www.w3.org/2001/XMLSchema";
+constexpr const char* kSchemaInstanceNs = "http://www.w3.org/2001/XMLSchema-instance";
+
+const char* Chars(const xmlChar* s) {
+  return reinterpret_cast<const char*>(s);
+}
+
+// Whatever a document says, no external DTD or entity is ever fetched.
+xmlParserInputPtr RefuseExternalLoad(const char*, const char*, xmlParserCtxtPtr) {
+  return nullptr;
+}
+
+void InitLibxml() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    xmlInitParser();
+    xmlSetExternalEntityLoader(RefuseExternalLoad);
+  });
+}
+
+struct ParseState {
+  xmlParserCtxtPtr ctxt = nullptr;
+  const std::string* path = nullptr;
+  NameTable* names = nullptr;
+  EventSink* sink = nullptr;
+  std::FILE* file = nullptr;
+  int readErrno = 0;
+  // What the document delivers (text, attribute values, a little per element) against what was
+  // read from the file: only entities can make the first much larger than the second.
+  std::uint64_t bytesRead = 0;
+  std::uint64_t delivered = 0;
+
+  // Dictionary pointer -> spelling, direct-mapped: names repeat, and the parser hands out one
+  // address per distinct name for the whole parse.
+  struct CacheEntry {
+    const xmlChar* name = nullptr;
+    int spelling = -1;
+  };
+  std::vector<CacheEntry> spellingCache = std::vector<CacheEntry>(1024);
+  std::string pending;  // the text piece being gathered
+  std::vector<Attr> attrs;
+  int depth = 0;
+  int skipDepth = 0;  // depth of the schema element being skipped, 0 when none
+
+  bool failed = false;
+  std::string failure;  // our own failure, in plain words
+  int line = 0;
+  int column = 0;
+  std::exception_ptr sinkError;
+  // The parser's first fatal error.
+  bool parserFailed = false;
+  int parserCode = 0;
+  std::string parserMessage;
+  int parserLine = 0;
+  int parserColumn = 0;
+
+  void Fail(std::string what) {
+    if (failed) return;
+    failed = true;
+    failure = std::move(what);
+    line = xmlSAX2GetLineNumber(ctxt);
+    column = xmlSAX2GetColumnNumber(ctxt);
+    xmlStopParser(ctxt);
+  }
+
+  void FailWithSinkError() {
+    if (failed) return;
+    failed = true;
+    sinkError = std::current_exception();
+    xmlStopParser(ctxt);
+  }
+
+  int Intern(const xmlChar* name) {
+    const std::uint64_t hash =
+        static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(name)) * 0x9E3779B97F4A7C15ull;
+    CacheEntry& entry = spellingCache[hash >> 54];  // the top 10 bits: 1024 entries
+    if (entry.name == name) return entry.spelling;
+    const int spelling = names->Spelling(DecodeName(Chars(name)));
+    // Only names from the parser's dictionary keep their address for the whole parse.
+    if (xmlDictOwns(ctxt->dict, name) == 1) entry = {name, spelling};
+    return spelling;
+  }
+
+  // Stops a document whose entities expand far beyond its own size, long before the expansion
+  // fills memory; libxml2's own checks let some of these through.
+  bool Expanding(std::uint64_t bytes) {
+    delivered += bytes;
+    if (delivered <= kMaxExpansion * bytesRead + (1u << 20)) return false;
+    Fail(
+        "entity expansion goes beyond the parser's limits (the document would grow to more "
+        "than " +
+        std::to_string(kMaxExpansion) + " times the file's size)");
+    return true;
+  }
+  static constexpr std::uint64_t kMaxExpansion = 10;
+
+  void FlushText() {
+    if (pending.empty()) return;
+    sink->Text(pending, IsBlank(pending));
+    pending.clear();
+  }
+};
+
+ParseState& StateOf(void* ctx) {
+  return *static_cast<ParseState*>(static_cast<xmlParserCtxtPtr>(ctx)->_private);
+}
+
+bool IsNilTrue(std::string_view v) {
+  while (!v.empty() && IsBlank(v.substr(0, 1))) v.remove_prefix(1);
+  while (!v.empty() && IsBlank(v.substr(v.size() - 1))) v.remove_suffix(1);
+  return v == "true" || v == "1";
+}
+
+void OnStartElement(void* ctx, const xmlChar* localname, const xmlChar*, const xmlChar* uri, int,
+                    const xmlChar**, int attrCount, int, const xmlChar** attributes) {
+  ParseState& st = StateOf(ctx);
+  if (st.failed) return;
+  try {
+    if (++st.depth > kMaxDepth) {
+      st.Fail("elements nest deeper than " + std::to_string(kMaxDepth) + " levels");
+      return;
+    }
+    if (st.skipDepth > 0) return;
+    std::uint64_t bytes = 8;
+    for (int i = 0; i < attrCount; ++i) {
+      bytes += static_cast<std::uint64_t>(attributes[5 * i + 4] - attributes[5 * i + 3]);
+    }
+    if (st.Expanding(bytes)) return;
+    st.FlushText();
+    if (uri != nullptr && std::strcmp(Chars(uri), kSchemaNs) == 0) {
+      st.skipDepth = st.depth;  // an embedded schema is no data
+      return;
+    }
+    const int spelling = st.Intern(localname);
+    const int key = st.names->KeyOf(spelling);
+    st.names->NoteElementSpelling(key, spelling);
+    bool nil = false;
+    st.attrs.clear();
+    for (int i = 0; i < attrCount; ++i) {
+      const xmlChar** a = attributes + 5 * i;
+      const std::string_view value(Chars(a[3]), static_cast<std::size_t>(a[4] - a[3]));
+      if (a[2] != nullptr && std::strcmp(Chars(a[2]), kSchemaInstanceNs) == 0) {
+        if (std::strcmp(Chars(a[0]), "nil") == 0) nil = IsNilTrue(value);
+        continue;
+      }
+      Attr attr;
+      attr.spelling = st.Intern(a[0]);
+      attr.key = st.names->KeyOf(attr.spelling);
+      attr.ordinal = 0;
+      for (const Attr& earlier : st.attrs) attr.ordinal += earlier.key == attr.key ? 1 : 0;
+      attr.value = value;
+      st.attrs.push_back(attr);
+    }
+    st.sink->Start(key, nil, st.attrs.data(), static_cast<int>(st.attrs.size()));
+  } catch (...) {
+    st.FailWithSinkError();
+  }
+}
+
+void OnEndElement(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
+  ParseState& st = StateOf(ctx);
+  if (st.failed) return;
+  try {
+    if (st.skipDepth > 0) {
+      if (st.depth == st.skipDepth) st.skipDepth = 0;
+    } else {
+      st.FlushText();
+      st.sink->End();
+    }
+    --st.depth;
+  } catch (...) {
+    st.FailWithSinkError();
+  }
+}
+
+void OnCharacters(void* ctx, const xmlChar* text, int len) {
+  ParseState& st = StateOf(ctx);
+  if (st.failed || st.skipDepth > 0 || st.depth == 0) return;
+  if (st.Expanding(static_cast<std::uint64_t>(len))) return;
+  try {
+    st.pending.append(Chars(text), static_cast<std::size_t>(len));
+  } catch (...) {
+    st.FailWithSinkError();
+  }
+}
+
+xmlEntityPtr OnGetEntity(void* ctx, const xmlChar* name) {
+  ParseState& st = StateOf(ctx);
+  xmlParserCtxtPtr ctxt = st.ctxt;
+  if (xmlEntityPtr predefined = xmlGetPredefinedEntity(name)) return predefined;
+  xmlEntityPtr ent = ctxt->myDoc != nullptr ? xmlGetDocEntity(ctxt->myDoc, name) : nullptr;
+  if (ctxt->inSubset != 0) return ent;
+  if (ent == nullptr) {
+    // The external subset is never read, so its entities are unknown: say so rather than
+    // dropping the text.
+    st.Fail("the entity '&" + std::string(Chars(name)) +
+            ";' is not declared in the document's own DOCTYPE");
+    return nullptr;
+  }
+  if (ent->etype != XML_INTERNAL_GENERAL_ENTITY) {
+    st.Fail("the document refers to the external entity '&" + std::string(Chars(name)) +
+            ";', and external entities are never read");
+    return nullptr;
+  }
+  return ent;
+}
+
+xmlEntityPtr OnGetParameterEntity(void* ctx, const xmlChar* name) {
+  ParseState& st = StateOf(ctx);
+  xmlParserCtxtPtr ctxt = st.ctxt;
+  xmlEntityPtr ent = ctxt->myDoc != nullptr ? xmlGetParameterEntity(ctxt->myDoc, name) : nullptr;
+  if (ent != nullptr && ent->etype != XML_INTERNAL_PARAMETER_ENTITY) {
+    st.Fail("the document refers to the external parameter entity '%" + std::string(Chars(name)) +
+            ";', and external entities are never read");
+    return nullptr;
+  }
+  return ent;
+}
+
+xmlParserInputPtr OnResolveEntity(void*, const xmlChar*, const xmlChar*) {
+  return nullptr;
+}
+
+void OnStructuredError(void* ctx, xmlErrorPtr error) {
+  if (error == nullptr || error->level != XML_ERR_FATAL) return;
+  // The context may be the parser's own or one it made for an entity's content.
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+  if (ctxt == nullptr || ctxt->_private == nullptr) return;
+  ParseState& st = StateOf(ctx);
+  if (st.parserFailed) return;
+  st.parserFailed = true;
+  st.parserCode = error->code;
+  st.parserMessage = error->message != nullptr ? error->message : "";
+  while (!st.parserMessage.empty() &&
+         (st.parserMessage.back() == '\n' || st.parserMessage.back() == ' ')) {
+    st.parserMessage.pop_back();
+  }
+  for (char& c : st.parserMessage) {
+    if (c == '\n') c = ' ';
+  }
+  if (ctxt == st.ctxt) {
+    st.parserLine = error->line;
+    st.parserColumn = error->int2;
+  } else {  // inside an entity's content: point at the reference in the file
+    st.parserLine = xmlSAX2GetLineNumber(st.ctxt);
+    st.parserColumn = xmlSAX2GetColumnNumber(st.ctxt);
+  }
+}
+
+int ReadFile(void* ctx, char* buffer, int len) {
+  auto& st = *static_cast<ParseState*>(ctx);
+  const std::size_t n = std::fread(buffer, 1, static_cast<std::size_t>(len), st.file);
+  st.bytesRead += n;
+  if (n == 0 && std::ferror(st.file)) {
+    st.readErrno = errno != 0 ? errno : EIO;
+    return -1;
+  }
+  return static_cast<int>(n);
+}
+
+std::string Where(int line, int column) {
+  if (line <= 0) return {};
+  std::string s = "line " + std::to_string(line);
+  if (column > 0) s += ", column " + std::to_string(column);
+  return s + ": ";
+}
+
+std::string ParserFailureText(int code, const std::string& message) {
+  switch (code) {
+    case XML_ERR_DOCUMENT_EMPTY:
+      return "the file holds no XML document";
+    case XML_ERR_UNKNOWN_ENCODING:
+    case XML_ERR_UNSUPPORTED_ENCODING:
+    case XML_ERR_INVALID_ENCODING:
+      return "the file's encoding is unknown or does not match its bytes (" + message + ")";
+    case XML_ERR_ENTITY_LOOP:
+      return "entity expansion goes beyond the parser's limits (" + message + ")";
+    default:
+      break;
+  }
+  if (message.find("UTF-8") != std::string::npos || message.find("encoding") != std::string::npos) {
+    return "the file's encoding is unknown or does not match its bytes (" + message + ")";
+  }
+  if (message.find("mplification") != std::string::npos ||
+      (message.find("entity") != std::string::npos && message.find("loop") != std::string::npos)) {
+    return "entity expansion goes beyond the parser's limits (" + message + ")";
+  }
+  return "the file is not well-formed XML (" + message + ")";
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+struct CtxtFree {
+  void operator()(xmlParserCtxtPtr c) const {
+    if (c->myDoc != nullptr) xmlFreeDoc(c->myDoc);
+    c->myDoc = nullptr;
+    xmlFreeParserCtxt(c);
+  }
+};
+
+}  // namespace
+
+std::string ImportFailure(const std::string& path, const std::string& what) {
+  return "Cannot import '" + path + "': " + what + ".";
+}
+
+void ParseXmlFile(const std::string& path, NameTable& names, EventSink& sink) {
+  InitLibxml();
+  const auto fail = [&](const std::string& what) {
+    throw Error(errnum::kXmlImport, ImportFailure(path, what));
+  };
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    fail("the file cannot be read (" + std::string(std::strerror(errno)) + ")");
+  }
+  if (S_ISDIR(info.st_mode)) fail("it is a folder, not a file");
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) fail("the file cannot be read (" + std::string(std::strerror(errno)) + ")");
+  if (S_ISREG(info.st_mode) && info.st_size == 0) fail("the file is empty");
+
+  ParseState st;
+  st.path = &path;
+  st.names = &names;
+  st.sink = &sink;
+  st.file = file.get();
+  std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 18);
+
+  xmlSAXHandler sax;
+  std::memset(&sax, 0, sizeof sax);
+  xmlSAXVersion(&sax, 2);  // keeps the handlers that record the DOCTYPE's own declarations
+  sax.startElementNs = OnStartElement;
+  sax.endElementNs = OnEndElement;
+  sax.startElement = nullptr;
+  sax.endElement = nullptr;
+  sax.characters = OnCharacters;
+  sax.ignorableWhitespace = OnCharacters;
+  sax.cdataBlock = OnCharacters;
+  sax.reference = nullptr;
+  sax.comment = nullptr;
+  sax.processingInstruction = nullptr;
+  sax.getEntity = OnGetEntity;
+  sax.getParameterEntity = OnGetParameterEntity;
+  sax.resolveEntity = OnResolveEntity;
+  sax.externalSubset = nullptr;  // the external DTD is never read
+  sax.serror = OnStructuredError;
+  sax.error = nullptr;
+  sax.warning = nullptr;
+  sax.fatalError = nullptr;
+
+  std::unique_ptr<xmlParserCtxt, CtxtFree> ctxt(
+      xmlCreateIOParserCtxt(&sax, nullptr, ReadFile, nullptr, &st, XML_CHAR_ENCODING_NONE));
+  if (!ctxt) fail("the XML parser could not be started");
+  st.ctxt = ctxt.get();
+  ctxt->_private = &st;
+  // Entities of the internal subset are expanded in place; external ones are refused above.
+  xmlCtxtUseOptions(ctxt.get(), XML_PARSE_NONET | XML_PARSE_NOENT);
+  xmlParseDocument(ctxt.get());
+
+  if (st.sinkError) std::rethrow_exception(st.sinkError);
+  if (st.readErrno != 0) {
+    fail("the file cannot be read (" + std::string(std::strerror(st.readErrno)) + ")");
+  }
+  if (st.failed) fail(Where(st.line, st.column) + st.failure);
+  if (st.parserFailed) {
+    fail(Where(st.parserLine, st.parserColumn) +
+         ParserFailureText(st.parserCode, st.parserMessage));
+  }
+  if (!ctxt->wellFormed) fail("the file is not well-formed XML");
+}
+
+}  // namespace palomet::xmlimport
+
+namespace palomet {
+
+namespace {
+
+struct Counter {
+  std::FILE* file = nullptr;
+  std::uint64_t elements = 0;
+  std::uint64_t textBytes = 0;
+};
+
+void CountStart(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*, int, const xmlChar**,
+                int, int, const xmlChar**) {
+  ++static_cast<Counter*>(static_cast<xmlParserCtxtPtr>(ctx)->_private)->elements;
+}
+
+void CountText(void* ctx, const xmlChar*, int len) {
+  static_cast<Counter*>(static_cast<xmlParserCtxtPtr>(ctx)->_private)->textBytes +=
+      static_cast<std::uint64_t>(len);
+}
+
+int CountRead(void* ctx, char* buffer, int len) {
+  return static_cast<int>(
+      std::fread(buffer, 1, static_cast<std::size_t>(len), static_cast<Counter*>(ctx)->file));
+}
+
+}  // namespace
+
+std::uint64_t ParseXmlBaseline(const std::string& path) {
+  xmlimport::InitLibxml();
+  Counter counter;
+  std::unique_ptr<std::FILE, xmlimport::FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file)
+    throw Error(errnum::kXmlImport, xmlimport::ImportFailure(path, "the file cannot be read"));
+  std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 18);
+  counter.file = file.get();
+  xmlSAXHandler sax;
+  std::memset(&sax, 0, sizeof sax);
+  sax.initialized = XML_SAX2_MAGIC;
+  sax.startElementNs = CountStart;
+  sax.characters = CountText;
+  sax.cdataBlock = CountText;
+  std::unique_ptr<xmlParserCtxt, xmlimport::CtxtFree> ctxt(
+      xmlCreateIOParserCtxt(&sax, nullptr, CountRead, nullptr, &counter, XML_CHAR_ENCODING_NONE));
+  if (!ctxt) throw Error(errnum::kXmlImport, xmlimport::ImportFailure(path, "no parser"));
+  ctxt->_private = &counter;
+  xmlCtxtUseOptions(ctxt.get(), XML_PARSE_NONET);
+  xmlParseDocument(ctxt.get());
+  if (!ctxt->wellFormed) {
+    throw Error(errnum::kXmlImport,
+                xmlimport::ImportFailure(path, "the file is not well-formed XML"));
+  }
+  return counter.elements;
+}
+
+}  // namespace palomet

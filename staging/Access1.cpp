@@ -1,0 +1,178 @@
+#include "staging/Access1.h"
+
+#include <filesystem>
+
+#include "office/Error.h"
+#include "office/db/Ado.h"
+#include "office/db/Dao.h"
+
+namespace palomet {
+
+namespace {
+
+constexpr const char* kProvider = "PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=";
+constexpr const char* kPasswordKey = ";JET OLEDB:Database Password=";
+constexpr long kInUseError = 3211;  // the engine's error for a file another program holds
+
+std::string QuoteTableName(const std::string& name) {
+  std::string out = "`";
+  for (char c : name) {
+    if (c == '`') out.push_back('`');  // so that any name works inside the quotes
+    out.push_back(c);
+  }
+  out.push_back('`');
+  return out;
+}
+
+std::string TrimBlanks(const std::string& s) {
+  const auto first = s.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
+// The listed tables of the database; raises what the catalogue engine raises.
+std::vector<std::string> CatalogueNames(const std::string& path, const std::string& password) {
+  const std::string workingPassword = TrimBlanks(password);
+  Workspace& workspace = GetDBEngine().Workspaces(0);
+  auto database =
+      workingPassword.empty()
+          ? workspace.OpenDatabase(path)
+          : workspace.OpenDatabase(path, false, false, "MS ACCESS;PWD=" + workingPassword);
+  std::vector<std::string> names;
+  for (const TableDef& def : database->TableDefs()) {
+    if (IsListedTableAttributes(def.Attributes)) names.push_back(def.Name);
+  }
+  database->Close();
+  return names;
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) noexcept {
+  try {
+    std::error_code ec;
+    static_cast<void>(std::filesystem::last_write_time(path, ec));
+    return !ec;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool IsListedTableAttributes(long attributes) {
+  return attributes >= 0 && attributes != 1 && attributes != 2;
+}
+
+std::optional<std::vector<std::string>> ListUserTables(const std::string& path,
+                                                       const std::string& password,
+                                                       MessageBoxes& boxes) {
+  long errorNumber = 0;
+  try {
+    if (!FileExists(path)) return std::nullopt;
+    return CatalogueNames(path, password);
+  } catch (const Error& e) {
+    errorNumber = e.Number();
+  } catch (...) {
+    errorNumber = errnum::kGeneric;
+  }
+  if (errorNumber == errnum::kNotADatabase) {
+    try {
+      boxes.Show("Unrecognized MS Access Database File", MsgButtons::Ok, MsgIcon::None);
+    } catch (...) {
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::vector<std::string>> GetTableNames(const std::string& path,
+                                                      const std::string& password,
+                                                      MessageBoxes& boxes) {
+  return ListUserTables(path, password, boxes);
+}
+
+void DropTable(const std::string& tableName, const std::string& path) {
+  Connection connection;
+  connection.Mode = kAdModeReadWrite;
+  connection.Open(kProvider + path + kPasswordKey, "", "", kAdOptionUnspecified);
+  try {
+    connection.Execute("DROP TABLE " + QuoteTableName(tableName), kAdOptionUnspecified);
+  } catch (...) {
+    // A table the engine refuses to drop stays; the reset checks for it afterwards.
+  }
+}
+
+void ResetStagingDatabase(const std::string& path, const std::string& password,
+                          MessageBoxes& boxes) {
+  const auto tables = ListUserTables(path, password, boxes);
+  if (!tables) {
+    // A file another copy holds right now would be imported into all the same, next to last
+    // run's tables; say so instead. Every other failure leaves the file to fail when opened.
+    if (FileExists(path)) {
+      try {
+        CatalogueNames(path, password);
+      } catch (const Error& e) {
+        if (e.Number() == kInUseError) throw;
+      }
+    }
+    return;
+  }
+  if (tables->empty()) return;
+  for (const std::string& name : *tables) DropTable(name, path);
+  // A table still there would be read back as if this run had imported it.
+  const std::vector<std::string> left = CatalogueNames(path, password);
+  if (!left.empty()) {
+    throw Error(kInUseError,
+                "The table '" + left.front() +
+                    "' could not be removed from the staging database '" + path +
+                    "'. Another copy of the program may be using it; close it and try again.");
+  }
+}
+
+// ---- table reader
+
+struct TableRowReader::Impl {
+  Connection connection;
+  Recordset records;
+  bool headerDone = false;
+};
+
+TableRowReader::TableRowReader(const std::string& tableName, const std::string& path,
+                               const std::string& password)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->connection.Mode = kAdModeReadWrite;
+  impl_->connection.Open(kProvider + path + kPasswordKey + password, "", "", kAdOptionUnspecified);
+  impl_->records.Open("SELECT * FROM " + QuoteTableName(tableName), impl_->connection,
+                      kAdOpenStatic, kAdLockOptimistic, kAdOptionUnspecified);
+}
+
+TableRowReader::~TableRowReader() = default;
+
+bool TableRowReader::Next(RowString& row) {
+  Recordset& rs = impl_->records;
+  row.Clear();
+  const int fieldCount = rs.FieldCount();
+  if (!impl_->headerDone) {
+    for (int i = 0; i < fieldCount; ++i) row.AppendField(rs.Fields(i).Name);
+    impl_->headerDone = true;
+    return true;
+  }
+  if (rs.Eof()) return false;
+  for (int i = 0; i < fieldCount; ++i) row.AppendField(NullToDefault(rs.Fields(i).Value, ""));
+  rs.MoveNext();
+  return true;
+}
+
+std::int64_t TableRowReader::RecordCount() const {
+  return impl_->records.RecordCount();
+}
+
+std::vector<RowString> ReadTableRows(const std::string& tableName, const std::string& path,
+                                     const std::string& password) {
+  TableRowReader reader(tableName, path, password);
+  std::vector<RowString> rows;
+  rows.reserve(static_cast<std::size_t>(reader.RecordCount()) + 1);
+  RowString row;
+  while (reader.Next(row)) rows.push_back(row);
+  return rows;
+}
+
+}  // namespace palomet

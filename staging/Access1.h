@@ -1,0 +1,76 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "office/MessageBoxes.h"
+#include "staging/RowString.h"
+
+namespace palomet {
+
+// True when the file system reports a modification time for `path`. Never raises.
+bool FileExists(const std::string& path) noexcept;
+
+// Empties the staging database: drops every user table the catalogue lists, each over its own
+// connection. Does nothing when the catalogue lists nothing (missing or unreadable file).
+// Raises Error when a connection cannot be opened, and when a listed table is still there
+// afterwards (naming it), so that last run's rows are never taken for this run's.
+void ResetStagingDatabase(const std::string& path, const std::string& password,
+                          MessageBoxes& boxes);
+
+// Drops one table over a connection of its own, with an empty database password. Raises
+// Error when the connection cannot be opened; a failing drop statement is ignored.
+void DropTable(const std::string& tableName, const std::string& path);
+
+// True for table attributes the catalogue lists: everything but 1, 2 and negative values.
+bool IsListedTableAttributes(long attributes);
+
+// The user tables of the database, in creation order, or nothing when the file is missing or
+// cannot be opened. A file that is not a database shows "Unrecognized MS Access Database
+// File" first. A password of blanks only counts as none. Never raises.
+std::optional<std::vector<std::string>> ListUserTables(const std::string& path,
+                                                       const std::string& password,
+                                                       MessageBoxes& boxes);
+
+// The same names as an array: nothing (no array) when the catalogue failed, an empty vector
+// when the database holds no listed table. Never raises.
+std::optional<std::vector<std::string>> GetTableNames(const std::string& path,
+                                                      const std::string& password,
+                                                      MessageBoxes& boxes);
+
+// `value` unless it is Null, `defaultValue` otherwise.
+inline std::string_view NullToDefault(std::optional<std::string_view> value,
+                                      std::string_view defaultValue) {
+  return value ? *value : defaultValue;
+}
+
+// The whole table as row strings: element 0 the field names, then one row per record in
+// stored order; Null gives the empty text. Raises Error (missing file, no such table, ...).
+std::vector<RowString> ReadTableRows(const std::string& tableName, const std::string& path,
+                                     const std::string& password);
+
+// The same rows as ReadTableRows, one at a time, in flat memory: the header row first.
+class TableRowReader {
+ public:
+  // Opens the table for reading. Raises Error as ReadTableRows does.
+  TableRowReader(const std::string& tableName, const std::string& path,
+                 const std::string& password);
+  ~TableRowReader();
+  TableRowReader(const TableRowReader&) = delete;
+  TableRowReader& operator=(const TableRowReader&) = delete;
+
+  // Fills `row` with the next row and returns true, or returns false after the last one.
+  // Raises Error when reading fails.
+  bool Next(RowString& row);
+  // The number of records (the header row not counted).
+  std::int64_t RecordCount() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace palomet
