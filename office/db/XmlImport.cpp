@@ -947,9 +947,13 @@ class Shredder : public EventSink {
 class Transaction {
  public:
   Transaction(sqlite3* db, const std::string& path) : db_(db) {
-    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
-      FailDb(db, path);
+    const int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    // A database another program writes to is no fault of the XML file: name the database.
+    if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+      const char* file = sqlite3_db_filename(db, "main");
+      throw sqlitedb::MakeError(rc, db, file != nullptr ? file : "");
     }
+    if (rc != SQLITE_OK) FailDb(db, path);
   }
   ~Transaction() {
     if (open_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
