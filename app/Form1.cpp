@@ -5,20 +5,29 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFile>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QIcon>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QScreen>
+#include <QUrl>
 
 #include "app/Controls.h"
+#include "app/Form1ImportWindow.h"
 #include "app/ListView.h"
 #include "app/Main.h"
+#include "filelist/AddFolder.h"
 #include "filelist/DialogIntake.h"
+#include "filelist/DropIntake.h"
 #include "filelist/ListCommands.h"
+#include "importrun/ImportRun.h"
 
 namespace palomet {
 
@@ -27,6 +36,7 @@ namespace {
 constexpr const char* kCaption = "Palomet";
 constexpr const char* kColumnTitle = "XML File(s)";
 constexpr int kColumnWidthTwips = 5300;
+constexpr const char* kDragPointerFile = "drag.ico";
 constexpr const char* kListTip =
     "Drag and drop files here. Double-click item to remove it. Move bar to right and out of "
     "window to reveal full names.";
@@ -49,6 +59,30 @@ void SetBackground(QWidget* widget, const QColor& colour) {
 
 void Place(QWidget* widget, int left, int top, int width, int height) {
   widget->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
+}
+
+// The local files a drag carries, in the order the source gave them.
+std::vector<std::string> LocalFiles(const QMimeData* data) {
+  std::vector<std::string> paths;
+  if (data == nullptr || !data->hasUrls()) return paths;
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+  }
+  return paths;
+}
+
+// The drop takes only the files' paths: it accepts as a copy (or a link), never as a
+// move, which would let the source delete the files it dropped.
+bool AcceptFileDrop(QDropEvent* event) {
+  if (LocalFiles(event->mimeData()).empty()) return false;
+  for (const Qt::DropAction action : {Qt::CopyAction, Qt::LinkAction}) {
+    if (event->possibleActions() & action) {
+      event->setDropAction(action);
+      event->accept();
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -76,6 +110,8 @@ Form1::Form1(Form1Deps deps, QWidget* parent)
   setObjectName(QStringLiteral("Form1"));
   BuildControls();
   StartUp();
+  importWindow_ = std::make_unique<Form1ImportWindow>(*this);
+  importRun_ = std::make_unique<ImportRun>(*importWindow_, programFolder_);
 }
 
 Form1::~Form1() = default;
@@ -91,6 +127,12 @@ void Form1::BuildControls() {
   listView1_->setToolTip(QString::fromUtf8(kListTip));
   listView1_->setFont(ArialBold(9));
   Place(listView1_, 120, 120, 5760, 2295);
+  // Files dropped from outside come in through the viewport's filter; entries are
+  // dragged within the list by hand, never as a drag-and-drop transfer of their own.
+  listView1_->setAcceptDrops(true);
+  listView1_->viewport()->setAcceptDrops(true);
+  listView1_->viewport()->installEventFilter(this);
+  drag_ = std::make_unique<DragReorder>(*listView1_, *this);
 
   const auto makeButton = [this](IconButton*& button, const char* name, const char* caption,
                                  const char* icon, int left, int top, int width, int height) {
@@ -173,6 +215,10 @@ void Form1::BuildControls() {
   wire(option1_, &QRadioButton::clicked, &Form1::OnOption1Click);
   wire(option2_, &QRadioButton::clicked, &Form1::OnOption2Click);
   connect(listView1_, &ListView::MouseMoved, this, &Form1::RestRule);
+  // Qt reports a click on release; the press of an entry, once the list has selected
+  // it, is what makes it the dragged entry.
+  connect(listView1_, &QTreeWidget::itemPressed, this,
+          [this] { Guard([this] { drag_->OnEntryPress(); }); });
 }
 
 void Form1::StartUp() {
@@ -233,15 +279,17 @@ void Form1::OnAddFiles() {
   AddDialogSelection(*listView1_, dialogs_->GetOpenFileNames(kAddFilesTitle, kAddFilesFilter));
 }
 
-// The folder scan is wired in here.
-void Form1::OnAddFolder() {}
+void Form1::OnAddFolder() {
+  AddChosenFolder(dialogs_->BrowseFolder(kAddFolderPrompt), *listView1_, *this);
+}
 
 void Form1::OnHelp() {
   messages_->Show(HelpText(), MsgButtons::Ok, MsgIcon::None);
 }
 
-// The import run is wired in here.
-void Form1::OnStartImporting() {}
+void Form1::OnStartImporting() {
+  importRun_->Start();
+}
 
 void Form1::OnMoveUp() {
   MoveUp(*listView1_);
@@ -273,6 +321,72 @@ void Form1::HoverRule() {
 
 void Form1::RestRule() {
   if (mousePointer_ != pointer::kBusy) SetMousePointer(pointer::kDefault);
+}
+
+void Form1::OnListDragOver(QDragMoveEvent* event) {
+  if (!AcceptFileDrop(event)) event->ignore();  // the no-drop pointer
+}
+
+void Form1::OnListDrop(QDropEvent* event) {
+  if (!AcceptFileDrop(event)) {
+    event->ignore();
+    return;
+  }
+  const std::vector<std::string> paths = LocalFiles(event->mimeData());
+  Guard([&] { AddDroppedPaths(paths, *listView1_, *this); });
+}
+
+void Form1::EnsureVisible(int position) {
+  if (QTreeWidgetItem* item = listView1_->ItemAt(position)) listView1_->scrollToItem(item);
+}
+
+void Form1::SetListPointer(int value) {
+  QWidget* viewport = listView1_->viewport();
+  if (value == listpointer::kImage) {
+    // Read afresh at every entry press; without a usable image the list keeps its pointer.
+    if (auto image = LoadPointerImage(ProgramFile(programFolder_, kDragPointerFile))) {
+      viewport->setCursor(*image);
+    }
+  } else {
+    // The list shows the window's pointer again: the arrow, or the busy pointer of a
+    // command under way.
+    viewport->unsetCursor();
+  }
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+  if (listView1_ == nullptr || watched != listView1_->viewport()) {
+    return QWidget::eventFilter(watched, event);
+  }
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+      drag_->OnMouseDown();  // the entry press follows once the list has selected it
+      return false;
+    case QEvent::MouseMove: {
+      const auto* move = static_cast<QMouseEvent*>(event);
+      QTreeWidgetItem* item = listView1_->itemAt(move->position().toPoint());
+      const int target = item ? listView1_->indexOfTopLevelItem(item) + 1 : 0;
+      const int screenY = qRound(move->globalPosition().y());
+      Guard([&] { drag_->OnMouseMove(*this, target, screenY); });
+      // While dragging, the list's own press-and-move selection and autoscroll stay out.
+      return drag_->Dragging();
+    }
+    case QEvent::MouseButtonRelease:
+      drag_->OnMouseUp();
+      return false;
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+      OnListDragOver(static_cast<QDragMoveEvent*>(event));
+      return true;
+    case QEvent::DragLeave:
+      return true;
+    case QEvent::Drop:
+      OnListDrop(static_cast<QDropEvent*>(event));
+      return true;
+    default:
+      return QWidget::eventFilter(watched, event);
+  }
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

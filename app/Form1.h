@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -9,17 +10,22 @@
 
 #include "app/Dialogs.h"
 #include "app/Settings.h"
+#include "filelist/DragReorder.h"
 #include "filelist/FileList.h"
 #include "filelist/WindowHost.h"
 #include "office/MessageBoxes.h"
 
+class QDragMoveEvent;
+class QDropEvent;
 class QGroupBox;
 class QProgressBar;
 class QRadioButton;
 
 namespace palomet {
 
+class Form1ImportWindow;
 class IconButton;
+class ImportRun;
 class ListView;
 
 // What the main window needs from outside; tests pass fakes and temporary folders.
@@ -41,7 +47,9 @@ struct Form1Deps {
 // WindowHost of the long commands: DoEvents serves pending events, the pointer
 // value is kept here and shown with setCursor, and Closed() turns true when the
 // user closes the window, after which a command under way must stop at once.
-class Form1 : public QWidget, public WindowHost {
+// It is also the list's view for dragging entries: it scrolls the list and sets
+// the list's own pointer.
+class Form1 : public QWidget, public WindowHost, public DragListView {
   Q_OBJECT
 
  public:
@@ -53,6 +61,9 @@ class Form1 : public QWidget, public WindowHost {
   void SetMousePointer(int value) override;
   bool Closed() const override { return closed_; }
 
+  void EnsureVisible(int position) override;
+  void SetListPointer(int value) override;
+
   FileList& List();
   ListView* ListView1() const { return listView1_; }
   QProgressBar* ProgressBar1() const { return progressBar1_; }
@@ -63,6 +74,9 @@ class Form1 : public QWidget, public WindowHost {
   const std::string& ProgramFolder() const { return programFolder_; }
   // Whether start-up found a usable pointer image.
   bool HasPointerImage() const { return pointerImage_.has_value(); }
+  // Whether an entry is being dragged, and the entry that holds the dragged path.
+  bool Dragging() const { return drag_->Dragging(); }
+  EntryId DragItem() const { return drag_->DragItem(); }
 
   // Command handlers, one per user event.
   void OnAddFiles();
@@ -74,6 +88,9 @@ class Form1 : public QWidget, public WindowHost {
   void OnRemove();
   void OnOption1Click();
   void OnOption2Click();
+  // The list's drag-and-drop events: file lists are accepted, anything else refused.
+  void OnListDragOver(QDragMoveEvent* event);
+  void OnListDrop(QDropEvent* event);
 
   // Pointer rules: over a push button the pointer image, over the bare window or
   // the list the default pointer; neither replaces the busy pointer.
@@ -82,6 +99,9 @@ class Form1 : public QWidget, public WindowHost {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Watches the list's viewport: presses, moves and releases drive the dragging of
+  // entries, drags from outside bring files.
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
 
  private:
@@ -114,6 +134,11 @@ class Form1 : public QWidget, public WindowHost {
   QRadioButton* option1_ = nullptr;
   QRadioButton* option2_ = nullptr;
   QProgressBar* progressBar1_ = nullptr;
+  std::unique_ptr<DragReorder> drag_;  // Dragging and DragItem
+
+  // The "Start Importing" command over this window.
+  std::unique_ptr<Form1ImportWindow> importWindow_;
+  std::unique_ptr<ImportRun> importRun_;
 };
 
 // The help message: four paragraphs, each but the last followed by two carriage

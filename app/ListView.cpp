@@ -115,6 +115,7 @@ void ListView::Select(int position) {
 }
 
 void ListView::mousePressEvent(QMouseEvent* event) {
+  pressedIndex_ = indexAt(event->position().toPoint());
   emit MousePressed(event);
   QTreeWidget::mousePressEvent(event);
 }
@@ -132,6 +133,15 @@ void ListView::mouseReleaseEvent(QMouseEvent* event) {
 void ListView::mouseDoubleClickEvent(QMouseEvent* event) {
   QTreeWidget::mouseDoubleClickEvent(event);
   if (event->button() == Qt::LeftButton) emit DoubleClicked();
+}
+
+QItemSelectionModel::SelectionFlags ListView::selectionCommand(const QModelIndex& index,
+                                                               const QEvent* event) const {
+  if (event != nullptr && event->type() == QEvent::MouseButtonRelease &&
+      indexAt(static_cast<const QMouseEvent*>(event)->position().toPoint()) != pressedIndex_) {
+    return QItemSelectionModel::NoUpdate;
+  }
+  return QTreeWidget::selectionCommand(index, event);
 }
 
 }  // namespace palomet

@@ -44,11 +44,17 @@ class ListView : public QTreeWidget, public FileList {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  // A release away from the pressed place leaves the selection alone: after an
+  // entry has been dragged, the selection stays with the dragged path wherever the
+  // button comes up. A click (press and release in one place) selects as usual.
+  QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                       const QEvent* event) const override;
 
  private:
   QTreeWidgetItem* At(int position) const;
   QTreeWidgetItem* MakeItem(const std::string& text);
   EntryId nextId_ = 1;
+  QPersistentModelIndex pressedIndex_;  // under the last press
 };
 
 }  // namespace palomet

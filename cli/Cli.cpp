@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -25,6 +26,18 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kProgram = "palomet-import";
+
+std::atomic<bool> gInterrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+struct Interrupted {};
+
+// The command line's stand-in for a window: an interrupt closes it, which ends the
+// writing of rows at its next yield.
+class InterruptibleHost : public NoWindowHost {
+ public:
+  bool Closed() const override { return gInterrupted.load(); }
+};
 
 // What the window would show in a message box; the command line keeps it for its report.
 class CollectedMessages : public MessageBoxes {
@@ -92,6 +105,11 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& args) {
       throw FileError(arg, ec && ec != std::errc::no_such_file_or_directory
                                ? ec.message()
                                : "no such file or folder");
+    }
+    // The import reads a file twice (once to learn its shape), so a pipe or a device
+    // cannot serve; such a path fails here rather than hanging or half-reading.
+    if (!fs::is_directory(st) && !fs::is_regular_file(st)) {
+      throw FileError(arg, "is neither a regular file nor a folder");
     }
     if (fs::is_directory(st)) {
       std::string folder = arg;
@@ -191,6 +209,11 @@ void RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
     progress = lines->Callbacks();
   }
 
+  // Files are imported whole, so an interrupt takes effect before the next one.
+  progress.file = [report = progress.file](int i, int n, const std::string& path) {
+    if (gInterrupted.load()) throw Interrupted{};
+    if (report) report(i, n, path);
+  };
   CollectedMessages boxes;
   StageFiles(staging, files, boxes, progress);
 
@@ -198,7 +221,7 @@ void RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
       o.multipleSheets ? SheetMode::MultipleSheets : SheetMode::OneSheet,
       WorkbookTarget{.visible = false});
   const std::vector<std::string> names = StagedTableNames(staging, boxes);
-  NoWindowHost host;
+  InterruptibleHost host;
   CopyTables(*workbook, names, staging, host, TableReading::Streaming, nullptr, progress);
   workbook->RemoveDefaultSheets();
   if (lines) lines->Line("Writing " + o.output);
@@ -229,6 +252,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   try {
     RunImport(request.options, err, showProgress && !request.options.quiet);
     return 0;
+  } catch (const Interrupted&) {
+    err << kProgram << ": interrupted\n";
+    return 130;
+  } catch (const RunAborted&) {
+    err << kProgram << ": interrupted\n";
+    return 130;
   } catch (const Error& e) {
     err << kProgram << ": " << OneLine(e.Description()) << "\n";
   } catch (const std::bad_alloc&) {
@@ -237,6 +266,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     err << kProgram << ": " << OneLine(e.what()) << "\n";
   }
   return 1;
+}
+
+void InterruptCli() noexcept {
+  gInterrupted.store(true);
 }
 
 }  // namespace palomet

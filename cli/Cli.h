@@ -15,4 +15,8 @@ namespace palomet {
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            bool showProgress = false);
 
+// Asks a run under way to stop: it ends at the next file or the next few rows, cleans up
+// as after an error, and RunCli returns 130. Safe to call from a signal handler.
+void InterruptCli() noexcept;
+
 }  // namespace palomet

@@ -113,7 +113,8 @@ Options:
 
 Exit status: 0 when the workbook was written, 1 on an error (one line on
 standard error names the file and says what is wrong; no output file is left
-behind), 2 on a usage error.
+behind), 2 on a usage error, 130 when interrupted (Ctrl+C; a second one ends
+the program at once).
 )";
 }
 

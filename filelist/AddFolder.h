@@ -10,6 +10,9 @@
 
 namespace palomet {
 
+// The folder dialog's prompt of the folder button.
+inline constexpr const char* kAddFolderPrompt = "Please select folder to add:";
+
 // One folder of a walk. `path` is the folder as the walk joined it, ending in one "/";
 // `real` is its real path (links resolved), empty when it could not be resolved;
 // `parent` is the index in the folder list of the folder it was found in, kNoParent

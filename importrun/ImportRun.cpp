@@ -103,23 +103,18 @@ void CopyTables(WorkbookAssembly& workbook, const std::vector<std::string>& name
     if (progress.table) progress.table(t, count, name, skipped);
     if (skipped) continue;
     workbook.PrepareSheet(name);
+    const auto write = [&](RowSource& rows) {
+      if (!progress.rows) return workbook.WriteRows(name, rows, host);
+      CountedRows counted(rows, name, progress);
+      workbook.WriteRows(name, counted, host);
+    };
     if (reading == TableReading::WholeTable) {
       const std::vector<RowString> rows = ReadTableRows(name, stagingPath, kNoPassword);
       VectorRowSource source(rows);
-      if (progress.rows) {
-        CountedRows counted(source, name, progress);
-        workbook.WriteRows(name, counted, host);
-      } else {
-        workbook.WriteRows(name, source, host);
-      }
+      write(source);
     } else {
       StreamedRows source(name, stagingPath);
-      if (progress.rows) {
-        CountedRows counted(source, name, progress);
-        workbook.WriteRows(name, counted, host);
-      } else {
-        workbook.WriteRows(name, source, host);
-      }
+      write(source);
     }
   }
 }
@@ -178,7 +173,6 @@ void ImportRun::Run(bool multipleSheets) {
 
   auto workbook = WorkbookAssembly::StartWorkbook(multipleSheets ? SheetMode::MultipleSheets
                                                                  : SheetMode::OneSheet);
-  lastWorkbook_ = workbook->SharedApplication();
   window_.ShowInFront();
 
   const std::vector<std::string> names = StagedTableNames(staging, boxes);

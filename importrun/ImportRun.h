@@ -91,9 +91,6 @@ class ImportRun {
   void Start();
 
   bool Running() const { return running_; }
-  // The spreadsheet application of the last run that got as far as starting one, while
-  // something (its window) keeps it alive.
-  std::weak_ptr<xl::Application> LastWorkbook() const { return lastWorkbook_; }
 
  private:
   void Run(bool multipleSheets);
@@ -101,7 +98,6 @@ class ImportRun {
   ImportWindow& window_;
   std::string programFolder_;
   bool running_ = false;
-  std::weak_ptr<xl::Application> lastWorkbook_;
 };
 
 }  // namespace palomet

@@ -54,6 +54,8 @@ std::vector<std::string> CatalogueNames(const std::string& path, const std::stri
 }  // namespace
 
 bool FileExists(const std::string& path) noexcept {
+  // The system call would see only the text before an embedded NUL.
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
   try {
     std::error_code ec;
     static_cast<void>(std::filesystem::last_write_time(path, ec));
@@ -167,7 +169,7 @@ bool TableRowReader::Next(RowString& row) {
     return true;
   }
   if (rs.Eof()) return false;
-  for (int i = 0; i < fieldCount; ++i) row.AppendField(NullToDefault(rs.Fields(i).Value, ""));
+  for (int i = 0; i < fieldCount; ++i) row.AppendField(NullToDefault(rs.Value(i), ""));
   rs.MoveNext();
   return true;
 }

@@ -189,11 +189,18 @@ Field Recordset::Fields(int index) const {
   sqlite3_stmt* s = impl_->stmt.get();
   Field f;
   f.Name = sqlite3_column_name(s, index);
-  if (impl_->hasRow && sqlite3_column_type(s, index) != SQLITE_NULL) {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, index));
-    f.Value = std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(s, index)));
-  }
+  f.Value = Value(index);
   return f;
+}
+
+std::optional<std::string_view> Recordset::Value(int index) const {
+  if (!impl_->stmt || index < 0 || index >= impl_->fieldCount) {
+    throw Error(3265, "Item cannot be found in the collection.");
+  }
+  sqlite3_stmt* s = impl_->stmt.get();
+  if (!impl_->hasRow || sqlite3_column_type(s, index) == SQLITE_NULL) return std::nullopt;
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, index));
+  return std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(s, index)));
 }
 
 std::int64_t Recordset::RecordCount() {

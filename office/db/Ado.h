@@ -73,6 +73,8 @@ class Recordset {
   int FieldCount() const;
   // Field `index` (zero-based) of the current record; the value is Null past the last record.
   Field Fields(int index) const;
+  // The same value alone, without the name: for reading many rows.
+  std::optional<std::string_view> Value(int index) const;
   // The exact number of records the query returns.
   std::int64_t RecordCount();
   bool Eof() const;

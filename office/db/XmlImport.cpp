@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -20,6 +22,7 @@
 #include "office/Error.h"
 #include "office/db/SqliteDb.h"
 #include "office/db/XmlEvents.h"
+#include "office/db/XmlImportTuning.h"
 #include "office/db/XmlNames.h"
 
 // How the import works. The kind of every element name (field, list, record, container)
@@ -50,26 +53,32 @@ enum class Kind : std::uint8_t { None, Field, List, Record, Container };
 
 // ---------------------------------------------------------------- the replayable event stream
 
-class LogWriter : public EventSink {
+class LogWriter final : public EventSink {
  public:
-  explicit LogWriter(std::FILE* file) : file_(file) { buf_.reserve(kFlushAt + 64); }
+  explicit LogWriter(std::FILE* file) : file_(file), buf_(kCapacity) {}
 
   void Start(int key, bool nil, const Attr* attrs, int attrCount) override {
+    Room(3 * kMaxVar + 1);
     Byte('S');
     Var(static_cast<std::uint64_t>(key));
     Byte(nil ? 1 : 0);
     Var(static_cast<std::uint64_t>(attrCount));
     for (int i = 0; i < attrCount; ++i) {
+      Room(2 * kMaxVar);
       Var(static_cast<std::uint64_t>(attrs[i].spelling));
       Var(static_cast<std::uint64_t>(attrs[i].ordinal));
       Bytes(attrs[i].value);
     }
   }
   void Text(std::string_view text, bool blank) override {
+    Room(1);
     Byte(blank ? 't' : 'T');
     Bytes(text);
   }
-  void End() override { Byte('E'); }
+  void End() override {
+    Room(1);
+    Byte('E');
+  }
 
   // Writes what is buffered; false when the temporary file could not take it all.
   bool Finish() {
@@ -79,36 +88,44 @@ class LogWriter : public EventSink {
   }
 
  private:
-  static constexpr std::size_t kFlushAt = 1 << 20;
+  static constexpr std::size_t kCapacity = 1 << 20;
+  static constexpr std::size_t kMaxVar = 10;  // bytes of the longest variable-length number
 
-  void Byte(int b) { buf_.push_back(static_cast<char>(b)); }
+  // Makes room for `n` more bytes in the buffer.
+  void Room(std::size_t n) {
+    if (used_ + n > buf_.size()) Flush();
+  }
+  void Byte(int b) { buf_[used_++] = static_cast<char>(b); }
   void Var(std::uint64_t v) {
     while (v >= 0x80) {
-      buf_.push_back(static_cast<char>((v & 0x7F) | 0x80));
+      buf_[used_++] = static_cast<char>((v & 0x7F) | 0x80);
       v >>= 7;
     }
-    buf_.push_back(static_cast<char>(v));
+    buf_[used_++] = static_cast<char>(v);
   }
   void Bytes(std::string_view s) {
+    Room(kMaxVar);
     Var(s.size());
-    if (s.size() >= kFlushAt) {
+    if (s.size() > buf_.size() / 2) {  // a long value goes to the file directly
       Flush();
       Write(s.data(), s.size());
       return;
     }
-    buf_.append(s);
-    if (buf_.size() >= kFlushAt) Flush();
+    Room(s.size());
+    std::memcpy(buf_.data() + used_, s.data(), s.size());
+    used_ += s.size();
   }
   void Flush() {
-    Write(buf_.data(), buf_.size());
-    buf_.clear();
+    Write(buf_.data(), used_);
+    used_ = 0;
   }
   void Write(const char* data, std::size_t n) {
     if (ok_ && n > 0 && std::fwrite(data, 1, n, file_) != n) ok_ = false;
   }
 
   std::FILE* file_;
-  std::string buf_;
+  std::vector<char> buf_;
+  std::size_t used_ = 0;
   bool ok_ = true;
 };
 
@@ -211,34 +228,44 @@ class LogReader {
   std::string scratch_;
 };
 
-class Tee : public EventSink {
- public:
-  Tee(EventSink& a, EventSink& b) : a_(a), b_(b) {}
-  void Start(int key, bool nil, const Attr* attrs, int n) override {
-    a_.Start(key, nil, attrs, n);
-    b_.Start(key, nil, attrs, n);
-  }
-  void Text(std::string_view text, bool blank) override {
-    a_.Text(text, blank);
-    b_.Text(text, blank);
-  }
-  void End() override {
-    a_.End();
-    b_.End();
-  }
-
- private:
-  EventSink& a_;
-  EventSink& b_;
-};
-
 // ---------------------------------------------------------------- kinds, over the whole file
+
+// What the layout needs, gathered during the first parse: every distinct element path (the
+// names from the document element down) and, in file order, the first time each path, each
+// attribute of a path and non-blank text in a path occur. Which tables and columns an event
+// adds depends only on its path and the kinds, so these first occurrences, taken in order,
+// give the same layout as a walk over every event. When a document has too many distinct
+// paths the summary is dropped and the layout walks the events instead.
+struct PathSummary {
+  struct Path {
+    int parent;  // -1 for the document element
+    int key;
+    int depth;
+  };
+  struct First {
+    enum Type : std::uint8_t { Element, Attribute, Text };
+    Type type;
+    int path;
+    int attrKey = -1;
+    int ordinal = 0;
+    int spelling = -1;
+  };
+  std::vector<Path> paths;
+  std::vector<First> firsts;
+  bool complete = true;
+};
 
 class Analyzer : public EventSink {
  public:
-  void Start(int key, bool, const Attr*, int attrCount) override {
+  // Passes every event on to `log` as well, when given.
+  explicit Analyzer(LogWriter* log) : log_(log) {}
+
+  void Start(int key, bool nil, const Attr* attrs, int attrCount) override {
+    if (log_ != nullptr) log_->Start(key, nil, attrs, attrCount);
     Grow(key);
     const bool isRoot = stack_.empty();
+    const int path = summary_.complete ? NotePath(isRoot ? -1 : stack_.back().path, key) : -1;
+    if (summary_.complete) NoteAttributes(path, attrs, attrCount);
     if (isRoot) {
       rootKey_ = key;
       rootValues_ = attrCount > 0;
@@ -275,16 +302,25 @@ class Analyzer : public EventSink {
       }
     }
     if (attrCount > 0) stats_[key].hasValues = true;
-    stack_.push_back({key, ++serial_, undo_.size(), isRoot});
+    stack_.push_back({key, ++serial_, undo_.size(), isRoot, path});
   }
 
-  void Text(std::string_view, bool blank) override {
+  void Text(std::string_view text, bool blank) override {
+    if (log_ != nullptr) log_->Text(text, blank);
     if (blank || stack_.empty()) return;
     stats_[stack_.back().key].hasValues = true;
     if (stack_.back().isRoot) rootValues_ = true;
+    const int path = stack_.back().path;
+    if (summary_.complete && !pathText_[static_cast<std::size_t>(path)]) {
+      pathText_[static_cast<std::size_t>(path)] = 1;
+      summary_.firsts.push_back({PathSummary::First::Text, path});
+    }
   }
 
+  const PathSummary& Summary() const { return summary_; }
+
   void End() override {
+    if (log_ != nullptr) log_->End();
     const Frame& f = stack_.back();
     while (undo_.size() > f.undoMark) {
       NameStat& s = stats_[static_cast<std::size_t>(undo_.back().key)];
@@ -342,7 +378,96 @@ class Analyzer : public EventSink {
     std::int64_t serial;
     std::size_t undoMark;
     bool isRoot;
+    int path;
   };
+
+  static constexpr std::size_t kMaxFirsts = 200000;
+
+  static std::uint64_t PairKey(int a, int b) {
+    return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32) |
+           static_cast<std::uint32_t>(b);
+  }
+
+  // A few recent (name, path) pairs per path, so that most lookups need no hashing.
+  struct Recent {
+    int key = -1;
+    int value = -1;
+  };
+  using RecentSet = std::array<Recent, 8>;
+  static Recent& Slot(std::vector<RecentSet>& v, int index, int key) {
+    if (index >= static_cast<int>(v.size())) v.resize(static_cast<std::size_t>(index) + 1);
+    return v[static_cast<std::size_t>(index)][static_cast<std::size_t>(key) & 7];
+  }
+
+  // The path of a `key` element inside `parent`, noted when new.
+  int NotePath(int parent, int key) {
+    Recent& recent = Slot(recentChild_, parent + 1, key);
+    if (recent.key == key) return recent.value;
+    const auto [it, added] =
+        pathIds_.try_emplace(PairKey(parent, key), static_cast<int>(summary_.paths.size()));
+    const int path = it->second;
+    if (added) {
+      const int depth = parent < 0 ? 0 : summary_.paths[static_cast<std::size_t>(parent)].depth + 1;
+      summary_.paths.push_back({parent, key, depth});
+      pathText_.push_back(0);
+      summary_.firsts.push_back({PathSummary::First::Element, path});
+    }
+    recent = {key, path};
+    if (summary_.paths.size() > ImportTuning().maxPaths) GiveUpSummary();
+    return path;
+  }
+
+  void NoteAttributes(int path, const Attr* attrs, int attrCount) {
+    for (int i = 0; i < attrCount && summary_.complete; ++i) {
+      const Attr& a = attrs[i];
+      bool added;
+      if (a.ordinal == 0) {
+        Recent& recent = Slot(recentAttr_, path, a.key);
+        if (recent.key == a.key) continue;
+        added = pathAttrs_.insert(PairKey(path, a.key)).second;
+        recent = {a.key, 0};
+      } else {  // a second attribute of one local name on an element: rare
+        added = pathAttrsMore_.insert({path, a.key, a.ordinal}).second;
+      }
+      if (added) {
+        summary_.firsts.push_back(
+            {PathSummary::First::Attribute, path, a.key, a.ordinal, a.spelling});
+      }
+    }
+    if (summary_.firsts.size() > kMaxFirsts) GiveUpSummary();
+  }
+
+  void GiveUpSummary() {
+    summary_ = PathSummary{};
+    summary_.complete = false;
+    pathIds_ = {};
+    pathAttrs_ = {};
+    pathAttrsMore_ = {};
+    pathText_ = {};
+    recentChild_ = {};
+    recentAttr_ = {};
+  }
+
+  struct Triple {
+    int a, b, c;
+    bool operator==(const Triple&) const = default;
+  };
+  struct TripleHash {
+    std::size_t operator()(const Triple& t) const {
+      return (static_cast<std::size_t>(t.a) * 0x9E3779B97F4A7C15ull) ^
+             (static_cast<std::size_t>(t.b) * 0xC2B2AE3D27D4EB4Full) ^
+             static_cast<std::size_t>(t.c);
+    }
+  };
+
+  LogWriter* log_;
+  PathSummary summary_;
+  std::unordered_map<std::uint64_t, int> pathIds_;
+  std::unordered_set<std::uint64_t> pathAttrs_;
+  std::unordered_set<Triple, TripleHash> pathAttrsMore_;
+  std::vector<char> pathText_;
+  std::vector<RecentSet> recentChild_;  // by parent path + 1
+  std::vector<RecentSet> recentAttr_;   // by path
 
   void Grow(int key) {
     if (key >= static_cast<int>(stats_.size())) stats_.resize(static_cast<std::size_t>(key) + 1);
@@ -923,6 +1048,69 @@ class Shredder : public EventSink {
   }
 
  public:
+  // Lays out tables and sources from the first occurrences the parse noted, in file order:
+  // the same registrations, in the same order, as the layout walk over all events.
+  void LayOut(const PathSummary& summary) {
+    struct PathInfo {
+      Kind kind = Kind::None;
+      int recordPath = -1;  // nearest record or list path at or above, -1 when none
+      int table = -1;
+    };
+    std::vector<PathInfo> info(summary.paths.size());
+    const auto tableAt = [&](int path) -> Table& {
+      return schema_.tables[static_cast<std::size_t>(info[static_cast<std::size_t>(path)].table)];
+    };
+    for (const PathSummary::First& first : summary.firsts) {
+      const PathSummary::Path& p = summary.paths[static_cast<std::size_t>(first.path)];
+      PathInfo& me = info[static_cast<std::size_t>(first.path)];
+      switch (first.type) {
+        case PathSummary::First::Element: {
+          me.kind = p.depth == 0 ? rootKind_ : kinds_[static_cast<std::size_t>(p.key)];
+          const int enclosing =
+              p.parent < 0 ? -1 : info[static_cast<std::size_t>(p.parent)].recordPath;
+          me.recordPath = enclosing;
+          if (me.kind == Kind::Record || me.kind == Kind::List) {
+            me.recordPath = first.path;
+            me.table = TableFor(p.key);
+            Table& t = tableAt(first.path);
+            if (enclosing >= 0 && summary.paths[static_cast<std::size_t>(enclosing)].depth != 0) {
+              const int parentTable = info[static_cast<std::size_t>(enclosing)].table;
+              Find(DenseSlot(t.linkSource, parentTable), t, Source::Link, -1, parentTable, {});
+            }
+            if (me.kind == Kind::List) Find(t.listTextSource, t, Source::ListText, p.key, -1, {});
+          } else if (me.kind == Kind::Field) {
+            if (enclosing < 0) Fail(path_, "a value was found outside every table");
+            me.table = info[static_cast<std::size_t>(enclosing)].table;
+            Table& t = tableAt(first.path);
+            Find(DenseSlot(t.fieldSource, p.key), t, Source::FieldText, p.key, -1, {});
+          }
+          break;
+        }
+        case PathSummary::First::Attribute: {
+          const std::string& spelling = names_.SpellingText(first.spelling);
+          if (me.kind == Kind::Record || me.kind == Kind::List) {
+            Table& t = tableAt(first.path);
+            int& slot = first.ordinal == 0
+                            ? DenseSlot(t.attrSource, first.attrKey)
+                            : OtherSlot(t, SourceKey{-1, first.attrKey, first.ordinal});
+            Find(slot, t, Source::Attribute, first.attrKey, -1, spelling);
+          } else if (me.kind == Kind::Field) {
+            Table& t = tableAt(first.path);
+            int& slot = OtherSlot(t, SourceKey{p.key, first.attrKey, first.ordinal});
+            Find(slot, t, Source::FieldAttribute, p.key, -1, spelling);
+          }
+          break;
+        }
+        case PathSummary::First::Text:
+          if (me.kind == Kind::Record) {
+            Table& t = tableAt(first.path);
+            Find(t.ownTextSource, t, Source::OwnText, p.key, -1, {});
+          }
+          break;
+      }
+    }
+  }
+
   // From now on rows go to `inserter`.
   void StartWriting(Inserter& inserter) {
     inserter_ = &inserter;
@@ -990,20 +1178,20 @@ std::unique_ptr<std::FILE, FileClose> TemporaryFile() {
 
 }  // namespace
 
+Tuning& ImportTuning() {
+  static Tuning tuning;
+  return tuning;
+}
+
 void ImportFile(sqlite3* db, const std::string& xmlPath) {
   NameTable names;
-  Analyzer analyzer;
   // The event stream is replayed from a temporary file; without one, the file is parsed again.
   std::unique_ptr<std::FILE, FileClose> log = TemporaryFile();
-  bool replayLog = false;
-  if (log) {
-    LogWriter writer(log.get());
-    Tee both(analyzer, writer);
-    ParseXmlFile(xmlPath, names, both);
-    replayLog = writer.Finish();
-  } else {
-    ParseXmlFile(xmlPath, names, analyzer);
-  }
+  std::optional<LogWriter> writer;
+  if (log) writer.emplace(log.get());
+  Analyzer analyzer(writer ? &*writer : nullptr);
+  ParseXmlFile(xmlPath, names, analyzer);
+  const bool replayLog = writer && writer->Finish();
   if (!replayLog) log.reset();
 
   std::vector<Kind> kinds;
@@ -1020,7 +1208,11 @@ void ImportFile(sqlite3* db, const std::string& xmlPath) {
 
   Schema schema;
   Shredder shredder(names, kinds, rootKind, schema, xmlPath);
-  replay(shredder);
+  if (analyzer.Summary().complete && !ImportTuning().layoutByWalk) {
+    shredder.LayOut(analyzer.Summary());
+  } else {
+    replay(shredder);
+  }
   if (schema.tables.empty()) return;  // nothing in the file holds a value
 
   Transaction transaction(db, xmlPath);

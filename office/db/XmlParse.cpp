@@ -327,6 +327,9 @@ std::string ParserFailureText(int code, const std::string& message) {
       (message.find("entity") != std::string::npos && message.find("loop") != std::string::npos)) {
     return "entity expansion goes beyond the parser's limits (" + message + ")";
   }
+  if (message.find("too long") != std::string::npos) {
+    return "a name or attribute value is longer than the parser allows (" + message + ")";
+  }
   return "the file is not well-formed XML (" + message + ")";
 }
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -121,6 +124,7 @@ TEST(CliRun, ErrorsExitOneWithOneLineNamingTheFileAndLeaveNoOutput) {
       {"output is a folder", {"-o", dir.Str() + "/folder.xlsx", good}, "folder.xlsx"},
       {"staging is not a database", {"--staging", text, "-o", out, good}, text},
       {"a folder without XML files", {"-o", out, dir.Str() + "/folder.xlsx"}, "No files added."},
+      {"a device", {"-o", out, good, "/dev/null"}, "/dev/null"},
   };
   const auto before = FolderContents(dir.Path());
   for (const auto& c : cases) {
@@ -234,6 +238,40 @@ TEST(CliRun, ProgressGoesToStandardErrorOnlyWhenWantedAndNotQuiet) {
 }
 
 // The installed program: runs without a display and without the widget library.
+// An interrupt stops the program cleanly: exit 130, no output, no staging left behind.
+TEST(CliExecutable, AnInterruptStopsTheRunAndLeavesNothingBehind) {
+  TempDir dir;
+  TempDir tmp;
+  {
+    std::ofstream f(dir.Path() / "big.xml", std::ios::binary);
+    f << "<r>";
+    for (int i = 0; i < 400'000; ++i) f << "<T><a>" << i << "</a><b>x</b><c>y</c></T>";
+    f << "</r>";
+  }
+  const std::string exe = PALOMET_IMPORT_EXE;
+  const std::string out = dir.Str() + "/out.xlsx";
+  const std::string in = dir.Str() + "/big.xml";
+  const std::string errPath = dir.Str() + "/err.txt";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("TMPDIR", tmp.Str().c_str(), 1);
+    if (!freopen(errPath.c_str(), "w", stderr)) _exit(99);
+    execl(exe.c_str(), exe.c_str(), "-q", "-o", out.c_str(), in.c_str(), nullptr);
+    _exit(98);
+  }
+  usleep(300'000);
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_FALSE(fs::exists(dir.Path() / "out.xlsx"));
+  EXPECT_EQ(FolderContents(dir.Path()), (std::vector<std::string>{"big.xml", "err.txt"}));
+  EXPECT_TRUE(FolderContents(tmp.Path()).empty());
+  std::ifstream err(dir.Path() / "err.txt");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(err), {}), "palomet-import: interrupted\n");
+}
+
 TEST(CliExecutable, RunsHeadlessWithoutTheWidgetLibrary) {
   TempDir dir;
   const auto a = dir.Write("a.xml", Shape("1", "2")).string();

@@ -125,17 +125,6 @@ TEST(AddFolderTree, FolderRemovedDuringTheWalkIsPassedOver) {
   EXPECT_EQ(Relative(list, dir), (Texts{"T/a/a.xml", "T/c/c.xml"}));
 }
 
-TEST(AddChosenFolder, CancelTouchesNothing) {
-  PlainFileList list;
-  ScanHost host;
-  host.SetMousePointer(pointer::kImage);
-  AddChosenFolder("", list, host);
-  EXPECT_EQ(list.Count(), 0);
-  EXPECT_EQ(host.yields, 0);
-  EXPECT_EQ(host.pointerWrites, 1);
-  EXPECT_EQ(host.MousePointer(), pointer::kImage);
-}
-
 // A list that notes the window pointer at each append.
 class PointerNotingList : public PlainFileList {
  public:

@@ -91,20 +91,6 @@ TEST_F(ImportRunTest, OneSheetModeStacksTheTablesAndEndsWithDone) {
   }
 }
 
-TEST_F(ImportRunTest, MultipleSheetsModeGivesEachTableASheetAndSkipsImportErrorsTables) {
-  window.multiple = true;
-  window.files.Add(Xml("a.xml",
-                       "<r><A><v>1</v></A><ImportErrors><v>e</v></ImportErrors><B><v>2</v></B>"
-                       "<importerrorsLow><v>3</v></importerrorsLow></r>"));
-  window.progress = 42;  // a previous run's value is left until the first table
-  Start();
-  EXPECT_EQ(window.BoxTexts(), std::vector<std::string>{"Done."});
-  EXPECT_EQ(window.progressHistory, (std::vector<double>{25, 50, 75, 100, 0}));
-  ASSERT_NE(Workbook(), nullptr);
-  EXPECT_EQ(SheetNames(*Workbook()), (std::vector<std::string>{"A", "B", "importerrorsLow"}));
-  EXPECT_EQ(Workbook()->Sheet(2).Cell(2, 1).DisplayText(), "2");
-}
-
 TEST_F(ImportRunTest, FilesWithoutTablesLeaveOneEmptySheetAndStillEndWithDone) {
   for (const bool multiple : {false, true}) {
     FakeWindow w;
@@ -248,51 +234,6 @@ TEST_F(ImportRunTest, ErrorsEndTheRunWithAWarningNamingTheCause) {
   EXPECT_EQ(sheet.UsedRows(), 4);
   EXPECT_EQ(sheet.Cell(3, 1).DisplayText(), "2");
   EXPECT_EQ(sheet.Cell(4, 1).DisplayText(), "v");
-}
-
-TEST_F(ImportRunTest, ASecondStartDuringTheRunIsIgnoredAndTheModeIsReadOnce) {
-  window.files.Add(Xml("a.xml", Shape("1", "2")));
-  window.files.Add(Xml("b.xml", Shape("3", "4")));
-  ImportRun run(window, Program());
-  int nested = 0;
-  window.onYield = [&] {
-    ++nested;
-    EXPECT_TRUE(run.Running());
-    run.Start();                         // the button clicked again meanwhile
-    window.multiple = !window.multiple;  // and the option flipped
-  };
-  run.Start();
-  EXPECT_GT(nested, 0);
-  EXPECT_FALSE(run.Running());
-  EXPECT_EQ(window.BoxTexts(), std::vector<std::string>{"Done."});
-  ASSERT_NE(Workbook(), nullptr);
-  EXPECT_EQ(Views().size(), 1u) << "no second workbook";
-  EXPECT_EQ(SheetNames(*Workbook()), std::vector<std::string>{"T1"});
-  EXPECT_EQ(Workbook()->Sheet(1).UsedRows(), 6);
-
-  // After the run a start runs again (past the question the first run's window raises).
-  window.onYield = nullptr;
-  window.boxes.clear();
-  run.Start();
-  EXPECT_EQ(window.BoxTexts(),
-            (std::vector<std::string>{std::string(kRunningExcelQuestion), "Done."}));
-}
-
-TEST_F(ImportRunTest, ClosingTheWindowEndsTheRunAtOnceAndKeepsWhatWasWritten) {
-  window.multiple = true;
-  window.files.Add(Xml("a.xml", Shape("1", "2")));
-  window.files.Add(Xml("b.xml", Shape("3", "4")));
-  // The first yield of the second table finds the window closed.
-  window.onYield = [&] {
-    if (window.progress == 100) window.closed = true;
-  };
-  Start();
-  EXPECT_TRUE(window.boxes.empty());
-  EXPECT_EQ(window.pointerHistory, std::vector<int>{pointer::kBusy}) << "touched after closing";
-  EXPECT_EQ(window.progressHistory, (std::vector<double>{50, 100}));
-  ASSERT_NE(Workbook(), nullptr);
-  ASSERT_NE(Workbook()->FindSheet("T"), nullptr);
-  EXPECT_EQ(Workbook()->FindSheet("T")->UsedRows(), 3);
 }
 
 }  // namespace

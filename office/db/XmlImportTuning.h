@@ -1,0 +1,21 @@
+#pragma once
+
+// Private to office/db and its tests: knobs of the XML import that tests turn to reach every
+// way through it. The program never changes them.
+
+#include <cstddef>
+
+namespace palomet::xmlimport {
+
+struct Tuning {
+  // Lay tables out by walking every event instead of from the first parse's summary of
+  // distinct paths; both must give the same tables.
+  bool layoutByWalk = false;
+  // Beyond this many distinct element paths the summary is dropped and the events are walked.
+  std::size_t maxPaths = 50000;
+};
+
+// The tuning in force; tests change it and put it back.
+Tuning& ImportTuning();
+
+}  // namespace palomet::xmlimport
