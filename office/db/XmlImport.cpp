@@ -48,6 +48,15 @@ enum class Kind : std::uint8_t { None, Field, List, Record, Container };
 }
 
 [[noreturn]] void FailDb(sqlite3* db, const std::string& path) {
+  // A write that failed in the file system (a full disk, a file size limit) is no fault of
+  // the data: name the database and the system's reason, which SQLite only calls an I/O error.
+  const int rc = sqlite3_errcode(db) & 0xff;
+  const int sys = sqlite3_system_errno(db);
+  if ((rc == SQLITE_IOERR || rc == SQLITE_FULL) && sys != 0) {
+    const char* file = sqlite3_db_filename(db, "main");
+    Fail(path, "the staging database '" + std::string(file != nullptr ? file : "") +
+                   "' could not be written (" + std::strerror(sys) + ")");
+  }
   Fail(path, std::string("the staging database refused the data (") + sqlite3_errmsg(db) + ")");
 }
 
