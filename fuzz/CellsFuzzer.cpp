@@ -172,6 +172,9 @@ bool KeepsNameRules(const std::string& name) {
   std::size_t units = 0;
   if (!Utf16Units(name, units) || units < 1 || units > xl::kMaxSheetNameChars) return false;
   if (name.find_first_of(":\\/?*[]") != std::string::npos) return false;
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20) return false;  // cannot be kept in the file
+  }
   return name.front() != '\'' && name.back() != '\'';
 }
 
@@ -193,7 +196,8 @@ void SetName(xl::Worksheet& sheet, const std::string& name) {
     sheet.SetName(name);
   } catch (const Error& e) {
     Expect(!allowed, "the sheet name \"" + name + "\" was refused: " + e.Description());
-    Expect(Contains(e.Description(), "refused"), "a name refusal that gives no rule");
+    Expect(Contains(e.Description(), "refused"),
+           "a name refusal that gives no rule: " + e.Description());
     return;
   }
   Expect(allowed || name == sheet.Name(), "the sheet name \"" + name + "\" was taken");
@@ -205,9 +209,23 @@ void CheckEscaping(const std::string& text) {
   if (!Utf16Units(text, units)) return;
   std::string escaped;
   detail::EscapeForXlsx(text, escaped);
-  Expect(escaped.size() == text.size() + detail::EscapeGrowth(text), "escape growth");
+  std::size_t escapedUnits = 0;
+  Expect(Utf16Units(escaped, escapedUnits) && escapedUnits == units + detail::EscapeGrowth(text),
+         "the escape growth in characters");
   Expect(escaped.find('\0') == std::string::npos, "a NUL written to the .xlsx");
-  Expect(UnescapeXlsx(escaped) == text, "the .xlsx text does not read back as \"" + text + "\"");
+  // libxlsxwriter then writes the other control characters (but tab, LF and CR) as _xHHHH_.
+  std::string written;
+  for (const char c : escaped) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "_x%04X_", u);
+      written += buf;
+    } else {
+      written += c;
+    }
+  }
+  Expect(UnescapeXlsx(written) == text, "the .xlsx text does not read back as \"" + text + "\"");
 }
 
 void PrepareSheets(FuzzedDataProvider& in) {
