@@ -1,6 +1,7 @@
 #include "importrun/ImportRun.h"
 
 #include <exception>
+#include <filesystem>
 #include <new>
 
 #include "importrun/RunningCheck.h"
@@ -11,6 +12,9 @@
 namespace palomet {
 
 namespace {
+
+constexpr const char* kWorkbookWindowClosed =
+    "The workbook window was closed before the import was finished.";
 
 // The staging password: the staging database has none.
 const std::string kNoPassword;
@@ -27,22 +31,27 @@ class StreamedRows : public RowSource {
   RowString row_;
 };
 
-// Counts the rows a source hands out and reports them now and then.
-class CountedRows : public RowSource {
+// Hands on a source's rows, reporting the count now and then and giving the front end
+// its chance to stop the run.
+class WatchedRows : public RowSource {
  public:
-  CountedRows(RowSource& inner, const std::string& table, const RunProgress& progress)
+  WatchedRows(RowSource& inner, const std::string& table, const RunProgress& progress)
       : inner_(inner), table_(table), progress_(progress) {}
   const RowString* Next() override {
+    if (progress_.check && count_ % kCheckEvery == 0) progress_.check();
     const RowString* row = inner_.Next();
-    if (row && ++count_ % kReportEvery == 0) progress_.rows(table_, count_);
-    if (!row && !done_) {
+    if (row) {
+      ++count_;
+      if (progress_.rows && count_ % kReportEvery == 0) progress_.rows(table_, count_);
+    } else if (!done_) {
       done_ = true;
-      progress_.rows(table_, count_);
+      if (progress_.rows) progress_.rows(table_, count_);
     }
     return row;
   }
 
  private:
+  static constexpr std::int64_t kCheckEvery = 256;
   static constexpr std::int64_t kReportEvery = 10'000;
   RowSource& inner_;
   const std::string& table_;
@@ -77,8 +86,18 @@ void StageFiles(const std::string& stagingPath, const std::vector<std::string>& 
   access.OpenCurrentDatabase(stagingPath);
   const int count = static_cast<int>(paths.size());
   for (int i = 0; i < count; ++i) {
-    if (progress.file) progress.file(i + 1, count, paths[static_cast<std::size_t>(i)]);
-    access.ImportXml(paths[static_cast<std::size_t>(i)]);
+    const std::string& path = paths[static_cast<std::size_t>(i)];
+    if (progress.file) progress.file(i + 1, count, path);
+    // A pipe or a device would block the import (which reads a file twice) for good,
+    // with the window not answering meanwhile.
+    std::error_code ec;
+    const auto st = std::filesystem::status(path, ec);
+    if (!ec && std::filesystem::exists(st) && !std::filesystem::is_regular_file(st) &&
+        !std::filesystem::is_directory(st)) {
+      throw Error(errnum::kXmlImport,
+                  "'" + path + "' is not a regular file and cannot be imported.");
+    }
+    access.ImportXml(path);
   }
   access.Quit();
 }
@@ -104,9 +123,9 @@ void CopyTables(WorkbookAssembly& workbook, const std::vector<std::string>& name
     if (skipped) continue;
     workbook.PrepareSheet(name);
     const auto write = [&](RowSource& rows) {
-      if (!progress.rows) return workbook.WriteRows(name, rows, host);
-      CountedRows counted(rows, name, progress);
-      workbook.WriteRows(name, counted, host);
+      if (!progress.rows && !progress.check) return workbook.WriteRows(name, rows, host);
+      WatchedRows watched(rows, name, progress);
+      workbook.WriteRows(name, watched, host);
     };
     if (reading == TableReading::WholeTable) {
       const std::vector<RowString> rows = ReadTableRows(name, stagingPath, kNoPassword);
@@ -175,10 +194,20 @@ void ImportRun::Run(bool multipleSheets) {
                                                                  : SheetMode::OneSheet);
   window_.ShowInFront();
 
+  // The user may close the workbook's window while the run yields; writing on into a
+  // workbook nobody can see and then saying "Done." would report a loss as success.
+  RunProgress watch;
+  if (const xl::Application& app = workbook->Application(); app.View()) {
+    watch.check = [&app] {
+      if (!app.View()) throw Error(errnum::kSpreadsheet, kWorkbookWindowClosed);
+    };
+  }
   const std::vector<std::string> names = StagedTableNames(staging, boxes);
-  CopyTables(*workbook, names, staging, host, TableReading::WholeTable,
-             [this](double percent) { window_.SetProgress(percent); });
+  CopyTables(
+      *workbook, names, staging, host, TableReading::WholeTable,
+      [this](double percent) { window_.SetProgress(percent); }, watch);
   workbook->RemoveDefaultSheets();
+  if (watch.check) watch.check();
 
   boxes.Show("Done.", MsgButtons::Ok, MsgIcon::None);
   if (host.Closed()) return;

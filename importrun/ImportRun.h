@@ -3,6 +3,7 @@
 // The "Start Importing" command, free of widgets, and the steps it shares with the
 // command line: staging the listed files, then copying the staged tables into a workbook.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,7 +41,7 @@ bool IsImportErrorsTable(std::string_view tableName);
 // The staging database in a program folder.
 std::string StagingDatabasePath(const std::string& programFolder);
 
-// Reports a run's progress to a front end; every call is optional.
+// Reports a run's progress to a front end and lets it stop the run; every call is optional.
 struct RunProgress {
   // Before file `index` (1-based) of `count` is imported.
   std::function<void(int index, int count, const std::string& path)> file;
@@ -49,6 +50,8 @@ struct RunProgress {
   std::function<void(int index, int count, const std::string& name, bool skipped)> table;
   // Now and then while a table's rows are written: rows written so far.
   std::function<void(const std::string& name, std::int64_t rows)> rows;
+  // Before a table's first row and every few hundred rows after; throws to end the run.
+  std::function<void()> check;
 };
 
 // Empties the staging database at `stagingPath` and has the database application import
@@ -87,7 +90,8 @@ class ImportRun {
   // removed, "Done.", and the bar and the pointer back to 0. Any error ends the run with
   // the default pointer and its description in a warning box; the bar keeps its value.
   // A call while a run is under way (from the run's own yields) is ignored; when the
-  // window is closed during the run, the run ends at once and shows nothing more.
+  // window is closed during the run, the run ends at once and shows nothing more; when the
+  // workbook's window is closed during the run, the run ends with a warning, not "Done.".
   void Start();
 
   bool Running() const { return running_; }

@@ -44,6 +44,7 @@ class Connection {
             const std::string& password = "", long options = kAdOptionUnspecified);
   // Runs one statement (or several separated by ";"); rows are discarded. Raises Error.
   void Execute(const std::string& commandText, long options = kAdOptionUnspecified);
+  // Releases the file; the destructor does the same.
   void Close();
   bool IsOpen() const;
 
@@ -77,8 +78,11 @@ class Recordset {
   std::optional<std::string_view> Value(int index) const;
   // The exact number of records the query returns.
   std::int64_t RecordCount();
+  // True once past the last record.
   bool Eof() const;
+  // Moves to the next record; raises Error 3021 past the last one, or what reading raises.
   void MoveNext();
+  // Ends the query; the connection stays open.
   void Close();
 
  private:

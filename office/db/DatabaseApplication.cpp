@@ -1,5 +1,7 @@
 #include "office/db/DatabaseApplication.h"
 
+#include <exception>
+
 #include "office/Error.h"
 #include "office/db/SqliteDb.h"
 #include "office/db/XmlImport.h"
@@ -37,7 +39,13 @@ void DatabaseApplication::OpenCurrentDatabase(const std::string& path) {
 
 void DatabaseApplication::ImportXml(const std::string& dataSource) {
   if (!impl_->db) throw Error(2467, "No database is open; open one before importing.");
-  xmlimport::ImportFile(impl_->db.get(), dataSource);
+  try {
+    xmlimport::ImportFile(impl_->db.get(), dataSource);
+  } catch (const Error&) {
+    throw;
+  } catch (const std::exception& e) {  // out of memory, no thread: still one kind of error
+    throw Error(errnum::kXmlImport, "Cannot import '" + dataSource + "': " + e.what() + ".");
+  }
 }
 
 void DatabaseApplication::Quit() {

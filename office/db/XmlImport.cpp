@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -30,16 +31,18 @@
 #include "office/db/XmlNames.h"
 
 // How the import works. The kind of every element name (field, list, record, container)
-// depends on the whole file, so the file is read more than once:
-//   1. libxml2 parses the file; the Analyzer decides the kinds, and the event stream is
-//      written to an unlinked temporary file in a compact form (names as numbers).
-//   2. The stream is replayed to lay out tables and columns (their order and names depend
-//      on first appearance, which only the whole file settles).
-//   3. The stream is replayed again to number and fill the rows, which a second thread
-//      inserts in batches while the replay goes on, all in one transaction.
+// depends on the whole file, so the file is read twice:
+//   1. libxml2 parses the file. The Analyzer decides the kinds and notes the first time each
+//      distinct element path, attribute and non-blank text occurs; the event stream goes to an
+//      unnamed temporary file in a compact form (names as numbers).
+//   2. Tables and columns are laid out from those first occurrences: their order and names
+//      depend on first appearance, which only the whole file settles.
+//   3. The stream is replayed to number and fill the rows, which a second thread inserts in
+//      batches while the replay goes on, all in one transaction.
 // Replaying the compact stream costs a fraction of a parse. When no temporary file can be
-// written, steps 2 and 3 parse the file again instead. Memory stays flat: it grows with the
-// number of distinct names and the size of one record, never with the file.
+// written the file is parsed again instead, and when a document has too many distinct paths
+// the layout walks the stream. Memory stays flat: it grows with the number of distinct names
+// and paths and the size of one record, never with the length of the file.
 
 namespace palomet::xmlimport {
 
@@ -582,8 +585,9 @@ struct Table {
   // cost on narrow rows. Finished rows are swapped into the batch, never copied.
   sqlitedb::StmtPtr insertBatch;  // batchSize rows
   sqlitedb::StmtPtr insertOne;
-  int batchSize = 1;  // rows per statement
-  int jobRows = 1;    // rows handed to the inserting thread at a time
+  std::int64_t maxRow = 0;  // highest row number inserted so far
+  int batchSize = 1;        // rows per statement
+  int jobRows = 1;          // rows handed to the inserting thread at a time
   int pending = 0;
   std::vector<RowBuffer> batch;
 };
@@ -749,7 +753,15 @@ void InsertRows(sqlite3* db, const std::string& path, Table& t, const std::vecto
     for (int r = 0; r < rowsPerStatement; ++r) {
       const RowBuffer& row = rows[static_cast<std::size_t>(first + r)];
       const int base = r * width;
-      sqlite3_bind_int64(s, base + 1, row.row);
+      // A row that follows the table's highest so far takes its number from SQLite, which
+      // appends without searching the tree; others (inner rows of a self-nested record
+      // finish first) give theirs.
+      if (row.row == t.maxRow + 1) {
+        sqlite3_bind_null(s, base + 1);
+      } else {
+        sqlite3_bind_int64(s, base + 1, row.row);
+      }
+      t.maxRow = std::max(t.maxRow, row.row);
       for (int c = 0; c < t.columnCount; ++c) {
         const std::int64_t len = row.length[static_cast<std::size_t>(c)];
         if (len < 0) {
@@ -776,7 +788,13 @@ class Inserter {
  public:
   Inserter(sqlite3* db, const std::string& path)
       : db_(db), path_(path), threaded_(std::thread::hardware_concurrency() > 1) {
-    if (threaded_) thread_ = std::thread([this] { Run(); });
+    if (threaded_) {
+      try {
+        thread_ = std::thread([this] { Run(); });
+      } catch (const std::system_error&) {
+        threaded_ = false;  // no second thread to be had: insert as the rows come
+      }
+    }
   }
   ~Inserter() { Stop(); }
   Inserter(const Inserter&) = delete;

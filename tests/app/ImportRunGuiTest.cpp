@@ -15,6 +15,7 @@
 #include <QTableView>
 #include <QTest>
 #include <cstdlib>
+#include <fstream>
 
 #include "importrun/RunningCheck.h"
 #include "office/xl/Excel.h"
@@ -161,35 +162,52 @@ TEST_F(ImportRunGui, ImportErrorsTablesAreSkippedWhileTheBarMovesOn) {
   EXPECT_EQ(Tabs(WorkbookWindows()[0]), (QStringList{"A", "B", "C"}));
 }
 
-TEST_F(ImportRunGui, AnEmptyListAsksAboutARunningSpreadsheetFirst) {
+// Something registered as a spreadsheet application that answers another name.
+class Impostor : public xl::RunningObject {
+ public:
+  std::string Name() const override { return "Microsoft excel"; }
+};
+
+TEST_F(ImportRunGui, AnEmptyListAsksAboutARunningSpreadsheetFirstAndTouchesNothing) {
   const std::string question(kRunningExcelQuestion);
+  enum Running { kNone, kWorkbookWindow, kOtherName };
   const struct {
     const char* name;
-    bool running;
+    Running running;
     MsgResult answer;
     std::vector<std::string> shown;
   } cases[] = {
-      {"none running", false, MsgResult::Ok, {"No files added."}},
-      {"running, Yes", true, MsgResult::Yes, {question, "No files added."}},
-      {"running, No", true, MsgResult::No, {question}},
+      {"none running", kNone, MsgResult::Ok, {"No files added."}},
+      {"running, Yes", kWorkbookWindow, MsgResult::Yes, {question, "No files added."}},
+      {"running, No", kWorkbookWindow, MsgResult::No, {question}},
+      {"another name", kOtherName, MsgResult::Ok, {"No files added."}},
   };
+  h.WriteProgramFile("temp.mdb", "left as it was");
   for (const auto& c : cases) {
     Form1& form = h.Start();
     h.messages.shown.clear();
     h.messages.answers = {c.answer};
     // A workbook window left open by an earlier run is a running spreadsheet.
     auto app = xl::Application::Create();
-    if (c.running) app->SetVisible(true);
+    if (c.running == kWorkbookWindow) app->SetVisible(true);
+    auto impostor = std::make_shared<Impostor>();
+    const auto cookie = xl::RunningObjectTable::Register(xl::kClassName, impostor);
+    if (c.running != kOtherName) xl::RunningObjectTable::Revoke(cookie);
     ClickStart();
+    xl::RunningObjectTable::Revoke(cookie);
     EXPECT_EQ(Texts(), c.shown) << c.name;
     EXPECT_EQ(form.MousePointer(), pointer::kDefault) << c.name;
-    if (c.running) {
+    if (c.running == kWorkbookWindow) {
       EXPECT_EQ(h.messages.shown[0].buttons, MsgButtons::YesNo);
       EXPECT_EQ(h.messages.shown[0].defaultButton, MsgResult::Yes);
+      EXPECT_EQ(h.messages.shown[0].icon, MsgIcon::None);
     }
     for (QMainWindow* w : WorkbookWindows()) w->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
+  std::ifstream staging(h.ProgramFolder() / "temp.mdb");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(staging), {}), "left as it was");
+  EXPECT_TRUE(WorkbookWindows().empty());
 }
 
 TEST_F(ImportRunGui, ErrorsShowTheirCauseWithTheWarningIconAndNoDone) {
@@ -262,6 +280,31 @@ TEST_F(ImportRunGui, ClosingTheWindowEndsTheRunAndTheWorkbookKeepsWhatWasWritten
   const auto book = SaveAndRead("partial.xlsx");
   ASSERT_NE(book.Find("T"), nullptr) << book.dump;
   EXPECT_EQ(book.Find("T")->Rows(), 3);
+}
+
+TEST_F(ImportRunGui, ClosingTheWorkbookWindowDuringTheRunIsAnErrorNotDone) {
+  Form1& form = h.Start();
+  h.Find<QRadioButton>("Option2")->click();
+  h.List().Add(Xml("a.xml", Shape("1", "2")));
+  h.List().Add(Xml("b.xml", Shape("3", "4")));
+  // The user closes the workbook window (discarding it) while the second table is written.
+  QObject::connect(Bar(), &QProgressBar::valueChanged, Bar(), [&](int value) {
+    if (value != 100) return;
+    QMetaObject::invokeMethod(
+        Bar(),
+        [] {
+          for (QMainWindow* w : WorkbookWindows()) w->close();
+        },
+        Qt::QueuedConnection);
+  });
+  ClickStart();
+  ASSERT_EQ(h.messages.shown.size(), 1u);
+  EXPECT_EQ(h.messages.shown[0].icon, MsgIcon::Warning);
+  EXPECT_NE(h.messages.shown[0].text.find("workbook window was closed"), std::string::npos)
+      << h.messages.shown[0].text;
+  EXPECT_EQ(Bar()->value(), 100);
+  EXPECT_EQ(form.MousePointer(), pointer::kDefault);
+  EXPECT_TRUE(WorkbookWindows().empty());
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // database and the real workbook engine; only the widgets are replaced.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <functional>
 #include <memory>
@@ -129,52 +130,6 @@ TEST(ImportErrorsTables, TheNameTestIsACaseSensitiveSubstringTest) {
   for (const auto& [name, skipped] : cases) EXPECT_EQ(IsImportErrorsTable(name), skipped) << name;
 }
 
-TEST_F(ImportRunTest, AnEmptyListShowsNoFilesAddedAfterTheRunningSpreadsheetQuestion) {
-  // Something staged by an earlier run stays when the run ends early.
-  {
-    DatabaseApplication access;
-    access.OpenCurrentDatabase(Staging());
-    access.ImportXml(Xml("old.xml", "<r><Old><v>1</v></Old></r>"));
-    access.Quit();
-  }
-  const std::string question(kRunningExcelQuestion);
-  const struct {
-    const char* name;
-    const char* running;  // the name a running instance answers, or nullptr for none
-    std::vector<MsgResult> answers;
-    std::vector<std::string> boxes;
-  } cases[] = {
-      {"nothing running", nullptr, {}, {"No files added."}},
-      {"running, Yes", "Microsoft Excel", {MsgResult::Yes}, {question, "No files added."}},
-      {"running, No", "Microsoft Excel", {MsgResult::No}, {question}},
-      {"another name", "Microsoft excel", {}, {"No files added."}},
-  };
-  for (const auto& c : cases) {
-    FakeWindow w;
-    w.answers = c.answers;
-    std::shared_ptr<RunningInstance> instance;
-    std::uint64_t cookie = 0;
-    if (c.running) {
-      instance = std::make_shared<RunningInstance>(c.running);
-      cookie = xl::RunningObjectTable::Register(xl::kClassName, instance);
-    }
-    ImportRun(w, Program()).Start();
-    if (cookie) xl::RunningObjectTable::Revoke(cookie);
-
-    EXPECT_EQ(w.BoxTexts(), c.boxes) << c.name;
-    if (c.running && c.boxes.size() > 1) {
-      EXPECT_EQ(w.boxes[0].buttons, MsgButtons::YesNo);
-      EXPECT_EQ(w.boxes[0].defaultButton, MsgResult::Yes);
-      EXPECT_EQ(w.boxes[0].icon, MsgIcon::None);
-    }
-    EXPECT_EQ(w.pointerHistory, (std::vector<int>{pointer::kBusy, pointer::kDefault})) << c.name;
-    EXPECT_TRUE(w.progressHistory.empty()) << c.name;
-  }
-  EXPECT_TRUE(Views().empty()) << "no workbook is started for an empty list";
-  test::FakeMessageBoxes boxes;
-  EXPECT_EQ(GetTableNames(Staging(), "", boxes), std::vector<std::string>{"Old"});
-}
-
 TEST_F(ImportRunTest, AWorkbookWindowOfAnEarlierRunCountsAsARunningSpreadsheet) {
   window.files.Add(Xml("a.xml", Shape("1", "2")));
   Start();
@@ -190,6 +145,8 @@ TEST_F(ImportRunTest, AWorkbookWindowOfAnEarlierRunCountsAsARunningSpreadsheet) 
 TEST_F(ImportRunTest, ErrorsEndTheRunWithAWarningNamingTheCause) {
   const std::string good = Xml("good.xml", Shape("1", "2"));
   const std::string bad = Xml("bad.xml", "<root><T><id>1</id></T>");
+  const std::string fifo = dir.Str() + "/in/pipe.xml";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string huge =
       Xml("huge.xml", "<r><Big><v>" + std::string(40000, 'z') + "</v></Big></r>");
   const struct {
@@ -202,6 +159,7 @@ TEST_F(ImportRunTest, ErrorsEndTheRunWithAWarningNamingTheCause) {
   } cases[] = {
       {"malformed file after a good one", {good, bad}, false, bad, false, {}},
       {"missing file", {dir.Str() + "/in/nope.xml"}, false, "nope.xml", false, {}},
+      {"a pipe, which would never end", {fifo}, false, fifo, false, {}},
       {"missing staging database", {good}, true, "temp.mdb", false, {}},
       {"a value too long for a cell", {good, huge}, false, "Big", true, {50, 100}},
   };

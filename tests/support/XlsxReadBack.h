@@ -1,12 +1,14 @@
 #pragma once
 
-// Reads a written .xlsx back with a real reader (python3-openpyxl, through
-// xlsx_cells.py) so tests check the file a user gets, not the in-memory model.
+// Reads a written .xlsx back with a real reader (python3-openpyxl) so tests check the
+// file a user gets, not the in-memory model.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -53,13 +55,59 @@ struct XlsxBook {
   }
 };
 
-// Reads `path` with xlsx_cells.py (beside this header). Adds a test failure when the
-// reader fails.
+// The reader: prints each sheet, "#sheet<TAB>name", in tab order, then one line per
+// non-empty cell, "row<TAB>col<TAB>kind<TAB>value<TAB>number format"; kind is s (text),
+// n (number), d (date), b (boolean). Backslash, tab, CR and LF are written as \\ \t \r \n.
+// Kept here rather than in a file beside it so that no path has to be found at run time.
+inline constexpr const char* kXlsxCellsScript = R"PY(
+import datetime
+import sys
+
+import openpyxl
+
+
+def esc(s):
+    return (s.replace("\\", "\\\\").replace("\t", "\\t").replace("\r", "\\r")
+            .replace("\n", "\\n"))
+
+
+def main():
+    wb = openpyxl.load_workbook(sys.argv[1])
+    out = []
+    for ws in wb.worksheets:
+        out.append("#sheet\t" + esc(ws.title))
+        for row in ws.iter_rows():
+            for c in row:
+                v = c.value
+                if v is None:
+                    continue
+                if isinstance(v, bool):
+                    kind, text = "b", str(v)
+                elif isinstance(v, (int, float)):
+                    kind, text = "n", repr(v)
+                elif isinstance(v, (datetime.datetime, datetime.date)):
+                    kind, text = "d", v.isoformat()
+                else:
+                    kind, text = "s", str(v)
+                out.append("%d\t%d\t%s\t%s\t%s" % (c.row, c.column, kind, esc(text),
+                                                   esc(c.number_format)))
+    sys.stdout.write("\n".join(out) + "\n")
+
+
+if __name__ == "__main__":
+    main()
+)PY";
+
+// Reads `path` with openpyxl. Adds a test failure when the reader fails.
 inline XlsxBook ReadXlsx(const std::string& path) {
   XlsxBook book;
-  const std::string script =
-      (std::filesystem::path(__FILE__).parent_path() / "xlsx_cells.py").string();
-  const std::string command = "/usr/bin/python3 '" + script + "' '" + path + "' 2>&1";
+  const auto script = std::filesystem::temp_directory_path() /
+                      ("palomet-xlsx-cells-" + std::to_string(getpid()) + ".py");
+  {
+    std::ofstream out(script);
+    out << kXlsxCellsScript;
+  }
+  const std::string command = "/usr/bin/python3 '" + script.string() + "' '" + path + "' 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) {
     ADD_FAILURE() << "cannot start " << command;
@@ -69,6 +117,8 @@ inline XlsxBook ReadXlsx(const std::string& path) {
   std::size_t n;
   while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) book.dump.append(buffer, n);
   const int status = pclose(pipe);
+  std::error_code ec;
+  std::filesystem::remove(script, ec);
   if (status != 0) {
     ADD_FAILURE() << "reading " << path << " back failed:\n" << book.dump;
     return book;
