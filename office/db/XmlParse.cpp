@@ -68,7 +68,8 @@ struct ParseState {
   std::string pending;  // the text piece being gathered
   std::vector<Attr> attrs;
   int depth = 0;
-  int skipDepth = 0;  // depth of the schema element being skipped, 0 when none
+  int skipDepth = 0;           // depth of the schema element being skipped, 0 when none
+  std::vector<char> hadChild;  // per open element (schema ones aside): has a child started
 
   bool failed = false;
   std::string failure;  // our own failure, in plain words
@@ -122,9 +123,15 @@ struct ParseState {
   }
   static constexpr std::uint64_t kMaxExpansion = 10;
 
-  void FlushText() {
+  // Ends the text piece at a tag. Blank text beside a child element is only layout: a value is
+  // a leaf's whole content, and blanks never count as own text. Leaving such pieces out here
+  // spares every later pass the whitespace of indented files.
+  void FlushText(bool beforeChild) {
     if (pending.empty()) return;
-    sink->Text(pending, IsBlank(pending));
+    const bool blank = IsBlank(pending);
+    if (!blank || !(beforeChild || (!hadChild.empty() && hadChild.back() != 0))) {
+      sink->Text(pending, blank);
+    }
     pending.clear();
   }
 };
@@ -154,11 +161,14 @@ void OnStartElement(void* ctx, const xmlChar* localname, const xmlChar*, const x
       bytes += static_cast<std::uint64_t>(attributes[5 * i + 4] - attributes[5 * i + 3]);
     }
     if (st.Expanding(bytes)) return;
-    st.FlushText();
     if (uri != nullptr && std::strcmp(Chars(uri), kSchemaNs) == 0) {
+      st.FlushText(false);
       st.skipDepth = st.depth;  // an embedded schema is no data
       return;
     }
+    st.FlushText(true);
+    if (!st.hadChild.empty()) st.hadChild.back() = 1;
+    st.hadChild.push_back(0);
     const int spelling = st.Intern(localname);
     const int key = st.names->KeyOf(spelling);
     st.names->NoteElementSpelling(key, spelling);
@@ -192,8 +202,9 @@ void OnEndElement(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
     if (st.skipDepth > 0) {
       if (st.depth == st.skipDepth) st.skipDepth = 0;
     } else {
-      st.FlushText();
+      st.FlushText(false);
       st.sink->End();
+      st.hadChild.pop_back();
     }
     --st.depth;
   } catch (...) {
