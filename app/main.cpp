@@ -1,3 +1,4 @@
+#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -12,6 +13,9 @@ int main(int argc, char** argv) {
   if (const auto status = palomet::RunInfoOption({argv + 1, argv + argc}, std::cout)) {
     return *status;
   }
+  // A save that passes the process's file size limit must fail with an error the
+  // workbook window reports, not kill the program with everything unsaved.
+  std::signal(SIGXFSZ, SIG_IGN);
   QApplication app(argc, argv);
   return palomet::RunApp(app);
 }
