@@ -15,6 +15,7 @@
 #include "app/Form1.h"
 #include "app/QtDialogs.h"
 #include "app/QtMessageBoxes.h"
+#include "office/xlwindow/WorkbookWindow.h"
 
 namespace palomet {
 
@@ -66,6 +67,8 @@ int RunApp(QApplication& app) {
     return SaveScreenshot(args[2], args.mid(3));
   }
 
+  // The import run's workbook appears in a workbook window.
+  xlwindow::InstallWorkbookWindows();
   QtMessageBoxes messages;
   QtDialogs dialogs;
   Form1 form({messages, dialogs, SystemDraw(), OpenWithDesktop, std::string(), ProgramFolder()});

@@ -20,12 +20,14 @@
 #include <QUrl>
 
 #include "app/Controls.h"
+#include "app/Form1ImportWindow.h"
 #include "app/ListView.h"
 #include "app/Main.h"
 #include "filelist/AddFolder.h"
 #include "filelist/DialogIntake.h"
 #include "filelist/DropIntake.h"
 #include "filelist/ListCommands.h"
+#include "importrun/ImportRun.h"
 
 namespace palomet {
 
@@ -108,6 +110,8 @@ Form1::Form1(Form1Deps deps, QWidget* parent)
   setObjectName(QStringLiteral("Form1"));
   BuildControls();
   StartUp();
+  importWindow_ = std::make_unique<Form1ImportWindow>(*this);
+  importRun_ = std::make_unique<ImportRun>(*importWindow_, programFolder_);
 }
 
 Form1::~Form1() = default;
@@ -283,8 +287,9 @@ void Form1::OnHelp() {
   messages_->Show(HelpText(), MsgButtons::Ok, MsgIcon::None);
 }
 
-// The import run is wired in here.
-void Form1::OnStartImporting() {}
+void Form1::OnStartImporting() {
+  importRun_->Start();
+}
 
 void Form1::OnMoveUp() {
   MoveUp(*listView1_);

@@ -23,7 +23,9 @@ class QRadioButton;
 
 namespace palomet {
 
+class Form1ImportWindow;
 class IconButton;
+class ImportRun;
 class ListView;
 
 // What the main window needs from outside; tests pass fakes and temporary folders.
@@ -133,6 +135,10 @@ class Form1 : public QWidget, public WindowHost, public DragListView {
   QRadioButton* option2_ = nullptr;
   QProgressBar* progressBar1_ = nullptr;
   std::unique_ptr<DragReorder> drag_;  // Dragging and DragItem
+
+  // The "Start Importing" command over this window.
+  std::unique_ptr<Form1ImportWindow> importWindow_;
+  std::unique_ptr<ImportRun> importRun_;
 };
 
 // The help message: four paragraphs, each but the last followed by two carriage

@@ -14,18 +14,6 @@
 
 namespace palomet {
 
-bool FileExists(const std::string& path) noexcept {
-  // The system call would see only the text before an embedded NUL.
-  if (path.empty() || path.find('\0') != std::string::npos) return false;
-  try {
-    std::error_code ec;
-    (void)std::filesystem::last_write_time(std::filesystem::path(path), ec);
-    return !ec;
-  } catch (...) {
-    return false;
-  }
-}
-
 std::string ProgramFile(const std::string& folder, const std::string& name) {
   return folder + "/" + name;
 }

@@ -9,6 +9,8 @@
 #include <QRect>
 #include <QSize>
 
+#include "staging/Access1.h"
+
 namespace palomet {
 
 // The maker's home page, opened now and then at start-up.
@@ -18,9 +20,7 @@ inline constexpr const char* kHomePage = "https://www.corvane.example/palomet/";
 inline constexpr const char* kPointerImageFile = "HAND-M.CUR";
 inline constexpr const char* kSkinFile = "x/o.cjs";
 
-// True when the file system reports a modification time for `path` (a file or a
-// folder). Never throws: an empty, malformed, missing or inaccessible path is false.
-bool FileExists(const std::string& path) noexcept;
+// FileExists, shared with the staging catalogue, is declared there.
 
 // `folder` + "/" + `name`, the way the program forms the paths of its own files.
 std::string ProgramFile(const std::string& folder, const std::string& name);

@@ -49,6 +49,8 @@ std::vector<std::string> CatalogueNames(const std::string& path, const std::stri
 }  // namespace
 
 bool FileExists(const std::string& path) noexcept {
+  // The system call would see only the text before an embedded NUL.
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
   try {
     std::error_code ec;
     static_cast<void>(std::filesystem::last_write_time(path, ec));

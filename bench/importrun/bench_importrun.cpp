@@ -1,0 +1,228 @@
+// The whole import from XML files to a workbook, side by side in one run:
+//
+//   bench_importrun [--repeat N] [--keep] PATH...
+//
+// For the given XML files and folders it measures, each in a child process of its own
+// (so that every peak memory figure is that step's alone):
+//   reference    the reference pipeline (parse and write .xlsx, nothing else), when built
+//   cli          palomet-import --multiple-sheets (staging, streamed rows, write-through .xlsx)
+//   window       the "Start Importing" run as the window does it (whole tables read, cells
+//                kept in memory, a yield to the event loop as the run does them), no save
+//   window+save  the same followed by "Save As" .xlsx
+//   window/noop  the window's run with yields that do nothing, to show what yielding costs
+// and prints wall time, peak resident memory and the ratio to the reference (and, for
+// window, to cli). Each figure is the best of --repeat runs (default 3).
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/Cli.h"
+#include "filelist/AddFolder.h"
+#include "importrun/ImportRun.h"
+#include "office/xl/Excel.h"
+
+namespace fs = std::filesystem;
+using namespace palomet;
+
+namespace {
+
+struct Figure {
+  double seconds = 0;
+  double peakMb = 0;
+  bool ok = false;
+};
+
+// Runs `work` in a child process; its exit status 0 means success.
+Figure Measure(const std::function<int()>& work) {
+  std::fflush(nullptr);  // or the child prints the parent's buffered lines again
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int status = work();
+    std::fflush(nullptr);
+    _exit(status);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  Figure f;
+  f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  f.peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  f.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return f;
+}
+
+Figure Best(int repeat, const std::function<int()>& work) {
+  Figure best;
+  for (int i = 0; i < repeat; ++i) {
+    const Figure f = Measure(work);
+    if (!f.ok) return f;
+    if (!best.ok || f.seconds < best.seconds) best = f;
+  }
+  return best;
+}
+
+// The window stand-in: no widgets, but yields go to a real event loop.
+class BenchWindow : public ImportWindow, public WindowHost, public MessageBoxes {
+ public:
+  BenchWindow(std::vector<std::string> files, bool realYields) : realYields_(realYields) {
+    for (const auto& f : files) list_.Add(f);
+  }
+  WindowHost& Host() override { return *this; }
+  MessageBoxes& Boxes() override { return *this; }
+  const FileList& Files() const override { return list_; }
+  bool MultipleSheets() const override { return true; }
+  void SetProgress(double) override {}
+  void ShowInFront() override {}
+  void DoEvents() override {
+    ++yields;
+    if (realYields_) QCoreApplication::processEvents();
+  }
+  int MousePointer() const override { return pointer_; }
+  void SetMousePointer(int value) override { pointer_ = value; }
+  bool Closed() const override { return false; }
+  MsgResult Show(const std::string& text, MsgButtons, MsgIcon icon, MsgResult) override {
+    if (icon == MsgIcon::Warning || text != "Done.") failure = text;
+    return MsgResult::Ok;
+  }
+
+  std::string failure;
+  long yields = 0;
+
+ private:
+  PlainFileList list_;
+  bool realYields_;
+  int pointer_ = 0;
+};
+
+int WindowRun(const std::vector<std::string>& files, const fs::path& program, bool realYields,
+              const fs::path& saveTo) {
+  int argc = 1;
+  char name[] = "bench";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  std::shared_ptr<xl::Application> kept;
+  // Keep the workbook alive past the run, as its window would, so it can be saved.
+  class Keep : public xl::ApplicationView {
+   public:
+    void Show() override {}
+    void Hide() override {}
+    void StructureChanged() override {}
+  };
+  static Keep view;
+  xl::Application::SetViewFactory([&kept](std::shared_ptr<xl::Application> a) {
+    kept = std::move(a);
+    return &view;
+  });
+  BenchWindow window(files, realYields);
+  ImportRun(window, program.string()).Start();
+  if (!window.failure.empty()) {
+    std::fprintf(stderr, "window run failed: %s\n", window.failure.c_str());
+    return 1;
+  }
+  if (!saveTo.empty()) kept->Workbooks(1).SaveAs(saveTo);
+  return 0;
+}
+
+void Print(const char* name, const Figure& f, const Figure* base, const char* baseName,
+           const Figure* second = nullptr, const char* secondName = nullptr) {
+  if (!f.ok) {
+    std::printf("%-12s FAILED\n", name);
+    return;
+  }
+  std::printf("%-12s %8.2f s  %8.1f MB peak", name, f.seconds, f.peakMb);
+  if (base && base->ok) std::printf("  %5.2fx %s", f.seconds / base->seconds, baseName);
+  if (second && second->ok) std::printf("  %5.2fx %s", f.seconds / second->seconds, secondName);
+  std::printf("\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int repeat = 3;
+  bool keep = false;
+  std::vector<std::string> paths;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--repeat" && i + 1 < argc) {
+      repeat = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--keep") {
+      keep = true;
+    } else {
+      paths.push_back(a);
+    }
+  }
+  if (paths.empty()) {
+    std::fprintf(stderr, "usage: bench_importrun [--repeat N] [--keep] PATH...\n");
+    return 2;
+  }
+
+  // The window run takes a list; folders give their tree as the folder scan does.
+  PlainFileList list;
+  NoWindowHost host;
+  std::uintmax_t bytes = 0;
+  for (const auto& p : paths) {
+    if (fs::is_directory(p)) {
+      AddFolderTree(p, "*.xml", false, list, host);
+    } else {
+      list.Add(p);
+    }
+  }
+  const std::vector<std::string> files = list.Texts();
+  for (const auto& f : files) bytes += fs::file_size(f);
+
+  const fs::path work = fs::temp_directory_path() / ("palomet-bench-" + std::to_string(getpid()));
+  fs::create_directories(work / "program");
+  std::printf("%zu files, %.1f MB of XML, best of %d\n", files.size(), bytes / 1e6, repeat);
+
+  Figure reference;
+#ifdef PALOMET_REFERENCE_EXE
+  reference = Best(repeat, [&] {
+    std::vector<std::string> args = {PALOMET_REFERENCE_EXE, "--output",
+                                     (work / "reference.xlsx").string()};
+    args.insert(args.end(), paths.begin(), paths.end());
+    std::vector<char*> cargs;
+    for (auto& a : args) cargs.push_back(a.data());
+    cargs.push_back(nullptr);
+    execv(cargs[0], cargs.data());
+    return 127;
+  });
+  Print("reference", reference, nullptr, nullptr);
+#endif
+  const Figure cli = Best(repeat, [&] {
+    std::vector<std::string> args = {"-q", "--multiple-sheets", "-o", (work / "cli.xlsx").string()};
+    args.insert(args.end(), paths.begin(), paths.end());
+    std::ostringstream out;
+    return RunCli(args, out, std::cerr);
+  });
+  Print("cli", cli, &reference, "reference");
+  const auto window = [&](bool realYields, const fs::path& saveTo) {
+    return Best(repeat, [&] {
+      fs::remove(work / "program" / "temp.mdb");
+      std::FILE* f = std::fopen((work / "program" / "temp.mdb").c_str(), "w");
+      if (f) std::fclose(f);
+      return WindowRun(files, work / "program", realYields, saveTo);
+    });
+  };
+  const Figure windowRun = window(true, {});
+  Print("window", windowRun, &reference, "reference", &cli, "cli");
+  const Figure windowSave = window(true, work / "window.xlsx");
+  Print("window+save", windowSave, &reference, "reference", &cli, "cli");
+  const Figure windowNoop = window(false, {});
+  Print("window/noop", windowNoop, &reference, "reference", &windowRun, "window");
+
+  if (!keep) fs::remove_all(work);
+  return cli.ok && windowRun.ok && windowSave.ok ? 0 : 1;
+}

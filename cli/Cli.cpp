@@ -1,0 +1,264 @@
+#include "cli/Cli.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <random>
+#include <system_error>
+
+#include "cli/CliArgs.h"
+#include "filelist/AddFolder.h"
+#include "filelist/FileList.h"
+#include "filelist/WindowHost.h"
+#include "importrun/ImportRun.h"
+#include "office/Error.h"
+
+namespace palomet {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kProgram = "palomet-import";
+
+std::atomic<bool> gInterrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+struct Interrupted {};
+
+// The command line's stand-in for a window: an interrupt closes it, which ends the
+// writing of rows at its next yield.
+class InterruptibleHost : public NoWindowHost {
+ public:
+  bool Closed() const override { return gInterrupted.load(); }
+};
+
+// What the window would show in a message box; the command line keeps it for its report.
+class CollectedMessages : public MessageBoxes {
+ public:
+  MsgResult Show(const std::string& text, MsgButtons buttons, MsgIcon,
+                 MsgResult defaultButton) override {
+    texts.push_back(text);
+    return buttons == MsgButtons::Ok ? MsgResult::Ok : defaultButton;
+  }
+  std::vector<std::string> texts;
+};
+
+// A message on one line: line breaks become blanks.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return text;
+}
+
+Error FileError(const std::string& path, const std::string& what) {
+  return Error(errnum::kGeneric, "'" + path + "': " + what);
+}
+
+// A staging database of this run's own in a fresh temporary folder, removed with it.
+class PrivateStaging {
+ public:
+  PrivateStaging() {
+    std::random_device rd;
+    const fs::path base = fs::temp_directory_path();
+    for (int attempt = 0;; ++attempt) {
+      folder_ = base / ("palomet-import-" + std::to_string(rd()));
+      std::error_code ec;
+      if (fs::create_directory(folder_, ec)) break;
+      if (ec || attempt > 100) {
+        throw FileError(base.string(), "cannot make a temporary folder for the staging database" +
+                                           (ec ? ": " + ec.message() : std::string()));
+      }
+    }
+    path_ = (folder_ / "temp.mdb").string();
+    std::ofstream(path_, std::ios::binary);  // an empty file is an empty database
+  }
+  ~PrivateStaging() {
+    std::error_code ec;
+    fs::remove_all(folder_, ec);
+  }
+  PrivateStaging(const PrivateStaging&) = delete;
+  PrivateStaging& operator=(const PrivateStaging&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  fs::path folder_;
+  std::string path_;
+};
+
+// The files to import, in argument order: a file as given, a folder as its tree of
+// "*.xml" files in the folder scan's order.
+std::vector<std::string> CollectFiles(const std::vector<std::string>& args) {
+  PlainFileList list;
+  NoWindowHost host;
+  for (const std::string& arg : args) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(arg, ec);
+    if (ec || !fs::exists(st)) {
+      throw FileError(arg, ec && ec != std::errc::no_such_file_or_directory
+                               ? ec.message()
+                               : "no such file or folder");
+    }
+    // The import reads a file twice (once to learn its shape), so a pipe or a device
+    // cannot serve; such a path fails here rather than hanging or half-reading.
+    if (!fs::is_directory(st) && !fs::is_regular_file(st)) {
+      throw FileError(arg, "is neither a regular file nor a folder");
+    }
+    if (fs::is_directory(st)) {
+      std::string folder = arg;
+      while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+      AddFolderTree(folder, "*.xml", false, list, host);
+    } else {
+      list.Add(arg);
+    }
+  }
+  return list.Texts();
+}
+
+// Refuses an output that cannot be written before any work is done.
+void CheckOutput(const std::string& output) {
+  std::error_code ec;
+  if (fs::is_directory(output, ec)) throw FileError(output, "is a folder");
+  fs::path parent = fs::path(output).parent_path();
+  if (parent.empty()) parent = ".";
+  if (!fs::is_directory(parent, ec)) {
+    throw FileError(output, "the folder '" + parent.string() + "' does not exist");
+  }
+}
+
+// Progress lines on standard error: one per file and table, a table's row count
+// rewritten in place.
+class ProgressLines {
+ public:
+  explicit ProgressLines(std::ostream& err) : err_(err) {}
+  ~ProgressLines() { EndLine(); }
+
+  RunProgress Callbacks() {
+    RunProgress p;
+    p.file = [this](int i, int n, const std::string& path) {
+      EndLine();
+      err_ << "Importing file " << i << "/" << n << ": " << path << "\n" << std::flush;
+    };
+    p.table = [this](int t, int n, const std::string& name, bool skipped) {
+      EndLine();
+      current_ = "Table " + std::to_string(t + 1) + "/" + std::to_string(n) + ": " + name;
+      if (skipped) {
+        err_ << current_ << " (import errors, skipped)\n" << std::flush;
+      } else {
+        err_ << current_ << std::flush;
+        open_ = true;
+      }
+    };
+    p.rows = [this](const std::string&, std::int64_t rows) {
+      err_ << "\r" << current_ << ", " << rows << " rows" << std::flush;
+      open_ = true;
+    };
+    return p;
+  }
+  void Line(const std::string& text) {
+    EndLine();
+    err_ << text << "\n" << std::flush;
+  }
+
+ private:
+  void EndLine() {
+    if (open_) err_ << "\n";
+    open_ = false;
+  }
+  std::ostream& err_;
+  std::string current_;
+  bool open_ = false;
+};
+
+void RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
+  CheckOutput(o.output);
+  const std::vector<std::string> files = CollectFiles(o.paths);
+  if (files.empty()) throw Error(errnum::kGeneric, "No files added.");
+
+  std::unique_ptr<PrivateStaging> privateStaging;
+  std::string staging = o.staging;
+  if (staging.empty()) {
+    privateStaging = std::make_unique<PrivateStaging>();
+    staging = privateStaging->Path();
+  } else {
+    std::error_code ec;
+    if (fs::is_directory(staging, ec)) throw FileError(staging, "is a folder");
+    if (!fs::exists(staging, ec)) {
+      std::ofstream created(staging, std::ios::binary);
+      if (!created) throw FileError(staging, "cannot create the staging database");
+    }
+  }
+
+  std::unique_ptr<ProgressLines> lines;
+  RunProgress progress;
+  if (showProgress) {
+    lines = std::make_unique<ProgressLines>(err);
+    progress = lines->Callbacks();
+  }
+
+  // Files are imported whole, so an interrupt takes effect before the next one.
+  progress.file = [report = progress.file](int i, int n, const std::string& path) {
+    if (gInterrupted.load()) throw Interrupted{};
+    if (report) report(i, n, path);
+  };
+  CollectedMessages boxes;
+  StageFiles(staging, files, boxes, progress);
+
+  auto workbook = WorkbookAssembly::StartWorkbook(
+      o.multipleSheets ? SheetMode::MultipleSheets : SheetMode::OneSheet,
+      WorkbookTarget{.visible = false});
+  const std::vector<std::string> names = StagedTableNames(staging, boxes);
+  InterruptibleHost host;
+  CopyTables(*workbook, names, staging, host, TableReading::Streaming, nullptr, progress);
+  workbook->RemoveDefaultSheets();
+  if (lines) lines->Line("Writing " + o.output);
+  workbook->Workbook().SaveAs(o.output);
+  lines.reset();
+  for (const auto& text : boxes.texts) err << kProgram << ": " << OneLine(text) << "\n";
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           bool showProgress) {
+  const CliRequest request = ParseCliArgs(args);
+  switch (request.kind) {
+    case CliRequest::Kind::Help:
+      out << CliHelpText();
+      return 0;
+    case CliRequest::Kind::Version:
+      out << kProgram << " " << PALOMET_VERSION << "\n";
+      return 0;
+    case CliRequest::Kind::Usage:
+      err << kProgram << ": " << request.usageError << "\n"
+          << "Try '" << kProgram << " --help' for more information.\n";
+      return 2;
+    case CliRequest::Kind::Run:
+      break;
+  }
+  try {
+    RunImport(request.options, err, showProgress && !request.options.quiet);
+    return 0;
+  } catch (const Interrupted&) {
+    err << kProgram << ": interrupted\n";
+    return 130;
+  } catch (const RunAborted&) {
+    err << kProgram << ": interrupted\n";
+    return 130;
+  } catch (const Error& e) {
+    err << kProgram << ": " << OneLine(e.Description()) << "\n";
+  } catch (const std::bad_alloc&) {
+    err << kProgram << ": out of memory\n";
+  } catch (const std::exception& e) {
+    err << kProgram << ": " << OneLine(e.what()) << "\n";
+  }
+  return 1;
+}
+
+void InterruptCli() noexcept {
+  gInterrupted.store(true);
+}
+
+}  // namespace palomet

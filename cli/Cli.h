@@ -1,0 +1,22 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace palomet {
+
+// The command line `palomet-import [--multiple-sheets] --output OUT.xlsx PATH...`, run
+// in-process: `args` are the arguments after the program name. Help and version go to
+// `out`; errors, and progress when `showProgress` (standard error is a terminal) and not
+// --quiet, go to `err`. Returns the exit status: 0 when OUT.xlsx was written, 1 on an error
+// (one line naming the file and what is wrong; no output file left behind), 2 on a usage
+// error. Never throws.
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           bool showProgress = false);
+
+// Asks a run under way to stop: it ends at the next file or the next few rows, cleans up
+// as after an error, and RunCli returns 130. Safe to call from a signal handler.
+void InterruptCli() noexcept;
+
+}  // namespace palomet

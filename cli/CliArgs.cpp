@@ -1,0 +1,121 @@
+#include "cli/CliArgs.h"
+
+#include <optional>
+
+namespace palomet {
+
+namespace {
+
+// Splits "--name=value" into its parts; other arguments are returned whole.
+std::pair<std::string, std::optional<std::string>> SplitInlineValue(const std::string& arg) {
+  if (arg.rfind("--", 0) == 0) {
+    const auto eq = arg.find('=');
+    if (eq != std::string::npos) return {arg.substr(0, eq), arg.substr(eq + 1)};
+  }
+  return {arg, std::nullopt};
+}
+
+CliRequest Usage(std::string message) {
+  CliRequest r;
+  r.kind = CliRequest::Kind::Usage;
+  r.usageError = std::move(message);
+  return r;
+}
+
+}  // namespace
+
+CliRequest ParseCliArgs(const std::vector<std::string>& args) {
+  for (const auto& a : args) {
+    if (a == "--") break;
+    if (a == "--help" || a == "-h") return {CliRequest::Kind::Help, {}, {}};
+  }
+  for (const auto& a : args) {
+    if (a == "--") break;
+    if (a == "--version" || a == "-V") return {CliRequest::Kind::Version, {}, {}};
+  }
+
+  CliOptions o;
+  bool haveOutput = false;
+  bool haveStaging = false;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      o.paths.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    auto [name, inlineValue] = SplitInlineValue(arg);
+    const bool takesValue = name == "--output" || name == "-o" || name == "--staging";
+    if (!takesValue) {
+      if (inlineValue) return Usage("option '" + name + "' takes no value");
+      if (name == "--multiple-sheets") {
+        o.multipleSheets = true;
+      } else if (name == "--quiet" || name == "-q") {
+        o.quiet = true;
+      } else {
+        return Usage("unknown option '" + arg + "'");
+      }
+      continue;
+    }
+    std::string value;
+    if (inlineValue) {
+      value = *inlineValue;
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    } else {
+      return Usage("option '" + name + "' needs a file name");
+    }
+    if (value.empty()) return Usage("option '" + name + "' needs a file name");
+    if (name == "--staging") {
+      if (haveStaging) return Usage("option '--staging' given twice");
+      haveStaging = true;
+      o.staging = value;
+    } else {
+      if (haveOutput) return Usage("option '--output' given twice");
+      haveOutput = true;
+      o.output = value;
+    }
+  }
+  if (!haveOutput) return Usage("no output file given (--output OUT.xlsx)");
+  if (o.paths.empty()) return Usage("no XML file or folder given");
+  for (const auto& p : o.paths) {
+    if (p.empty()) return Usage("an empty path was given");
+  }
+  CliRequest r;
+  r.kind = CliRequest::Kind::Run;
+  r.options = std::move(o);
+  return r;
+}
+
+std::string CliHelpText() {
+  return R"(Usage: palomet-import [--multiple-sheets] --output OUT.xlsx PATH...
+
+Puts the contents of XML files into one new spreadsheet workbook, OUT.xlsx.
+
+Each PATH is an XML file (taken whatever its extension) or a folder, whose
+"*.xml" files are taken together with those of all its subfolders (names
+beginning with "~" are skipped). Files are imported in the order given.
+
+Options:
+  -o, --output OUT.xlsx  the workbook to write; it appears whole or not at all
+      --multiple-sheets  one sheet per table (default: all tables stacked on
+                         one sheet, each with its own row of field names)
+      --staging FILE     stage the tables in FILE, emptied first (default: a
+                         fresh staging database of this run's own, removed
+                         at the end)
+  -q, --quiet            no progress on standard error
+  -h, --help             show this help and exit
+  -V, --version          show the version and exit
+
+Exit status: 0 when the workbook was written, 1 on an error (one line on
+standard error names the file and says what is wrong; no output file is left
+behind), 2 on a usage error, 130 when interrupted (Ctrl+C; a second one ends
+the program at once).
+)";
+}
+
+}  // namespace palomet

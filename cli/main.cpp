@@ -1,0 +1,35 @@
+#include <signal.h>
+#include <unistd.h>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/Cli.h"
+
+namespace {
+
+// The first Ctrl+C (or SIGTERM, SIGHUP) lets the run stop and clean up; a second one
+// ends the program at once, for a file too large to wait for.
+void OnSignal(int sig) {
+  static volatile sig_atomic_t seen = 0;
+  if (seen) {
+    signal(sig, SIG_DFL);
+    raise(sig);
+    return;
+  }
+  seen = 1;
+  palomet::InterruptCli();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+
+  std::vector<std::string> args(argv + 1, argv + argc);
+  return palomet::RunCli(args, std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
+}

@@ -1,0 +1,311 @@
+// "Start Importing" in the real main window, headless, on real XML files: the run from
+// the click to the workbook window, its messages, the bar, the pointer, and what the
+// window can do while the run yields.
+
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QMainWindow>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <cstdlib>
+#include <fstream>
+
+#include "importrun/RunningCheck.h"
+#include "office/xl/Excel.h"
+#include "office/xlwindow/WorkbookWindow.h"
+#include "tests/support/Form1Harness.h"
+#include "tests/support/XlsxReadBack.h"
+
+namespace palomet {
+namespace {
+
+using test::Form1Harness;
+
+class DiscardingPrompts : public xlwindow::WindowPrompts {
+ public:
+  SaveAnswer AskSaveChanges(const QString&) override { return SaveAnswer::Discard; }
+  QString AskSavePath(const QString&) override { return {}; }
+  void ShowError(const QString&) override {}
+};
+
+// Two files of one shape: tables T and T1, each with its field names and two records.
+std::string Shape(const std::string& first, const std::string& second) {
+  return "<root><T><id>" + first + "</id><name>x</name></T><T><id>" + second +
+         "</id><name>y</name></T></root>";
+}
+
+class ImportRunGui : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    xlwindow::InstallWorkbookWindows(std::make_shared<DiscardingPrompts>(),
+                                     [](const QString&) { return true; });
+    h.CopyShippedProgramFile("temp.mdb");
+  }
+  void TearDown() override {
+    h.Stop();
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->objectName() == "WorkbookWindow") w->close();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    xl::Application::SetViewFactory(nullptr);
+  }
+
+  std::string Xml(const std::string& name, const std::string& contents) {
+    return h.temp.Write("in/" + name, contents).string();
+  }
+  void ClickStart() { QTest::mouseClick(h.Find<QPushButton>("PushButton4"), Qt::LeftButton); }
+  QProgressBar* Bar() const { return h.Find<QProgressBar>("ProgressBar1"); }
+
+  static std::vector<QMainWindow*> WorkbookWindows() {
+    std::vector<QMainWindow*> out;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->objectName() == "WorkbookWindow" && w->isVisible()) {
+        out.push_back(qobject_cast<QMainWindow*>(w));
+      }
+    }
+    return out;
+  }
+  static QStringList Tabs(QMainWindow* w) {
+    QStringList out;
+    auto* tabs = w->findChild<QTabWidget*>("Sheets");
+    for (int i = 0; i < tabs->count(); ++i) out << tabs->tabText(i);
+    return out;
+  }
+  static QString Cell(QMainWindow* w, int tab, int row, int col) {
+    auto* tabs = w->findChild<QTabWidget*>("Sheets");
+    QAbstractItemModel* m = qobject_cast<QTableView*>(tabs->widget(tab))->model();
+    return m->data(m->index(row - 1, col - 1)).toString();
+  }
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> out;
+    for (const auto& s : h.messages.shown) out.push_back(s.text);
+    return out;
+  }
+  // Saves the workbook of the open workbook window and reads it back.
+  test::XlsxBook SaveAndRead(const std::string& name) {
+    const std::string path = h.temp.Str() + "/" + name;
+    xl::Application::Attach()->Workbooks(1).SaveAs(path);
+    return test::ReadXlsx(path);
+  }
+
+  Form1Harness h;
+};
+
+TEST_F(ImportRunGui, BothModesFillTheWorkbookWindowAndMatchTheCommandLine) {
+  for (const bool multiple : {false, true}) {
+    SCOPED_TRACE(multiple ? "multiple sheets" : "one sheet");
+    Form1& form = h.Start();
+    h.Find<QRadioButton>(multiple ? "Option2" : "Option1")->click();
+    const std::string a = Xml("a.xml", Shape("1", "2"));
+    const std::string b = Xml("b.xml", Shape("3", "4"));
+    h.List().Add(a);
+    h.List().Add(b);
+    QSignalSpy bar(Bar(), &QProgressBar::valueChanged);
+    h.messages.shown.clear();
+    ClickStart();
+
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Done."});
+    EXPECT_EQ(h.messages.shown.at(0).icon, MsgIcon::None);
+    ASSERT_EQ(bar.count(), 3);
+    EXPECT_EQ(bar.at(0).at(0).toInt(), 50);
+    EXPECT_EQ(bar.at(1).at(0).toInt(), 100);
+    EXPECT_EQ(Bar()->value(), 0);
+    EXPECT_EQ(form.MousePointer(), pointer::kDefault);
+    EXPECT_EQ(h.List().Count(), 2) << "the run leaves the list as it was";
+
+    const auto windows = WorkbookWindows();
+    ASSERT_EQ(windows.size(), 1u);
+    if (multiple) {
+      EXPECT_EQ(Tabs(windows[0]), (QStringList{"T", "T1"}));
+      EXPECT_EQ(Cell(windows[0], 1, 1, 2), "name");
+      EXPECT_EQ(Cell(windows[0], 1, 3, 1), "4");
+    } else {
+      EXPECT_EQ(Tabs(windows[0]), QStringList{"T1"});
+      EXPECT_EQ(Cell(windows[0], 0, 4, 1), "id");
+      EXPECT_EQ(Cell(windows[0], 0, 6, 2), "y");
+    }
+
+    // The command line on the same list and mode writes the same workbook.
+    const auto window = SaveAndRead("window.xlsx");
+    const std::string cli = h.temp.Str() + "/cli.xlsx";
+    const std::string command = std::string("'") + PALOMET_PROGRAM_DIR + "/palomet-import' -q " +
+                                (multiple ? "--multiple-sheets " : "") + "-o '" + cli + "' '" + a +
+                                "' '" + b + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    EXPECT_EQ(test::ReadXlsx(cli).dump, window.dump);
+
+    windows[0]->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+}
+
+TEST_F(ImportRunGui, ImportErrorsTablesAreSkippedWhileTheBarMovesOn) {
+  h.Start();
+  h.Find<QRadioButton>("Option2")->click();
+  h.List().Add(Xml("a.xml",
+                   "<r><A><v>1</v></A><ImportErrors><v>e</v></ImportErrors><B><v>2</v></B>"
+                   "<C><v>3</v></C></r>"));
+  QSignalSpy bar(Bar(), &QProgressBar::valueChanged);
+  ClickStart();
+  EXPECT_EQ(Texts(), std::vector<std::string>{"Done."});
+  std::vector<int> values;
+  for (const auto& call : bar) values.push_back(call.at(0).toInt());
+  EXPECT_EQ(values, (std::vector<int>{25, 50, 75, 100, 0}));
+  ASSERT_EQ(WorkbookWindows().size(), 1u);
+  EXPECT_EQ(Tabs(WorkbookWindows()[0]), (QStringList{"A", "B", "C"}));
+}
+
+// Something registered as a spreadsheet application that answers another name.
+class Impostor : public xl::RunningObject {
+ public:
+  std::string Name() const override { return "Microsoft excel"; }
+};
+
+TEST_F(ImportRunGui, AnEmptyListAsksAboutARunningSpreadsheetFirstAndTouchesNothing) {
+  const std::string question(kRunningExcelQuestion);
+  enum Running { kNone, kWorkbookWindow, kOtherName };
+  const struct {
+    const char* name;
+    Running running;
+    MsgResult answer;
+    std::vector<std::string> shown;
+  } cases[] = {
+      {"none running", kNone, MsgResult::Ok, {"No files added."}},
+      {"running, Yes", kWorkbookWindow, MsgResult::Yes, {question, "No files added."}},
+      {"running, No", kWorkbookWindow, MsgResult::No, {question}},
+      {"another name", kOtherName, MsgResult::Ok, {"No files added."}},
+  };
+  h.WriteProgramFile("temp.mdb", "left as it was");
+  for (const auto& c : cases) {
+    Form1& form = h.Start();
+    h.messages.shown.clear();
+    h.messages.answers = {c.answer};
+    // A workbook window left open by an earlier run is a running spreadsheet.
+    auto app = xl::Application::Create();
+    if (c.running == kWorkbookWindow) app->SetVisible(true);
+    auto impostor = std::make_shared<Impostor>();
+    const auto cookie = xl::RunningObjectTable::Register(xl::kClassName, impostor);
+    if (c.running != kOtherName) xl::RunningObjectTable::Revoke(cookie);
+    ClickStart();
+    xl::RunningObjectTable::Revoke(cookie);
+    EXPECT_EQ(Texts(), c.shown) << c.name;
+    EXPECT_EQ(form.MousePointer(), pointer::kDefault) << c.name;
+    if (c.running == kWorkbookWindow) {
+      EXPECT_EQ(h.messages.shown[0].buttons, MsgButtons::YesNo);
+      EXPECT_EQ(h.messages.shown[0].defaultButton, MsgResult::Yes);
+      EXPECT_EQ(h.messages.shown[0].icon, MsgIcon::None);
+    }
+    for (QMainWindow* w : WorkbookWindows()) w->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+  std::ifstream staging(h.ProgramFolder() / "temp.mdb");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(staging), {}), "left as it was");
+  EXPECT_TRUE(WorkbookWindows().empty());
+}
+
+TEST_F(ImportRunGui, ErrorsShowTheirCauseWithTheWarningIconAndNoDone) {
+  const struct {
+    const char* name;
+    std::string file;
+    bool removeStaging;
+    std::string named;
+  } cases[] = {
+      {"malformed file", Xml("bad.xml", "<root><T><id>1</id></T>"), false, "bad.xml"},
+      {"missing staging database", Xml("good.xml", Shape("1", "2")), true, "temp.mdb"},
+  };
+  for (const auto& c : cases) {
+    if (c.removeStaging) std::filesystem::remove(h.ProgramFolder() / "temp.mdb");
+    Form1& form = h.Start();
+    h.messages.shown.clear();
+    Bar()->setValue(40);  // what an earlier run left
+    h.List().Add(c.file);
+    ClickStart();
+    ASSERT_EQ(h.messages.shown.size(), 1u) << c.name;
+    EXPECT_EQ(h.messages.shown[0].icon, MsgIcon::Warning) << c.name;
+    EXPECT_NE(h.messages.shown[0].text.find(c.named), std::string::npos)
+        << c.name << ": " << h.messages.shown[0].text;
+    EXPECT_EQ(Bar()->value(), 40) << c.name;
+    EXPECT_EQ(form.MousePointer(), pointer::kDefault) << c.name;
+    EXPECT_TRUE(WorkbookWindows().empty()) << c.name;
+  }
+}
+
+TEST_F(ImportRunGui, ASecondClickDuringTheRunIsIgnoredAndTheModeChangeWaitsForTheNext) {
+  h.Start();
+  h.List().Add(Xml("a.xml", Shape("1", "2")));
+  h.List().Add(Xml("b.xml", Shape("3", "4")));
+  int clicks = 0;
+  // Served by the run's first yield while it writes cells.
+  QObject::connect(Bar(), &QProgressBar::valueChanged, Bar(), [&](int value) {
+    if (value != 50 || clicks++) return;
+    QMetaObject::invokeMethod(
+        Bar(),
+        [&] {
+          ClickStart();
+          h.Find<QRadioButton>("Option2")->click();
+        },
+        Qt::QueuedConnection);
+  });
+  ClickStart();
+  EXPECT_EQ(clicks, 1);
+  EXPECT_EQ(Texts(), std::vector<std::string>{"Done."});
+  ASSERT_EQ(WorkbookWindows().size(), 1u);
+  EXPECT_EQ(Tabs(WorkbookWindows()[0]), QStringList{"T1"}) << "rows moved by the mode change";
+  EXPECT_TRUE(h.Find<QRadioButton>("Option2")->isChecked());
+  EXPECT_EQ(h.StoredSetting("Option"), "2");
+}
+
+TEST_F(ImportRunGui, ClosingTheWindowEndsTheRunAndTheWorkbookKeepsWhatWasWritten) {
+  Form1& form = h.Start();
+  h.Find<QRadioButton>("Option2")->click();
+  h.List().Add(Xml("a.xml", Shape("1", "2")));
+  h.List().Add(Xml("b.xml", Shape("3", "4")));
+  // The user closes the main window while the second table is written.
+  QObject::connect(Bar(), &QProgressBar::valueChanged, Bar(), [&](int value) {
+    if (value == 100)
+      QMetaObject::invokeMethod(
+          &form, [&] { form.close(); }, Qt::QueuedConnection);
+  });
+  ClickStart();
+  EXPECT_TRUE(form.Closed());
+  EXPECT_TRUE(h.messages.shown.empty()) << h.messages.shown[0].text;
+  ASSERT_EQ(WorkbookWindows().size(), 1u);
+  const auto book = SaveAndRead("partial.xlsx");
+  ASSERT_NE(book.Find("T"), nullptr) << book.dump;
+  EXPECT_EQ(book.Find("T")->Rows(), 3);
+}
+
+TEST_F(ImportRunGui, ClosingTheWorkbookWindowDuringTheRunIsAnErrorNotDone) {
+  Form1& form = h.Start();
+  h.Find<QRadioButton>("Option2")->click();
+  h.List().Add(Xml("a.xml", Shape("1", "2")));
+  h.List().Add(Xml("b.xml", Shape("3", "4")));
+  // The user closes the workbook window (discarding it) while the second table is written.
+  QObject::connect(Bar(), &QProgressBar::valueChanged, Bar(), [&](int value) {
+    if (value != 100) return;
+    QMetaObject::invokeMethod(
+        Bar(),
+        [] {
+          for (QMainWindow* w : WorkbookWindows()) w->close();
+        },
+        Qt::QueuedConnection);
+  });
+  ClickStart();
+  ASSERT_EQ(h.messages.shown.size(), 1u);
+  EXPECT_EQ(h.messages.shown[0].icon, MsgIcon::Warning);
+  EXPECT_NE(h.messages.shown[0].text.find("workbook window was closed"), std::string::npos)
+      << h.messages.shown[0].text;
+  EXPECT_EQ(Bar()->value(), 100);
+  EXPECT_EQ(form.MousePointer(), pointer::kDefault);
+  EXPECT_TRUE(WorkbookWindows().empty());
+}
+
+}  // namespace
+}  // namespace palomet

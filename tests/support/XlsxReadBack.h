@@ -1,0 +1,148 @@
+#pragma once
+
+// Reads a written .xlsx back with a real reader (python3-openpyxl) so tests check the
+// file a user gets, not the in-memory model.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace palomet::test {
+
+struct XlsxCell {
+  std::string kind;    // s text, n number, d date, b boolean
+  std::string value;   // as xlsx_cells.py writes it (tabs and line breaks escaped)
+  std::string format;  // the number format
+};
+
+struct XlsxSheet {
+  std::string name;
+  std::map<std::pair<int, int>, XlsxCell> cells;
+  // The value at row, column, or "" when the cell is empty.
+  std::string At(int row, int col) const {
+    auto it = cells.find({row, col});
+    return it == cells.end() ? std::string() : it->second.value;
+  }
+  int Rows() const {
+    int n = 0;
+    for (const auto& [rc, cell] : cells) n = std::max(n, rc.first);
+    return n;
+  }
+};
+
+struct XlsxBook {
+  bool ok = false;
+  std::string dump;  // the reader's whole output: equal dumps mean equal workbooks
+  std::vector<XlsxSheet> sheets;
+  std::vector<std::string> SheetNames() const {
+    std::vector<std::string> names;
+    for (const auto& s : sheets) names.push_back(s.name);
+    return names;
+  }
+  const XlsxSheet* Find(const std::string& name) const {
+    for (const auto& s : sheets) {
+      if (s.name == name) return &s;
+    }
+    return nullptr;
+  }
+};
+
+// The reader: prints each sheet, "#sheet<TAB>name", in tab order, then one line per
+// non-empty cell, "row<TAB>col<TAB>kind<TAB>value<TAB>number format"; kind is s (text),
+// n (number), d (date), b (boolean). Backslash, tab, CR and LF are written as \\ \t \r \n.
+// Kept here rather than in a file beside it so that no path has to be found at run time.
+inline constexpr const char* kXlsxCellsScript = R"PY(
+import datetime
+import sys
+
+import openpyxl
+
+
+def esc(s):
+    return (s.replace("\\", "\\\\").replace("\t", "\\t").replace("\r", "\\r")
+            .replace("\n", "\\n"))
+
+
+def main():
+    wb = openpyxl.load_workbook(sys.argv[1])
+    out = []
+    for ws in wb.worksheets:
+        out.append("#sheet\t" + esc(ws.title))
+        for row in ws.iter_rows():
+            for c in row:
+                v = c.value
+                if v is None:
+                    continue
+                if isinstance(v, bool):
+                    kind, text = "b", str(v)
+                elif isinstance(v, (int, float)):
+                    kind, text = "n", repr(v)
+                elif isinstance(v, (datetime.datetime, datetime.date)):
+                    kind, text = "d", v.isoformat()
+                else:
+                    kind, text = "s", str(v)
+                out.append("%d\t%d\t%s\t%s\t%s" % (c.row, c.column, kind, esc(text),
+                                                   esc(c.number_format)))
+    sys.stdout.write("\n".join(out) + "\n")
+
+
+if __name__ == "__main__":
+    main()
+)PY";
+
+// Reads `path` with openpyxl. Adds a test failure when the reader fails.
+inline XlsxBook ReadXlsx(const std::string& path) {
+  XlsxBook book;
+  const auto script = std::filesystem::temp_directory_path() /
+                      ("palomet-xlsx-cells-" + std::to_string(getpid()) + ".py");
+  {
+    std::ofstream out(script);
+    out << kXlsxCellsScript;
+  }
+  const std::string command = "/usr/bin/python3 '" + script.string() + "' '" + path + "' 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) {
+    ADD_FAILURE() << "cannot start " << command;
+    return book;
+  }
+  char buffer[65536];
+  std::size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) book.dump.append(buffer, n);
+  const int status = pclose(pipe);
+  std::error_code ec;
+  std::filesystem::remove(script, ec);
+  if (status != 0) {
+    ADD_FAILURE() << "reading " << path << " back failed:\n" << book.dump;
+    return book;
+  }
+  std::istringstream lines(book.dump);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+      const auto tab = line.find('\t', start);
+      parts.push_back(line.substr(start, tab - start));
+      if (tab == std::string::npos) break;
+      start = tab + 1;
+    }
+    if (parts.size() == 2 && parts[0] == "#sheet") {
+      book.sheets.push_back({parts[1], {}});
+    } else if (parts.size() == 5 && !book.sheets.empty()) {
+      book.sheets.back().cells[{std::stoi(parts[0]), std::stoi(parts[1])}] = {parts[2], parts[3],
+                                                                              parts[4]};
+    }
+  }
+  book.ok = true;
+  return book;
+}
+
+}  // namespace palomet::test
