@@ -214,7 +214,10 @@ void RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
   auto workbook = WorkbookAssembly::StartWorkbook(
       o.multipleSheets ? SheetMode::MultipleSheets : SheetMode::OneSheet,
       WorkbookTarget{.visible = false});
-  const std::vector<std::string> names = StagedTableNames(staging, boxes);
+  const std::vector<std::string> names = [&] {
+    stagetimes::Timer timer("table names");
+    return StagedTableNames(staging, boxes);
+  }();
   InterruptibleHost host;
   CopyTables(*workbook, names, staging, host, TableReading::Streaming, nullptr, progress);
   workbook->RemoveDefaultSheets();

@@ -3,6 +3,7 @@
 #include <exception>
 #include <filesystem>
 #include <new>
+#include <optional>
 
 #include "importrun/RunningCheck.h"
 #include "office/Error.h"
@@ -23,8 +24,7 @@ const std::string kNoPassword;
 // Hands out a streamed table's rows to WriteRows.
 class StreamedRows : public RowSource {
  public:
-  StreamedRows(const std::string& table, const std::string& stagingPath)
-      : reader_(table, stagingPath, kNoPassword) {}
+  StreamedRows(const std::string& table, StagingReader& database) : reader_(table, database) {}
   const RowString* Next() override { return reader_.Next(row_) ? &row_ : nullptr; }
 
  private:
@@ -135,13 +135,18 @@ void CopyTables(WorkbookAssembly& workbook, const std::vector<std::string>& name
                 const std::string& stagingPath, WindowHost& host, TableReading reading,
                 const std::function<void(double)>& setProgress, const RunProgress& progress) {
   const int count = static_cast<int>(names.size());
+  // One connection for every table, opened at the first one copied.
+  std::optional<StagingReader> database;
   for (int t = 0; t < count; ++t) {
     const std::string& name = names[static_cast<std::size_t>(t)];
     if (setProgress) setProgress(static_cast<double>(t + 1) / count * 100.0);
     const bool skipped = IsImportErrorsTable(name);
     if (progress.table) progress.table(t, count, name, skipped);
     if (skipped) continue;
-    workbook.PrepareSheet(name);
+    {
+      stagetimes::Timer timer("sheet preparation");
+      workbook.PrepareSheet(name);
+    }
     const auto write = [&](RowSource& rows) {
       stagetimes::Timer timer("table reads + cell writes");
       if (stagetimes::Enabled()) {
@@ -157,13 +162,19 @@ void CopyTables(WorkbookAssembly& workbook, const std::vector<std::string>& name
     if (reading == TableReading::WholeTable) {
       const std::vector<RowString> rows = [&] {
         stagetimes::Timer timer("table reads (whole table)");
-        return ReadTableRows(name, stagingPath, kNoPassword);
+        if (!database) database.emplace(stagingPath, kNoPassword);
+        return ReadTableRows(name, *database);
       }();
       VectorRowSource source(rows);
       write(source);
     } else {
-      StreamedRows source(name, stagingPath);
-      write(source);
+      std::optional<StreamedRows> source;
+      {
+        stagetimes::Timer timer("table opening");
+        if (!database) database.emplace(stagingPath, kNoPassword);
+        source.emplace(name, *database);
+      }
+      write(*source);
     }
   }
 }
