@@ -64,14 +64,25 @@ def inputs_for(workload, datadir):
     return [os.path.join(datadir, "nested.xml")]
 
 
+def default_gen():
+    """The shared generator beside the checkout (or beside the worktrees' folder)."""
+    for up in (os.path.dirname(TOP), os.path.dirname(os.path.dirname(TOP))):
+        gen = os.path.join(up, "shared", "bench", "gen.py")
+        if os.path.exists(gen):
+            return gen
+    return os.path.join(os.path.dirname(TOP), "shared", "bench", "gen.py")
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build", default=os.path.join(TOP, "build"))
-    ap.add_argument("--gen", default=os.path.join(os.path.dirname(TOP), "shared", "bench", "gen.py"))
+    ap.add_argument("--gen", default=default_gen())
     ap.add_argument("--quick", action="store_true", help="small scale, one repetition per layer benchmark")
     ap.add_argument("--reps", type=int, default=None)
     ap.add_argument("--scale", type=float, default=None)
     ap.add_argument("--only", default="w1,w2,w3")
+    ap.add_argument("--baseline", help="another palomet-import (e.g. built before a change) timed alongside")
+    ap.add_argument("--no-stages", action="store_true", help="leave out the stage times")
     ap.add_argument("--no-layers", action="store_true", help="leave out the layer benchmarks")
     ap.add_argument("--memory", action="store_true", help="add the memory checks (W1 at scale 0.3, 3, 4)")
     a = ap.parse_args()
@@ -94,6 +105,12 @@ def main():
         ("palomet multiple sheets",
          lambda out, ins: [palomet, "--quiet", "--multiple-sheets", "--output", out] + ins),
     ]
+    if a.baseline:
+        contenders += [
+            ("baseline one sheet", lambda out, ins: [a.baseline, "--quiet", "--output", out] + ins),
+            ("baseline multiple sheets",
+             lambda out, ins: [a.baseline, "--quiet", "--multiple-sheets", "--output", out] + ins),
+        ]
     print(f"scale {scale:g}, {reps} repetitions, median wall time; peak memory is the largest seen")
     print(f"{'workload':9} {'program':25} {'MB':>8} {'seconds':>9} {'MB/s':>8} {'peak MB':>9} {'ratio':>7}")
     with tempfile.TemporaryDirectory(prefix="palomet-bench-") as tmp:
@@ -118,7 +135,16 @@ def main():
                 print(f"{w:9} {name:25} {mb:8.1f} {t:9.2f} {mb / t:8.1f} {peaks[name]:9.1f} {t / ref:7.2f}")
             sys.stdout.flush()
 
-    # Where each stage's time goes, one run per workload and sheet mode.
+    if not a.no_stages:
+        stage_times(palomet, datadir, only)
+    if not a.no_layers:
+        layer_benches(a, datadir, only)
+    if a.memory:
+        memory_checks(a, palomet)
+
+
+def stage_times(palomet, datadir, only):
+    """Where each stage's time goes, one run per workload and sheet mode."""
     print("\n== palomet-import stage times (one run each; 'staging inserts (2nd thread)' "
           "overlaps the staging rows)")
     env = dict(os.environ, PALOMET_STAGE_TIMES="1")
@@ -133,11 +159,6 @@ def main():
                     if line.startswith("stage "):
                         print("   " + line[6:])
                 sys.stdout.flush()
-
-    if not a.no_layers:
-        layer_benches(a, datadir, only)
-    if a.memory:
-        memory_checks(a, palomet)
 
 
 def layer_benches(a, datadir, only):
@@ -174,6 +195,7 @@ def memory_checks(a, palomet):
             out = os.path.join(tmp, "out.xlsx")
             wall, peak, code, err = run_measured(
                 [palomet, "--quiet", "--multiple-sheets", "--output", out] + inputs_for("w1", datadir))
+            sys.stdout.flush()
             peaks[scale] = peak
             left = os.path.exists(out)
             print(f"W1 scale {scale:g}: exit {code}, {wall:.1f} s, peak {peak:.1f} MB, "
