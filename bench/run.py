@@ -82,6 +82,7 @@ def main():
     ap.add_argument("--scale", type=float, default=None)
     ap.add_argument("--only", default="w1,w2,w3")
     ap.add_argument("--baseline", help="another palomet-import (e.g. built before a change) timed alongside")
+    ap.add_argument("--no-table", action="store_true", help="leave out the timing table")
     ap.add_argument("--no-stages", action="store_true", help="leave out the stage times")
     ap.add_argument("--no-layers", action="store_true", help="leave out the layer benchmarks")
     ap.add_argument("--memory", action="store_true", help="add the memory checks (W1 at scale 0.3, 3, 4)")
@@ -111,6 +112,18 @@ def main():
             ("baseline multiple sheets",
              lambda out, ins: [a.baseline, "--quiet", "--multiple-sheets", "--output", out] + ins),
         ]
+    if not a.no_table:
+        time_table(contenders, manifest, datadir, only, reps)
+    if not a.no_stages:
+        stage_times(palomet, datadir, only)
+    if not a.no_layers:
+        layer_benches(a, datadir, only)
+    if a.memory:
+        memory_checks(a, palomet)
+
+
+def time_table(contenders, manifest, datadir, only, reps):
+    scale = manifest[only[0]]["scale"]
     print(f"scale {scale:g}, {reps} repetitions, median wall time; peak memory is the largest seen")
     print(f"{'workload':9} {'program':25} {'MB':>8} {'seconds':>9} {'MB/s':>8} {'peak MB':>9} {'ratio':>7}")
     with tempfile.TemporaryDirectory(prefix="palomet-bench-") as tmp:
@@ -134,13 +147,6 @@ def main():
                 t = statistics.median(times[name])
                 print(f"{w:9} {name:25} {mb:8.1f} {t:9.2f} {mb / t:8.1f} {peaks[name]:9.1f} {t / ref:7.2f}")
             sys.stdout.flush()
-
-    if not a.no_stages:
-        stage_times(palomet, datadir, only)
-    if not a.no_layers:
-        layer_benches(a, datadir, only)
-    if a.memory:
-        memory_checks(a, palomet)
 
 
 def stage_times(palomet, datadir, only):
