@@ -111,7 +111,9 @@ Form1::Form1(Form1Deps deps, QWidget* parent)
   BuildControls();
   StartUp();
   importWindow_ = std::make_unique<Form1ImportWindow>(*this);
-  importRun_ = std::make_unique<ImportRun>(*importWindow_, programFolder_);
+  importRun_ = deps.stagingDatabase
+                   ? std::make_unique<ImportRun>(*importWindow_, std::move(deps.stagingDatabase))
+                   : std::make_unique<ImportRun>(*importWindow_, programFolder_);
 }
 
 Form1::~Form1() = default;

@@ -40,6 +40,9 @@ struct Form1Deps {
   std::string settingsFolder;
   // The program folder, where HAND-M.CUR, x/o.cjs and temp.mdb are looked for.
   std::string programFolder;
+  // The staging database of the window's runs, asked at every run; when unset it is
+  // temp.mdb in the program folder.
+  std::function<std::string()> stagingDatabase = {};
 };
 
 // The main window. Constructing it builds the controls and runs the start-up

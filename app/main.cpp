@@ -1,8 +1,17 @@
+#include <iostream>
+#include <string>
+#include <vector>
+
 #include <QApplication>
 
 #include "app/App.h"
 
 int main(int argc, char** argv) {
+  // Help and version are answered before Qt looks for a display, so that they work in a
+  // terminal without one (the manual pages are made from them at build time).
+  if (const auto status = palomet::RunInfoOption({argv + 1, argv + argc}, std::cout)) {
+    return *status;
+  }
   QApplication app(argc, argv);
   return palomet::RunApp(app);
 }

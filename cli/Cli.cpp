@@ -1,6 +1,11 @@
 #include "cli/Cli.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <new>
@@ -126,6 +131,12 @@ void CheckOutput(const std::string& output) {
   if (parent.empty()) parent = ".";
   if (!fs::is_directory(parent, ec)) {
     throw FileError(output, "the folder '" + parent.string() + "' does not exist");
+  }
+  // The workbook is written beside the output and renamed over it, so the folder itself
+  // must take new files.
+  if (::faccessat(AT_FDCWD, parent.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    throw FileError(output, "the folder '" + parent.string() + "' cannot be written (" +
+                                std::strerror(errno) + ")");
   }
 }
 

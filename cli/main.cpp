@@ -29,6 +29,9 @@ int main(int argc, char** argv) {
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+  // Past a file size limit (ulimit -f) a write then fails with EFBIG and the run ends with
+  // its error, removing what it wrote, instead of the process being killed halfway.
+  signal(SIGXFSZ, SIG_IGN);
 
   std::vector<std::string> args(argv + 1, argv + argc);
   return palomet::RunCli(args, std::cout, std::cerr, isatty(STDERR_FILENO) != 0);

@@ -45,7 +45,8 @@ std::string MakeSheetName(std::string_view tableName) {
         name += '_';
         break;
       default:
-        name += c;
+        // Control characters (a tab or line break decoded from a name) cannot be kept.
+        name += static_cast<unsigned char>(c) < 0x20 ? '_' : c;
     }
   }
   name = CutToUtf16Units(name, 30);

@@ -180,7 +180,11 @@ void CopyTables(WorkbookAssembly& workbook, const std::vector<std::string>& name
 }
 
 ImportRun::ImportRun(ImportWindow& window, std::string programFolder)
-    : window_(window), programFolder_(std::move(programFolder)) {}
+    : ImportRun(window,
+                [folder = std::move(programFolder)] { return StagingDatabasePath(folder); }) {}
+
+ImportRun::ImportRun(ImportWindow& window, std::function<std::string()> stagingDatabase)
+    : window_(window), stagingDatabase_(std::move(stagingDatabase)) {}
 
 void ImportRun::Start() {
   // The run yields to window events while it writes cells; a click on "Start Importing"
@@ -224,7 +228,7 @@ void ImportRun::Run(bool multipleSheets) {
     return;
   }
 
-  const std::string staging = StagingDatabasePath(programFolder_);
+  const std::string staging = stagingDatabase_();
   std::vector<std::string> paths;
   const int count = files.Count();
   paths.reserve(static_cast<std::size_t>(count));

@@ -83,6 +83,9 @@ class ImportRun {
  public:
   // `programFolder` holds the staging database temp.mdb.
   ImportRun(ImportWindow& window, std::string programFolder);
+  // The staging database is the path `stagingDatabase` gives, asked afresh at every run
+  // once the list is known not to be empty; what it raises ends the run as any error does.
+  ImportRun(ImportWindow& window, std::function<std::string()> stagingDatabase);
 
   // Runs the command: the busy pointer, the running-spreadsheet question, "No files
   // added." for an empty list, the staging of every listed file, a new visible workbook,
@@ -100,7 +103,7 @@ class ImportRun {
   void Run(bool multipleSheets);
 
   ImportWindow& window_;
-  std::string programFolder_;
+  std::function<std::string()> stagingDatabase_;
   bool running_ = false;
 };
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Draws Palomet's own images: the window icon, the button icons and the pointer
-images of the program folder. Plain Python (no imaging library): each image is a
-list of filled shapes, painted in order and smoothed by sampling every pixel 4x4
-times. Run it from anywhere; it rewrites the PNG files under assets/."""
+images of the program folder, and the application icon at the sizes of the desktop's
+icon theme. Plain Python (no imaging library): each image is a list of filled shapes
+on a 32-unit square, painted in order and smoothed by sampling every pixel 4x4 times.
+Run it from anywhere; it rewrites the PNG files under assets/ and
+packaging/icons/."""
 
 import math
 import os
@@ -69,7 +71,9 @@ def outlined(shape_outer, shape_inner, line_colour, fill):
     return [(shape_outer, line_colour), (shape_inner, fill)]
 
 
-def render(size, layers):
+def render(size, layers, unit=32):
+    """Paints `layers`, drawn on a `unit`-wide square, into a `size`-pixel square."""
+    scale = unit / size
     rows = []
     for py in range(size):
         row = []
@@ -77,8 +81,8 @@ def render(size, layers):
             acc = [0.0, 0.0, 0.0, 0.0]
             for sy in range(SAMPLES):
                 for sx in range(SAMPLES):
-                    x = px + (sx + 0.5) / SAMPLES
-                    y = py + (sy + 0.5) / SAMPLES
+                    x = (px + (sx + 0.5) / SAMPLES) * scale
+                    y = (py + (sy + 0.5) / SAMPLES) * scale
                     colour = (0, 0, 0, 0)
                     for shape, c in layers:
                         if shape(x, y):
@@ -150,6 +154,16 @@ def sheet(x0, y0, x1, y1):
     return layers
 
 
+def app_icon():
+    return sheet(2, 2, 30, 30) + [
+        (polygon((12, 11), (21, 19), (12, 27)), ORANGE),
+        (polygon((14, 15.5), (18, 19), (14, 22.5)), WHITE)]
+
+
+# The sizes at which desktops look for an application icon in the hicolor theme.
+THEME_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
+
 def images():
     yield "icons/move-up.png", arrow(True), None
     yield "icons/move-down.png", arrow(False), None
@@ -163,10 +177,7 @@ def images():
         (polygon((2.5, 14.5), (10.5, 14.5), (10.5, 11.5), (16, 17.5), (10.5, 23.5), (10.5, 20.5),
                  (2.5, 20.5)), ORANGE)]
     yield "icons/start-importing.png", start, None
-    icon = sheet(2, 2, 30, 30) + [
-        (polygon((12, 11), (21, 19), (12, 27)), ORANGE),
-        (polygon((14, 15.5), (18, 19), (14, 22.5)), WHITE)]
-    yield "icons/palomet.png", icon, None
+    yield "icons/palomet.png", app_icon(), None
     # The pointer image: a hand whose index fingertip is the hot spot.
     hand_outer = union(rect(9, 1, 15, 18, 3), rect(7, 12, 27, 30, 4), rect(14.5, 9, 20, 18, 2.75),
                        rect(19.5, 10, 25, 18, 2.75), rect(3, 15, 10, 23, 3))
@@ -187,6 +198,12 @@ def main():
         path = os.path.join(TOP, "assets", name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         png(path, 32, render(32, layers), text)
+        print(path)
+    for size in THEME_SIZES:
+        path = os.path.join(TOP, "packaging", "icons", "hicolor", f"{size}x{size}", "apps",
+                            "palomet.png")
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        png(path, size, render(size, app_icon()))
         print(path)
 
 

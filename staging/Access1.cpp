@@ -1,5 +1,10 @@
 #include "staging/Access1.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "office/Error.h"
@@ -96,6 +101,9 @@ void DropTable(const std::string& tableName, const std::string& path) {
   connection.Mode = kAdModeReadWrite;
   connection.Open(kProvider + path + kPasswordKey, "", "", kAdOptionUnspecified);
   try {
+    // The journal stays in memory, as during the import: a program folder that takes no new
+    // files (the journal's) must not keep last run's tables in the staging database.
+    connection.Execute("PRAGMA journal_mode=MEMORY", kAdOptionUnspecified);
     connection.Execute("DROP TABLE " + QuoteTableName(tableName), kAdOptionUnspecified);
   } catch (...) {
     // A table the engine refuses to drop stays; the reset checks for it afterwards.
@@ -122,10 +130,13 @@ void ResetStagingDatabase(const std::string& path, const std::string& password,
   // A table still there would be read back as if this run had imported it.
   const std::vector<std::string> left = CatalogueNames(path, password);
   if (!left.empty()) {
-    throw Error(kInUseError,
-                "The table '" + left.front() +
-                    "' could not be removed from the staging database '" + path +
-                    "'. Another copy of the program may be using it; close it and try again.");
+    std::string why = "Another copy of the program may be using it; close it and try again.";
+    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+      why = "The file cannot be written (" + std::string(std::strerror(errno)) + ").";
+    }
+    throw Error(kInUseError, "The table '" + left.front() +
+                                 "' could not be removed from the staging database '" + path +
+                                 "'. " + why);
   }
 }
 

@@ -21,6 +21,12 @@ void DatabaseApplication::OpenCurrentDatabase(const std::string& path) {
     throw Error(7866, "A database is already open: '" + impl_->path + "'.");
   }
   auto db = sqlitedb::OpenExisting(path, false);
+  // SQLite opens a file it may not write read-only without a word; every import would then
+  // fail on its first row. Say what is wrong before anything is imported.
+  if (sqlite3_db_readonly(db.get(), "main") == 1) {
+    throw Error(errnum::kCannotOpen,
+                "The database '" + path + "' cannot be written: it is read-only for this user.");
+  }
   // Staging data is scratch: nothing needs to survive a power cut, but a failed file must
   // still roll back whole, which the in-memory journal does.
   sqlitedb::Exec(db.get(),

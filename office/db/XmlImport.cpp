@@ -1,10 +1,14 @@
 #include "office/db/XmlImport.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -51,7 +55,38 @@ enum class Kind : std::uint8_t { None, Field, List, Record, Container };
   throw Error(errnum::kXmlImport, ImportFailure(path, what));
 }
 
+// Why writing the database file failed, as far as can be told: SQLite reports a failed write
+// only as an I/O error and keeps no errno for it.
+std::string WriteFailure(sqlite3* db, const std::string& file) {
+  if ((sqlite3_errcode(db) & 0xff) == SQLITE_FULL) return std::strerror(ENOSPC);
+  if (const int sys = sqlite3_system_errno(db); sys != 0) return std::strerror(sys);
+  struct stat info {};
+  if (::stat(file.c_str(), &info) == 0) {
+    rlimit limit{};
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        size + (1u << 20) >= limit.rlim_cur) {
+      return std::strerror(EFBIG);
+    }
+    struct statvfs fs {};
+    if (::statvfs(file.c_str(), &fs) == 0 &&
+        static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize < (std::uint64_t{1} << 20)) {
+      return std::strerror(ENOSPC);
+    }
+  }
+  return sqlite3_errmsg(db);
+}
+
 [[noreturn]] void FailDb(sqlite3* db, const std::string& path) {
+  // A write that failed in the file system (a full disk, a file size limit) is no fault of
+  // the data: name the database and the reason.
+  const int rc = sqlite3_errcode(db) & 0xff;
+  if (rc == SQLITE_IOERR || rc == SQLITE_FULL) {
+    const char* name = sqlite3_db_filename(db, "main");
+    const std::string file = name != nullptr ? name : "";
+    Fail(path, "the staging database '" + file + "' could not be written (" +
+                   WriteFailure(db, file) + ")");
+  }
   Fail(path, std::string("the staging database refused the data (") + sqlite3_errmsg(db) + ")");
 }
 
@@ -1158,9 +1193,13 @@ class Shredder : public EventSink {
 class Transaction {
  public:
   Transaction(sqlite3* db, const std::string& path) : db_(db) {
-    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
-      FailDb(db, path);
+    const int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    // A database another program writes to is no fault of the XML file: name the database.
+    if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+      const char* file = sqlite3_db_filename(db, "main");
+      throw sqlitedb::MakeError(rc, db, file != nullptr ? file : "");
     }
+    if (rc != SQLITE_OK) FailDb(db, path);
   }
   ~Transaction() {
     if (open_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);

@@ -1,9 +1,11 @@
+#include <fcntl.h>
 #include <libxml/SAX2.h>
 #include <libxml/entities.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -315,6 +317,20 @@ std::string ParserFailureText(int code, const std::string& message) {
     default:
       break;
   }
+  // The parser's size limits, met by well-formed files: say which limit rather than blame
+  // the file's form.
+  if (message.find("AttValue length too long") != std::string::npos) {
+    return "an attribute value is longer than the parser takes (" +
+           std::to_string(XML_MAX_TEXT_LENGTH) + " bytes)";
+  }
+  if (message.find("CData section too big") != std::string::npos) {
+    return "a CDATA section is longer than the parser takes (" +
+           std::to_string(XML_MAX_TEXT_LENGTH) + " bytes)";
+  }
+  if (message.find("Name too long") != std::string::npos) {
+    return "a name is longer than the parser takes (" + std::to_string(XML_MAX_NAME_LENGTH) +
+           " characters)";
+  }
   if (message.find("UTF-8") != std::string::npos || message.find("encoding") != std::string::npos) {
     return "the file's encoding is unknown or does not match its bytes (" + message + ")";
   }
@@ -355,9 +371,21 @@ void ParseXmlFile(const std::string& path, NameTable& names, EventSink& sink) {
     fail("the file cannot be read (" + std::string(std::strerror(errno)) + ")");
   }
   if (S_ISDIR(info.st_mode)) fail("it is a folder, not a file");
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) fail("the file cannot be read (" + std::string(std::strerror(errno)) + ")");
-  if (S_ISREG(info.st_mode) && info.st_size == 0) fail("the file is empty");
+  if (!S_ISREG(info.st_mode)) fail("it is not a regular file (a pipe, socket or device)");
+  // Opened without blocking and checked on the open file: a pipe would wait forever for a
+  // writer, and a device never ends.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) fail("the file cannot be read (" + std::string(std::strerror(errno)) + ")");
+  std::unique_ptr<std::FILE, FileCloser> file(::fdopen(fd, "rb"));
+  if (!file) {
+    ::close(fd);
+    fail("the file cannot be read (" + std::string(std::strerror(errno)) + ")");
+  }
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    fail("it is not a regular file (a pipe, socket or device)");
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if (info.st_size == 0) fail("the file is empty");
 
   ParseState st;
   st.path = &path;

@@ -146,12 +146,32 @@ bool Utf16Length(std::string_view s, std::size_t& units) {
   return true;
 }
 
+namespace {
+
+// True when the character at `i` is written to the file as _xHHHH_: by EscapeForXlsx (NUL,
+// U+FFFE, U+FFFF) or by the writer itself (the other C0 controls but tab, LF and CR).
+bool WrittenAsEscape(std::string_view s, std::size_t i) {
+  if (i >= s.size()) return false;
+  const auto c = static_cast<unsigned char>(s[i]);
+  if (c < 0x20) return c != '\t' && c != '\n' && c != '\r';
+  return c == 0xEF && i + 2 < s.size() && s[i + 1] == '\xBF' &&
+         (s[i + 2] == '\xBE' || s[i + 2] == '\xBF');
+}
+
+// True when the "_" at `i` would be read as the start of an escape: "_xHHHH" followed by
+// "_" or by a character whose escape begins with one.
+bool UnderscoreNeedsEscape(std::string_view s, std::size_t i) {
+  return s[i] == '_' && i + 6 < s.size() && s[i + 1] == 'x' && IsHex(s[i + 2]) && IsHex(s[i + 3]) &&
+         IsHex(s[i + 4]) && IsHex(s[i + 5]) && (s[i + 6] == '_' || WrittenAsEscape(s, i + 6));
+}
+
+}  // namespace
+
 void EscapeForXlsx(std::string_view s, std::string& out) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   for (std::size_t i = 0; i < s.size(); ++i) {
     const char c = s[i];
-    if (c == '_' && i + 6 < s.size() && s[i + 1] == 'x' && IsHex(s[i + 2]) && IsHex(s[i + 3]) &&
-        IsHex(s[i + 4]) && IsHex(s[i + 5]) && s[i + 6] == '_') {
+    if (UnderscoreNeedsEscape(s, i)) {
       out += "_x005F_";
     } else if (c == '\0') {
       out += "_x0000_";
@@ -171,10 +191,7 @@ std::size_t EscapeGrowth(std::string_view s) {
   std::size_t extra = 0;
   for (std::size_t i = 0; i < s.size(); ++i) {
     const char c = s[i];
-    if (c == '_' && i + 6 < s.size() && s[i + 1] == 'x' && IsHex(s[i + 2]) && IsHex(s[i + 3]) &&
-        IsHex(s[i + 4]) && IsHex(s[i + 5]) && s[i + 6] == '_') {
-      extra += 6;
-    } else if (c == '\0') {
+    if (UnderscoreNeedsEscape(s, i) || c == '\0') {
       extra += 6;
     } else if (c == '\xEF' && i + 2 < s.size() && s[i + 1] == '\xBF' &&
                (s[i + 2] == '\xBE' || s[i + 2] == '\xBF')) {

@@ -334,7 +334,18 @@ Worksheet& Workbook::Sheets(std::string_view name) const {
 }
 
 void Workbook::CheckName(std::string_view name, const Worksheet* self) const {
-  const std::string quoted = "\"" + std::string(name) + "\"";
+  // Control characters are shown as their pictures (U+2400 on): a NUL would end the
+  // description, a line break would split it.
+  std::string quoted = "\"";
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20) {
+      quoted += "\xE2\x90";
+      quoted += static_cast<char>(0x80 + c);
+    } else {
+      quoted += c;
+    }
+  }
+  quoted += "\"";
   std::size_t units = 0;
   if (!detail::Utf16Length(name, units)) {
     Fail("The sheet name " + quoted + " is refused: it is not valid UTF-8 text.");
@@ -352,6 +363,15 @@ void Workbook::CheckName(std::string_view name, const Worksheet* self) const {
            " is refused: a sheet name cannot contain any of "
            ": \\ / ? * [ ] (it contains \"" +
            std::string(1, c) + "\").");
+    }
+  }
+  // The .xlsx keeps sheet names in XML attributes, which cannot hold most control
+  // characters and turn tabs and line breaks into blanks: such a name would not survive a save.
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20) {
+      Fail("The sheet name " + quoted +
+           " is refused: a sheet name cannot contain control "
+           "characters (tabs, line breaks and the like).");
     }
   }
   if (name.front() == '\'' || name.back() == '\'') {

@@ -97,8 +97,8 @@ class Worksheet {
 
   const std::string& Name() const { return name_; }
   // Renames the sheet. Throws Error naming the rule when `name` is refused (empty, longer
-  // than 31 characters, a forbidden character, an apostrophe at either end, or the name of
-  // another sheet of the workbook regardless of letter case).
+  // than 31 characters, a forbidden character or a control character, an apostrophe at
+  // either end, or the name of another sheet of the workbook regardless of letter case).
   void SetName(std::string_view name);
 
   // Sets the cell at 1-based `row`, `col` to `value`, typed as a person typing would:

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -16,6 +17,30 @@
 
 namespace palomet::xl::detail {
 namespace {
+
+// libxlsxwriter prints its errors on standard error besides returning them; the error
+// returned is reported (as palomet::Error), so the printing is sent to /dev/null meanwhile.
+class QuietStderr {
+ public:
+  QuietStderr() {
+    std::fflush(stderr);
+    saved_ = ::dup(STDERR_FILENO);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ >= 0 && null >= 0) ::dup2(null, STDERR_FILENO);
+    if (null >= 0) ::close(null);
+  }
+  ~QuietStderr() {
+    if (saved_ < 0) return;
+    std::fflush(stderr);
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+  }
+  QuietStderr(const QuietStderr&) = delete;
+  QuietStderr& operator=(const QuietStderr&) = delete;
+
+ private:
+  int saved_ = -1;
+};
 
 // Removes the temporary file unless the save went through.
 struct TempFileGuard {
@@ -86,6 +111,7 @@ void WriteXlsx(const std::filesystem::path& path, const std::vector<const Worksh
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;
   options.use_zip64 = estimate > (std::uint64_t{3} << 30) ? LXW_TRUE : LXW_FALSE;
+  const QuietStderr quiet;
   LxwWorkbook book;
   book.wb = workbook_new_opt(tmpl.c_str(), &options);
   if (!book.wb) fail("the file cannot be created.");
@@ -113,9 +139,22 @@ void WriteXlsx(const std::filesystem::path& path, const std::vector<const Worksh
     });
   }
 
-  // libxlsxwriter reports an unwritable target only here.
+  // libxlsxwriter reports an unwritable target only here. For a failing write it keeps
+  // the system's reason (a full disk, a file size limit) in errno and only prints it.
+  errno = 0;
   const lxw_error err = book.Close();
-  if (err != LXW_NO_ERROR) fail(std::string(lxw_strerror(err)) + ".");
+  const int closeErrno = errno;
+  if (err != LXW_NO_ERROR) {
+    std::string why = lxw_strerror(err);
+    if (!why.empty() && why.back() == '.') why.pop_back();
+    const bool fileError = err == LXW_ERROR_CREATING_XLSX_FILE ||
+                           err == LXW_ERROR_CREATING_TMPFILE ||
+                           err == LXW_ERROR_ZIP_FILE_OPERATION || err == LXW_ERROR_ZIP_FILE_ADD ||
+                           err == LXW_ERROR_ZIP_CLOSE;
+    if (fileError && closeErrno != 0)
+      why = std::string(std::strerror(closeErrno)) + " (" + why + ")";
+    fail(why + ".");
+  }
   const int sync = ::open(tmpl.c_str(), O_RDONLY);
   if (sync >= 0) {
     ::fsync(sync);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,7 +71,7 @@ class Form1Harness {
         Form1Deps{messages, dialogs, [this] { return draw; },
                   [this](const std::string& url) { openedUrls.push_back(url); },
                   settingsFolder.empty() ? SettingsFolder().string() : settingsFolder,
-                  ProgramFolder().string()});
+                  ProgramFolder().string(), stagingDatabase});
     if (show) {
       form->show();
       (void)QTest::qWaitForWindowExposed(form.get());
@@ -113,6 +114,8 @@ class Form1Harness {
   std::vector<std::string> openedUrls;
   // Overrides the settings folder when not empty (e.g. one the store cannot use).
   std::string settingsFolder;
+  // Where the window's runs stage their tables, when set; else the program folder's temp.mdb.
+  std::function<std::string()> stagingDatabase;
   std::unique_ptr<Form1> form;
 };
 

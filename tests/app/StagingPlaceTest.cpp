@@ -1,0 +1,80 @@
+// The window's run stages its tables in the database the program gives it (the user's
+// copy when the program folder is read-only), asked afresh at every run.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QTest>
+
+#include "office/xl/Excel.h"
+#include "office/xlwindow/WorkbookWindow.h"
+#include "staging/Access1.h"
+#include "tests/support/Form1Harness.h"
+
+namespace palomet {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Form1Harness;
+
+class DiscardingPrompts : public xlwindow::WindowPrompts {
+ public:
+  SaveAnswer AskSaveChanges(const QString&) override { return SaveAnswer::Discard; }
+  QString AskSavePath(const QString&) override { return {}; }
+  void ShowError(const QString&) override {}
+};
+
+class StagingPlace : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    xlwindow::InstallWorkbookWindows(std::make_shared<DiscardingPrompts>(),
+                                     [](const QString&) { return true; });
+    h.CopyShippedProgramFile("temp.mdb");
+  }
+  void TearDown() override {
+    h.Stop();
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->objectName() == "WorkbookWindow") w->close();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    xl::Application::SetViewFactory(nullptr);
+  }
+  void ClickStart() { QTest::mouseClick(h.Find<QPushButton>("PushButton4"), Qt::LeftButton); }
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> out;
+    for (const auto& s : h.messages.shown) out.push_back(s.text);
+    return out;
+  }
+
+  Form1Harness h;
+};
+
+TEST_F(StagingPlace, EveryRunFillsTheDatabaseItIsGivenAndLeavesTheProgramFoldersAlone) {
+  const fs::path users = h.temp.Path() / "user/Corvane/Palomet/temp.mdb";
+  fs::create_directories(users.parent_path());
+  fs::copy_file(h.ProgramFolder() / "temp.mdb", users);
+  int asked = 0;
+  h.stagingDatabase = [&] {
+    ++asked;
+    return users.string();
+  };
+  Form1& form = h.Start();
+  h.List().Add(h.temp.Write("in/a.xml", "<r><Orders><id>1</id></Orders></r>").string());
+
+  ClickStart();
+  ASSERT_EQ(Texts(), std::vector<std::string>{"Done."});
+  ClickStart();
+  EXPECT_EQ(asked, 2) << "asked at every run";
+  EXPECT_EQ(form.MousePointer(), pointer::kDefault);
+
+  EXPECT_EQ(fs::file_size(h.ProgramFolder() / "temp.mdb"), 0u)
+      << "the shipped staging database is untouched";
+  test::FakeMessageBoxes boxes;
+  EXPECT_EQ(GetTableNames(users.string(), "", boxes),
+            std::optional<std::vector<std::string>>({"Orders"}));
+}
+
+}  // namespace
+}  // namespace palomet
