@@ -18,6 +18,7 @@
 #include "filelist/WindowHost.h"
 #include "importrun/ImportRun.h"
 #include "office/Error.h"
+#include "office/StageTimes.h"
 
 namespace palomet {
 
@@ -214,19 +215,33 @@ void RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
     if (gInterrupted.load()) throw Interrupted{};
     if (report) report(i, n, path);
   };
+  const auto runStart = stagetimes::Clock::now();
   CollectedMessages boxes;
-  StageFiles(staging, files, boxes, progress);
+  {
+    stagetimes::Timer timer("staging (parse, inserts)");
+    StageFiles(staging, files, boxes, progress);
+  }
 
   auto workbook = WorkbookAssembly::StartWorkbook(
       o.multipleSheets ? SheetMode::MultipleSheets : SheetMode::OneSheet,
       WorkbookTarget{.visible = false});
-  const std::vector<std::string> names = StagedTableNames(staging, boxes);
+  const std::vector<std::string> names = [&] {
+    stagetimes::Timer timer("table names");
+    return StagedTableNames(staging, boxes);
+  }();
   InterruptibleHost host;
   CopyTables(*workbook, names, staging, host, TableReading::Streaming, nullptr, progress);
   workbook->RemoveDefaultSheets();
   if (lines) lines->Line("Writing " + o.output);
-  workbook->Workbook().SaveAs(o.output);
+  {
+    stagetimes::Timer timer("xlsx writing (save)");
+    workbook->Workbook().SaveAs(o.output);
+  }
   lines.reset();
+  if (stagetimes::Enabled()) {
+    stagetimes::Add("whole run", stagetimes::Since(runStart));
+    err << stagetimes::Report();
+  }
   for (const auto& text : boxes.texts) err << kProgram << ": " << OneLine(text) << "\n";
 }
 

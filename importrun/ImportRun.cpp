@@ -3,9 +3,11 @@
 #include <exception>
 #include <filesystem>
 #include <new>
+#include <optional>
 
 #include "importrun/RunningCheck.h"
 #include "office/Error.h"
+#include "office/StageTimes.h"
 #include "office/db/DatabaseApplication.h"
 #include "staging/Access1.h"
 
@@ -22,13 +24,31 @@ const std::string kNoPassword;
 // Hands out a streamed table's rows to WriteRows.
 class StreamedRows : public RowSource {
  public:
-  StreamedRows(const std::string& table, const std::string& stagingPath)
-      : reader_(table, stagingPath, kNoPassword) {}
+  StreamedRows(const std::string& table, StagingReader& database) : reader_(table, database) {}
   const RowString* Next() override { return reader_.Next(row_) ? &row_ : nullptr; }
 
  private:
   TableRowReader reader_;
   RowString row_;
+};
+
+// Hands on a source's rows, adding the time spent getting them to the stage "table reads".
+class TimedRows : public RowSource {
+ public:
+  explicit TimedRows(RowSource& inner) : inner_(inner) {}
+  ~TimedRows() override { stagetimes::Add("table reads", seconds_); }
+  TimedRows(const TimedRows&) = delete;
+  TimedRows& operator=(const TimedRows&) = delete;
+  const RowString* Next() override {
+    const auto start = stagetimes::Clock::now();
+    const RowString* row = inner_.Next();
+    seconds_ += stagetimes::Since(start);
+    return row;
+  }
+
+ private:
+  RowSource& inner_;
+  double seconds_ = 0;
 };
 
 // Hands on a source's rows, reporting the count now and then and giving the front end
@@ -115,25 +135,46 @@ void CopyTables(WorkbookAssembly& workbook, const std::vector<std::string>& name
                 const std::string& stagingPath, WindowHost& host, TableReading reading,
                 const std::function<void(double)>& setProgress, const RunProgress& progress) {
   const int count = static_cast<int>(names.size());
+  // One connection for every table, opened at the first one copied.
+  std::optional<StagingReader> database;
   for (int t = 0; t < count; ++t) {
     const std::string& name = names[static_cast<std::size_t>(t)];
     if (setProgress) setProgress(static_cast<double>(t + 1) / count * 100.0);
     const bool skipped = IsImportErrorsTable(name);
     if (progress.table) progress.table(t, count, name, skipped);
     if (skipped) continue;
-    workbook.PrepareSheet(name);
+    {
+      stagetimes::Timer timer("sheet preparation");
+      workbook.PrepareSheet(name);
+    }
     const auto write = [&](RowSource& rows) {
+      stagetimes::Timer timer("table reads + cell writes");
+      if (stagetimes::Enabled()) {
+        TimedRows timed(rows);
+        if (!progress.rows && !progress.check) return workbook.WriteRows(name, timed, host);
+        WatchedRows watched(timed, name, progress);
+        return workbook.WriteRows(name, watched, host);
+      }
       if (!progress.rows && !progress.check) return workbook.WriteRows(name, rows, host);
       WatchedRows watched(rows, name, progress);
       workbook.WriteRows(name, watched, host);
     };
     if (reading == TableReading::WholeTable) {
-      const std::vector<RowString> rows = ReadTableRows(name, stagingPath, kNoPassword);
+      const std::vector<RowString> rows = [&] {
+        stagetimes::Timer timer("table reads (whole table)");
+        if (!database) database.emplace(stagingPath, kNoPassword);
+        return ReadTableRows(name, *database);
+      }();
       VectorRowSource source(rows);
       write(source);
     } else {
-      StreamedRows source(name, stagingPath);
-      write(source);
+      std::optional<StreamedRows> source;
+      {
+        stagetimes::Timer timer("table opening");
+        if (!database) database.emplace(stagingPath, kNoPassword);
+        source.emplace(name, *database);
+      }
+      write(*source);
     }
   }
 }

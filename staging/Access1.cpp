@@ -142,18 +142,35 @@ void ResetStagingDatabase(const std::string& path, const std::string& password,
 
 // ---- table reader
 
-struct TableRowReader::Impl {
+struct StagingReader::Impl {
   Connection connection;
-  Recordset records;
+};
+
+StagingReader::StagingReader(const std::string& path, const std::string& password)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->connection.Mode = kAdModeReadWrite;
+  impl_->connection.Open(kProvider + path + kPasswordKey + password, "", "", kAdOptionUnspecified);
+}
+
+StagingReader::~StagingReader() = default;
+
+struct TableRowReader::Impl {
+  std::optional<StagingReader> own;  // the reader's own connection, when not given one
+  Recordset records;                 // declared after: closed before its connection
   bool headerDone = false;
 };
 
 TableRowReader::TableRowReader(const std::string& tableName, const std::string& path,
                                const std::string& password)
     : impl_(std::make_unique<Impl>()) {
-  impl_->connection.Mode = kAdModeReadWrite;
-  impl_->connection.Open(kProvider + path + kPasswordKey + password, "", "", kAdOptionUnspecified);
-  impl_->records.Open("SELECT * FROM " + QuoteTableName(tableName), impl_->connection,
+  impl_->own.emplace(path, password);
+  impl_->records.Open("SELECT * FROM " + QuoteTableName(tableName), impl_->own->impl_->connection,
+                      kAdOpenStatic, kAdLockOptimistic, kAdOptionUnspecified);
+}
+
+TableRowReader::TableRowReader(const std::string& tableName, StagingReader& database)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->records.Open("SELECT * FROM " + QuoteTableName(tableName), database.impl_->connection,
                       kAdOpenStatic, kAdLockOptimistic, kAdOptionUnspecified);
 }
 
@@ -178,14 +195,25 @@ std::int64_t TableRowReader::RecordCount() const {
   return impl_->records.RecordCount();
 }
 
-std::vector<RowString> ReadTableRows(const std::string& tableName, const std::string& path,
-                                     const std::string& password) {
-  TableRowReader reader(tableName, path, password);
+namespace {
+std::vector<RowString> ReadAllRows(TableRowReader& reader) {
   std::vector<RowString> rows;
   rows.reserve(static_cast<std::size_t>(reader.RecordCount()) + 1);
   RowString row;
   while (reader.Next(row)) rows.push_back(row);
   return rows;
+}
+}  // namespace
+
+std::vector<RowString> ReadTableRows(const std::string& tableName, const std::string& path,
+                                     const std::string& password) {
+  TableRowReader reader(tableName, path, password);
+  return ReadAllRows(reader);
+}
+
+std::vector<RowString> ReadTableRows(const std::string& tableName, StagingReader& database) {
+  TableRowReader reader(tableName, database);
+  return ReadAllRows(reader);
 }
 
 }  // namespace palomet

@@ -52,12 +52,34 @@ inline std::string_view NullToDefault(std::optional<std::string_view> value,
 std::vector<RowString> ReadTableRows(const std::string& tableName, const std::string& path,
                                      const std::string& password);
 
+// One open connection to a staging database, for reading several of its tables in turn.
+// Every connection reads the whole catalogue once, which for a database of thousands of
+// tables costs far more than their rows: a run reads all its tables over one.
+class StagingReader {
+ public:
+  // Opens the database. Raises Error as ReadTableRows does.
+  StagingReader(const std::string& path, const std::string& password);
+  ~StagingReader();
+  StagingReader(const StagingReader&) = delete;
+  StagingReader& operator=(const StagingReader&) = delete;
+
+ private:
+  friend class TableRowReader;
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// ReadTableRows over an open connection.
+std::vector<RowString> ReadTableRows(const std::string& tableName, StagingReader& database);
+
 // The same rows as ReadTableRows, one at a time, in flat memory: the header row first.
 class TableRowReader {
  public:
   // Opens the table for reading. Raises Error as ReadTableRows does.
   TableRowReader(const std::string& tableName, const std::string& path,
                  const std::string& password);
+  // The same over an open connection, which must outlive the reader; one reader at a time.
+  TableRowReader(const std::string& tableName, StagingReader& database);
   ~TableRowReader();
   TableRowReader(const TableRowReader&) = delete;
   TableRowReader& operator=(const TableRowReader&) = delete;

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "office/Error.h"
+#include "office/StageTimes.h"
 #include "office/db/SqliteDb.h"
 #include "office/db/XmlEvents.h"
 #include "office/db/XmlImportTuning.h"
@@ -813,10 +814,13 @@ class Inserter {
     }
     std::unique_lock<std::mutex> lock(mutex_);
     // A few batches in flight are enough to keep both threads busy; their buffers are reused.
-    changed_.wait(lock, [&] {
-      return failed_ || queue_.empty() ||
-             (queue_.size() < kMaxQueuedJobs && queuedBytes_ + bytes <= kMaxQueuedBytes);
-    });
+    {
+      stagetimes::Timer timer("staging rows: waiting on inserts");
+      changed_.wait(lock, [&] {
+        return failed_ || queue_.empty() ||
+               (queue_.size() < kMaxQueuedJobs && queuedBytes_ + bytes <= kMaxQueuedBytes);
+      });
+    }
     if (failed_) throw Error(errnum::kXmlImport, error_);
     Job job{&t, count, bytes, std::move(t.batch)};
     if (spare_.empty()) {
@@ -862,6 +866,7 @@ class Inserter {
       std::string failure;
       if (!skip) {
         try {
+          stagetimes::Timer timer("staging inserts (2nd thread)");
           InsertRows(db_, path_, *job.table, job.rows, job.count);
         } catch (const std::exception& e) {
           failure = e.what();
@@ -1243,8 +1248,12 @@ void ImportFile(sqlite3* db, const std::string& xmlPath) {
   std::optional<LogWriter> writer;
   if (log) writer.emplace(log.get());
   Analyzer analyzer(writer ? &*writer : nullptr);
-  ParseXmlFile(xmlPath, names, analyzer);
-  const bool replayLog = writer && writer->Finish();
+  bool replayLog = false;
+  {
+    stagetimes::Timer timer("parse");
+    ParseXmlFile(xmlPath, names, analyzer);
+    replayLog = writer && writer->Finish();
+  }
   if (!replayLog) log.reset();
 
   std::vector<Kind> kinds;
@@ -1273,8 +1282,12 @@ void ImportFile(sqlite3* db, const std::string& xmlPath) {
   {
     Inserter inserter(db, xmlPath);
     shredder.StartWriting(inserter);
-    replay(shredder);
-    shredder.FlushAll();
+    {
+      stagetimes::Timer timer("staging rows (replay, fill)");
+      replay(shredder);
+      shredder.FlushAll();
+    }
+    stagetimes::Timer timer("staging inserts (last wait)");
     inserter.Finish();
   }
   for (Table& t : schema.tables) {

@@ -29,7 +29,28 @@ std::string Thousands(std::int64_t n) {
   return out;
 }
 
+bool IsAscii(std::string_view s) {
+  for (unsigned char c : s) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+
+char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 bool SameName(std::string_view a, std::string_view b) {
+  // Lookups compare a name with every sheet's; names of ASCII letters only (the usual
+  // case) are compared without converting both to UTF-16 each time. Any other letter
+  // may fold onto an ASCII one (the Kelvin sign onto k), so mixed pairs go the long way.
+  if (IsAscii(a) && IsAscii(b)) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    }
+    return true;
+  }
   return QString::compare(QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size())),
                           QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size())),
                           Qt::CaseInsensitive) == 0;

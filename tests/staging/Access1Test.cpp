@@ -220,6 +220,37 @@ TEST_F(StagingTest, TheStreamingReaderGivesTheSameRowsAndBoundsAsTheWholeRead) {
   EXPECT_FALSE(reader.Next(row));
 }
 
+TEST_F(StagingTest, OneConnectionReadsTablesInTurnAsTheirOwnConnectionsWould) {
+  const std::string db = MakeDatabase(
+      "CREATE TABLE a (x, y); INSERT INTO a VALUES (1, NULL), ('t', 2);"
+      "CREATE TABLE `b``c` (z); INSERT INTO `b``c` VALUES ('v');"
+      "CREATE TABLE e (w);");
+  StagingReader database(db, "");
+  // Whole and streamed reads alternate over the one connection, a table read twice included.
+  for (const std::string table : {"a", "b`c", "e", "a"}) {
+    const auto own = ReadTableRows(table, db, "");
+    const auto shared = ReadTableRows(table, database);
+    ASSERT_EQ(shared.size(), own.size()) << table;
+    for (std::size_t i = 0; i < own.size(); ++i)
+      EXPECT_EQ(shared[i].Text(), own[i].Text()) << table;
+    TableRowReader reader(table, database);
+    RowString row;
+    std::size_t n = 0;
+    while (reader.Next(row)) {
+      ASSERT_LT(n, own.size()) << table;
+      EXPECT_EQ(row.Text(), own[n++].Text()) << table;
+    }
+    EXPECT_EQ(n, own.size()) << table;
+  }
+  // A missing table fails alone; the connection serves the next one.
+  EXPECT_THROW(TableRowReader("missing", database), Error);
+  EXPECT_THROW(ReadTableRows("missing", database), Error);
+  EXPECT_EQ(ReadTableRows("b`c", database).size(), 2u);
+
+  EXPECT_THROW(StagingReader((dir_.Path() / "none.mdb").string(), ""), Error);
+  EXPECT_THROW(StagingReader(db, "pw"), Error);
+}
+
 TEST_F(StagingTest, FileExistsNeverRaises) {
   EXPECT_TRUE(FileExists(dir_.Write("f.txt", "x").string()));
   EXPECT_TRUE(FileExists(dir_.Str()));

@@ -172,6 +172,18 @@ TEST(SheetNames, ComparedWithUnicodeCaseFolding) {
   b.wb.Sheet(1).SetName("äRGER");  // a sheet may take its own name in another case
   EXPECT_EQ(b.wb.Sheet(1).Name(), "äRGER");
   EXPECT_EQ(&b.wb.Sheets("ärger"), &b.wb.Sheet(1));
+
+  // ASCII names: letters compare in either case, nothing else does; a non-ASCII letter
+  // that folds onto an ASCII one (the Kelvin sign) still matches.
+  b.wb.Sheet(2).SetName("Orders_2");
+  EXPECT_EQ(&b.wb.Sheets("oRDERS_2"), &b.wb.Sheet(2));
+  for (const char* other : {"Orders_2 ", "Orders_", "Orders-2", "Orders@2",
+                            "Orders\x7f"
+                            "2"}) {
+    EXPECT_THROW(b.wb.Sheets(other), Error) << other;
+  }
+  b.wb.Sheet(2).SetName("Kilo");
+  EXPECT_EQ(&b.wb.Sheets("\u212Ailo"), &b.wb.Sheet(2));
 }
 
 // --- limits ------------------------------------------------------------------------------
