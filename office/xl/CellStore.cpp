@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "office/Error.h"
@@ -131,29 +132,29 @@ void MemoryStore::ForEach(const CellVisitor& visit) const {
   }
 }
 
-// --- SpillStore -------------------------------------------------------------------------
-// The file holds each cell's record followed, for text, by its bytes. Records are only
-// ever appended in row-then-column order, so replaying the file is one sequential read.
+// --- SpillFile --------------------------------------------------------------------------
 
-SpillStore::SpillStore() {
-  std::string path = (std::filesystem::temp_directory_path() / "palomet-cells-XXXXXX").string();
-  fd_ = ::mkstemp(path.data());
-  if (fd_ < 0) TempFileError("create");
-  ::unlink(path.c_str());  // gone with the descriptor, however the process ends
-  pending_.reserve(kBuffer);
-}
-
-SpillStore::~SpillStore() {
+SpillFile::~SpillFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-void SpillStore::Put(const void* data, std::size_t n) {
+std::uint64_t SpillFile::Append(const void* data, std::size_t n) {
+  const std::uint64_t offset = written_ + pending_.size();
+  if (pending_.capacity() == 0) pending_.reserve(kBuffer);
   const char* p = static_cast<const char*>(data);
   pending_.insert(pending_.end(), p, p + n);
   if (pending_.size() >= kBuffer) Flush();
+  return offset;
 }
 
-void SpillStore::Flush() const {
+void SpillFile::Flush() const {
+  if (pending_.empty()) return;
+  if (fd_ < 0) {
+    std::string path = (std::filesystem::temp_directory_path() / "palomet-cells-XXXXXX").string();
+    fd_ = ::mkostemp(path.data(), O_CLOEXEC);
+    if (fd_ < 0) TempFileError("create");
+    ::unlink(path.c_str());  // gone with the descriptor, however the process ends
+  }
   std::size_t done = 0;
   while (done < pending_.size()) {
     const ssize_t n = ::pwrite(fd_, pending_.data() + done, pending_.size() - done,
@@ -164,6 +165,41 @@ void SpillStore::Flush() const {
   }
   written_ += done;
   pending_.clear();
+}
+
+std::size_t SpillFile::Read(std::uint64_t offset, char* into, std::size_t n) const {
+  if (offset >= written_) {  // still in the buffer
+    const std::size_t at = static_cast<std::size_t>(offset - written_);
+    const std::size_t count = at < pending_.size() ? std::min(n, pending_.size() - at) : 0;
+    std::memcpy(into, pending_.data() + at, count);
+    return count;
+  }
+  if (offset + n > written_) Flush();
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t r = ::pread(fd_, into + done, n - done, static_cast<off_t>(offset + done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) TempFileError("read");
+    if (r == 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  return done;
+}
+
+// --- SpillStore -------------------------------------------------------------------------
+// Records are only ever appended in row-then-column order, so replaying a sheet is one
+// sequential read through its stretches of the file.
+
+SpillStore::SpillStore(std::shared_ptr<SpillFile> file) : file_(std::move(file)) {}
+
+void SpillStore::Put(const void* data, std::size_t n) {
+  const std::uint64_t offset = file_->Append(data, n);
+  if (!extents_.empty() && extents_.back().offset + extents_.back().bytes == offset) {
+    extents_.back().bytes += n;
+  } else {
+    extents_.push_back({offset, n});
+  }
+  bytes_ += n;
 }
 
 bool SpillStore::Append(const CellRec& rec, std::string_view text) {
@@ -182,23 +218,34 @@ bool SpillStore::Append(const CellRec& rec, std::string_view text) {
 }
 
 void SpillStore::ForEach(const CellVisitor& visit) const {
-  Flush();
-  // One sequential read through a buffer larger than any record with its text.
-  std::vector<char> buf(kBuffer);
+  if (count_ == 0) return;
+  // The sheet's stretches read as one stream through a buffer no larger than the sheet
+  // (small sheets are the common case in a workbook of many) and grown for a record whose
+  // text does not fit.
+  std::vector<char> buf;
+  buf.resize(static_cast<std::size_t>(std::min<std::uint64_t>(bytes_, std::uint64_t{1} << 20)));
   std::size_t have = 0, pos = 0;
-  std::uint64_t offset = 0;
+  std::size_t extent = 0;
+  std::uint64_t within = 0;  // bytes of extents_[extent] already read
   auto ensure = [&](std::size_t n) {
     if (have - pos >= n) return;
     std::memmove(buf.data(), buf.data() + pos, have - pos);
     have -= pos;
     pos = 0;
+    if (buf.size() < n) buf.resize(n);
     while (have < n) {
-      const ssize_t r =
-          ::pread(fd_, buf.data() + have, buf.size() - have, static_cast<off_t>(offset));
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) TempFileError("read");
-      have += static_cast<std::size_t>(r);
-      offset += static_cast<std::uint64_t>(r);
+      if (extent == extents_.size()) TempFileError("read");  // shorter than its records say
+      const Extent& e = extents_[extent];
+      const std::size_t want =
+          static_cast<std::size_t>(std::min<std::uint64_t>(e.bytes - within, buf.size() - have));
+      const std::size_t got = file_->Read(e.offset + within, buf.data() + have, want);
+      if (got == 0) TempFileError("read");
+      have += got;
+      within += got;
+      if (within == e.bytes) {
+        ++extent;
+        within = 0;
+      }
     }
   };
   for (std::size_t i = 0; i < count_; ++i) {

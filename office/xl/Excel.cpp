@@ -40,21 +40,25 @@ char AsciiLower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-  // Lookups compare a name with every sheet's; names of ASCII letters only (the usual
-  // case) are compared without converting both to UTF-16 each time. Any other letter
-  // may fold onto an ASCII one (the Kelvin sign onto k), so mixed pairs go the long way.
-  if (IsAscii(a) && IsAscii(b)) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-    }
-    return true;
+}  // namespace
+
+// Sheet names are compared regardless of letter case, with Unicode case folding; the folded
+// form is the key of the workbook's name index. Names of ASCII letters only (the usual case)
+// fold without a trip through UTF-16. Any other letter may fold onto an ASCII one (the
+// Kelvin sign onto k), so those go the long way.
+std::string Workbook::FoldedName(std::string_view name) {
+  if (IsAscii(name)) {
+    std::string folded(name);
+    for (char& c : folded) c = AsciiLower(c);
+    return folded;
   }
-  return QString::compare(QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size())),
-                          QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size())),
-                          Qt::CaseInsensitive) == 0;
+  return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))
+      .toCaseFolded()
+      .toUtf8()
+      .toStdString();
 }
+
+namespace {
 
 std::atomic<std::uint64_t> nextSheetId{1};
 
@@ -143,9 +147,9 @@ std::string CellValue::NumberFormat() const {
 
 class Worksheet::Impl {
  public:
-  explicit Impl(CellStorage storage) {
-    if (storage == CellStorage::WriteThrough) {
-      spill = std::make_unique<detail::SpillStore>();
+  explicit Impl(const std::shared_ptr<detail::SpillFile>& file) {
+    if (file) {
+      spill = std::make_unique<detail::SpillStore>(file);
     } else {
       memory = std::make_unique<detail::MemoryStore>();
     }
@@ -179,14 +183,16 @@ Worksheet::Worksheet(Workbook* workbook, std::string name)
     : workbook_(workbook),
       id_(nextSheetId++),
       name_(std::move(name)),
-      impl_(std::make_unique<Impl>(workbook->Storage())) {}
+      impl_(std::make_unique<Impl>(workbook->spill_)) {}
 
 Worksheet::~Worksheet() = default;
 
 void Worksheet::SetName(std::string_view name) {
   if (name == name_) return;
   workbook_->CheckName(name, this);
+  workbook_->byName_.erase(Workbook::FoldedName(name_));
   name_ = std::string(name);
+  workbook_->byName_[Workbook::FoldedName(name_)] = this;
   workbook_->Touch();
   workbook_->app_->NotifyStructure();
 }
@@ -296,8 +302,10 @@ void Worksheet::ForEachCell(const detail::CellVisitor& visit) const {
 
 Workbook::Workbook(Application* app, CellStorage storage, int number)
     : app_(app), storage_(storage), number_(number) {
+  if (storage == CellStorage::WriteThrough) spill_ = std::make_shared<detail::SpillFile>();
   for (int i = 1; i <= 3; ++i) {
     sheets_.push_back(std::unique_ptr<Worksheet>(new Worksheet(this, "Sheet" + std::to_string(i))));
+    byName_[FoldedName(sheets_.back()->Name())] = sheets_.back().get();
   }
   active_ = sheets_.front().get();
 }
@@ -321,10 +329,8 @@ Worksheet& Workbook::Sheet(long index) const {
 }
 
 Worksheet* Workbook::FindSheet(std::string_view name) const {
-  for (const auto& s : sheets_) {
-    if (SameName(s->Name(), name)) return s.get();
-  }
-  return nullptr;
+  const auto it = byName_.find(FoldedName(name));
+  return it == byName_.end() ? nullptr : it->second;
 }
 
 Worksheet& Workbook::Sheets(std::string_view name) const {
@@ -378,11 +384,9 @@ void Workbook::CheckName(std::string_view name, const Worksheet* self) const {
     Fail("The sheet name " + quoted +
          " is refused: a sheet name cannot begin or end with an apostrophe.");
   }
-  for (const auto& s : sheets_) {
-    if (s.get() != self && SameName(s->Name(), name)) {
-      Fail("The sheet name " + quoted + " is refused: another sheet of the workbook is named \"" +
-           s->Name() + "\" (names are compared regardless of letter case).");
-    }
+  if (const Worksheet* other = FindSheet(name); other && other != self) {
+    Fail("The sheet name " + quoted + " is refused: another sheet of the workbook is named \"" +
+         other->Name() + "\" (names are compared regardless of letter case).");
   }
 }
 
@@ -396,6 +400,7 @@ Worksheet& Workbook::AddSheet() {
                           [&](const auto& s) { return s.get() == active_; });
   auto it = sheets_.insert(pos == sheets_.end() ? pos : pos + 1,
                            std::unique_ptr<Worksheet>(new Worksheet(this, name)));
+  byName_[FoldedName(name)] = it->get();
   active_ = it->get();
   Touch();
   app_->NotifyStructure();
@@ -420,6 +425,7 @@ void Workbook::RemoveSheet(Worksheet* sheet) {
     // The next sheet becomes active, or the previous one when the last tab goes.
     active_ = (it + 1 != sheets_.end()) ? (it + 1)->get() : (it - 1)->get();
   }
+  byName_.erase(FoldedName(sheet->Name()));
   sheets_.erase(it);
   Touch();
   app_->NotifyStructure();

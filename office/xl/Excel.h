@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "office/Error.h"
@@ -34,7 +35,8 @@ class Workbook;
 class Worksheet;
 namespace detail {
 struct CellRec;
-}
+class SpillFile;
+}  // namespace detail
 
 // ---------------------------------------------------------------------------------------
 // The process-wide table of running instances.
@@ -189,10 +191,13 @@ class Workbook {
   void Touch();
   void RemoveSheet(Worksheet* sheet);
   void CheckName(std::string_view name, const Worksheet* self) const;
+  static std::string FoldedName(std::string_view name);
 
   Application* app_;
   CellStorage storage_;
+  std::shared_ptr<detail::SpillFile> spill_;  // write-through: the sheets' shared cell file
   std::vector<std::unique_ptr<Worksheet>> sheets_;
+  std::unordered_map<std::string, Worksheet*> byName_;  // folded name -> sheet
   Worksheet* active_ = nullptr;
   bool saved_ = true;
   int number_;

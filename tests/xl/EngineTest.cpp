@@ -184,6 +184,18 @@ TEST(SheetNames, ComparedWithUnicodeCaseFolding) {
   }
   b.wb.Sheet(2).SetName("Kilo");
   EXPECT_EQ(&b.wb.Sheets("\u212Ailo"), &b.wb.Sheet(2));
+
+  // Renamed and deleted sheets give their names up; lookups follow every change.
+  EXPECT_EQ(b.wb.FindSheet("orders_2"), nullptr);
+  EXPECT_EQ(b.wb.FindSheet("sheet1"), nullptr);
+  Worksheet& added = b.wb.AddSheet();
+  EXPECT_EQ(added.Name(), "Sheet1");
+  EXPECT_EQ(b.wb.FindSheet("SHEET1"), &added);
+  added.Delete();
+  EXPECT_EQ(b.wb.FindSheet("Sheet1"), nullptr);
+  b.wb.Sheet(1).SetName("Orders_2");  // free again since the rename to Kilo
+  EXPECT_EQ(b.wb.FindSheet("ärger"), nullptr);
+  EXPECT_EQ(&b.wb.Sheets("ORDERS_2"), &b.wb.Sheet(1));
 }
 
 // --- limits ------------------------------------------------------------------------------
