@@ -1,15 +1,21 @@
 #include "office/xl/XlsxWriter.h"
 
 #include <fcntl.h>
+#include <malloc.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xlsxwriter.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <mutex>
 #include <string>
+#include <system_error>
 
 #include "office/Error.h"
 #include "office/xl/CellStore.h"
@@ -41,6 +47,56 @@ class QuietStderr {
  private:
   int saved_ = -1;
 };
+
+// In constant-memory mode the writer keeps a temporary file open for every sheet until the
+// package is written. Many sheets pass the usual soft limit of 1,024 open files, so the
+// limit is raised towards the hard one for the save and put back afterwards.
+class OpenFilesForSave {
+ public:
+  explicit OpenFilesForSave(std::size_t sheets) {
+    if (::getrlimit(RLIMIT_NOFILE, &saved_) != 0) return;
+    std::size_t open = 0;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator("/proc/self/fd", ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+      ++open;
+    }
+    const rlim_t want = static_cast<rlim_t>(open + sheets + 16);
+    needed_ = want;
+    if (saved_.rlim_cur == RLIM_INFINITY || saved_.rlim_cur >= want) return;
+    rlimit raised = saved_;
+    raised.rlim_cur = saved_.rlim_max == RLIM_INFINITY ? want : std::min(want, saved_.rlim_max);
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) changed_ = true;
+  }
+  ~OpenFilesForSave() {
+    if (changed_) ::setrlimit(RLIMIT_NOFILE, &saved_);
+  }
+  OpenFilesForSave(const OpenFilesForSave&) = delete;
+  OpenFilesForSave& operator=(const OpenFilesForSave&) = delete;
+
+  // The limit in force when it is below what the save needs, else 0.
+  rlim_t Short() const {
+    rlimit now{};
+    if (::getrlimit(RLIMIT_NOFILE, &now) != 0 || now.rlim_cur == RLIM_INFINITY) return 0;
+    return now.rlim_cur < needed_ ? now.rlim_cur : 0;
+  }
+
+ private:
+  rlimit saved_{};
+  rlim_t needed_ = 0;
+  bool changed_ = false;
+};
+
+// The writer gives every sheet a zeroed table of 16,384 cell pointers (128 KB) of which a
+// table of a few columns touches one page. glibc serves blocks of that size from fresh
+// mappings, whose untouched pages cost nothing, until the first large block is freed; from
+// then on it raises its threshold and serves them from the heap, zeroing all of it, and a
+// workbook of 4,000 sheets holds half a gigabyte. Fixing the threshold at its usual value
+// keeps the tables in mappings.
+void KeepLargeBlocksMapped() {
+  static std::once_flag once;
+  std::call_once(once, [] { ::mallopt(M_MMAP_THRESHOLD, 128 * 1024); });
+}
 
 // Removes the temporary file unless the save went through.
 struct TempFileGuard {
@@ -93,6 +149,15 @@ void WriteXlsx(const std::filesystem::path& path, const std::vector<const Worksh
   auto fail = [&](const std::string& why) -> void {
     throw Error(errnum::kSpreadsheet, "Cannot save the workbook as \"" + shown + "\": " + why);
   };
+
+  KeepLargeBlocksMapped();
+  const OpenFilesForSave openFiles(sheets.size());
+  if (const rlim_t limit = openFiles.Short()) {
+    fail("its " + std::to_string(sheets.size()) +
+         " sheets need an open file each while the file is written, and this system lets a "
+         "program open only " +
+         std::to_string(limit) + " files at once (see \"ulimit -n\").");
+  }
 
   // Reserve a unique name in the target's folder so the rename at the end is atomic.
   const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : ".";

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -199,6 +203,87 @@ TEST(Save, AFailedSaveLeavesTheTargetAsItWasAndNoTemporaryFile) {
       ::geteuid() != 0 ? std::vector<std::string>{"old.xlsx", "ro", "taken.xlsx"}
                        : std::vector<std::string>{"old.xlsx", "taken.xlsx"};
   EXPECT_EQ(left, expected);
+}
+
+// Write-through sheets share one temporary file: sheets written in turns, a row here and
+// a row there, must each get back exactly their own cells, across the shared buffer's flushes.
+TEST(Save, WriteThroughSheetsWrittenInTurnsKeepTheirOwnCells) {
+  TempDir dir;
+  auto memory = Application::Create(CellStorage::InMemory);
+  auto through = Application::Create(CellStorage::WriteThrough);
+  for (Application* app : {memory.get(), through.get()}) {
+    app->AddWorkbook();
+    std::vector<Worksheet*> sheets;
+    for (int i = 0; i < 3; ++i) sheets.push_back(&app->AddSheet());
+    for (int r = 1; r <= 2'000; ++r) {
+      for (int i = 0; i < 3; ++i) {
+        sheets[i]->SetCell(r, 1, std::to_string(r * 10 + i));
+        // Long texts now and then, so that records straddle the shared buffer's flushes.
+        sheets[i]->SetCell(r, 2, std::string(r % 50 == 0 ? 30'000 : 1 + r % 7, 'a' + i));
+      }
+    }
+  }
+  memory->ActiveWorkbook().SaveAs(dir.Path() / "memory.xlsx");
+  through->ActiveWorkbook().SaveAs(dir.Path() / "through.xlsx");
+  EXPECT_EQ(PartsOf(dir.Path() / "memory.xlsx"), PartsOf(dir.Path() / "through.xlsx"));
+}
+
+// The writer keeps a temporary file open per sheet until the package is written: a workbook
+// of more sheets than the soft limit of open files still saves, and one that cannot be
+// written under the hard limit fails saying why, leaving nothing behind.
+TEST(Save, MoreSheetsThanTheOpenFileLimitAllows) {
+  TempDir dir;
+  auto fill = [](Application& app, int sheets) {
+    app.AddWorkbook();
+    for (int i = 0; i < sheets; ++i) app.AddSheet().SetCell(1, 1, std::to_string(i));
+  };
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < 1'000) GTEST_SKIP();
+  {
+    auto app = Application::Create(CellStorage::WriteThrough);
+    fill(*app, 300);
+    rlimit low = saved;
+    low.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    EXPECT_NO_THROW(app->ActiveWorkbook().SaveAs(dir.Path() / "many.xlsx"));
+    rlimit after{};
+    ::getrlimit(RLIMIT_NOFILE, &after);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(after.rlim_cur, 64u);  // put back after the save
+    const auto book = ReadXlsx((dir.Path() / "many.xlsx").string());
+    ASSERT_TRUE(book.ok) << book.error;
+    EXPECT_EQ(book.sheets.size(), 303u);
+  }
+  // A hard limit cannot be raised again: the refusal is checked in a child process.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rlimit hard{64, 64};
+    int code = ::setrlimit(RLIMIT_NOFILE, &hard) == 0 ? 0 : 10;
+    auto app = Application::Create(CellStorage::WriteThrough);
+    fill(*app, 300);
+    const auto target = dir.Path() / "refused.xlsx";
+    try {
+      app->ActiveWorkbook().SaveAs(target);
+      code = code ? code : 11;
+    } catch (const Error& e) {
+      const std::string& d = e.Description();
+      if (d.find(target.string()) == std::string::npos ||
+          d.find("303 sheets") == std::string::npos || d.find("ulimit -n") == std::string::npos) {
+        code = code ? code : 12;
+      }
+    }
+    ::_exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "refused.xlsx"));
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path())) ++entries;
+  EXPECT_EQ(entries, 1u);  // many.xlsx only
 }
 
 }  // namespace
