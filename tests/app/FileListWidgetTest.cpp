@@ -13,15 +13,6 @@ namespace {
 using test::Form1Harness;
 using Texts = std::vector<std::string>;
 
-void Click(Form1Harness& h, const char* button) {
-  QWidget* w = h.Find<QWidget>(button);
-  QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
-}
-
-QPoint RowCentre(ListView& list, int position) {
-  return list.visualItemRect(list.ItemAt(position)).center();
-}
-
 void DoubleClickAt(ListView& list, QPoint at) {
   // A real double-click: press, release, then the second press as a double-click.
   QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, at);
@@ -81,7 +72,7 @@ TEST_P(MoveButtons, MoveTheSelectedEntryAndFocusTheList) {
   h.Start();
   h.Fill(c.before, c.selected);
   h.Find<QWidget>("PushButton1")->setFocus();
-  Click(h, c.button);
+  h.Click(c.button);
   EXPECT_EQ(h.Texts(), c.after);
   EXPECT_EQ(h.List().SelectedIndex(), c.selectedAfter);
   EXPECT_TRUE(h.List().hasFocus());
@@ -104,7 +95,7 @@ TEST(ListWidget, DoubleClickRemovesTheEntryAndSelectsNoOther) {
   Form1Harness h;
   h.Start();
   h.Fill({"A", "B", "C", "D"});
-  DoubleClickAt(h.List(), RowCentre(h.List(), 2));
+  DoubleClickAt(h.List(), h.RowCentre(2));
   EXPECT_EQ(h.Texts(), (Texts{"A", "C", "D"}));
   EXPECT_EQ(h.List().SelectedIndex(), 0);
 
@@ -124,7 +115,7 @@ TEST(ListWidget, DoubleClickRemovesTheEntryAndSelectsNoOther) {
   EXPECT_EQ(h.Texts(), (Texts{"C", "D"}));
 
   h.List().Remove(2);
-  DoubleClickAt(h.List(), RowCentre(h.List(), 1));
+  DoubleClickAt(h.List(), h.RowCentre(1));
   EXPECT_EQ(h.List().Count(), 0);
 }
 
@@ -133,7 +124,7 @@ TEST(AddFiles, AppendsTheDialogsSelection) {
   h.Start();
   h.Fill({"/old.xml"});
   h.dialogs.fileAnswers = {{"/", "b.xml", "a.xml"}, {}, {"/data/one.xml"}};
-  for (int i = 0; i < 3; ++i) Click(h, "PushButton1");
+  for (int i = 0; i < 3; ++i) h.Click("PushButton1");
   EXPECT_EQ(h.Texts(), (Texts{"/old.xml", "/b.xml", "/a.xml", "/data/one.xml"}));
   ASSERT_EQ(h.dialogs.shown.size(), 3u);
   EXPECT_EQ(h.dialogs.shown[0].title, "Add File(s) - Hold Ctrl to select multiple files");

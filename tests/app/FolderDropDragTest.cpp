@@ -17,15 +17,6 @@ namespace {
 using test::Form1Harness;
 using Texts = std::vector<std::string>;
 
-void Click(Form1Harness& h, const char* button) {
-  QWidget* w = h.Find<QWidget>(button);
-  QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
-}
-
-QPoint RowCentre(ListView& list, int position) {
-  return list.visualItemRect(list.ItemAt(position)).center();
-}
-
 // A drag from outside over the list and its release, as the platform delivers them.
 struct DropResult {
   bool enterAccepted, dropAccepted;
@@ -66,14 +57,14 @@ TEST(FolderButton, AddsTheTreeWithTheBusyPointerAndCancelAddsNothing) {
   h.dialogs.folderAnswers.push_back(tree);
   int pointerDuringScan = -1;
   QTimer::singleShot(0, &form, [&] { pointerDuringScan = form.MousePointer(); });
-  Click(h, "PushButton2");
+  h.Click("PushButton2");
   EXPECT_EQ(h.dialogs.shown.back().title, "Please select folder to add:");
   EXPECT_EQ(h.Texts(), (Texts{tree + "/a.xml", tree + "/b.XML", tree + "/s/c.xml"}));
   EXPECT_EQ(pointerDuringScan, pointer::kBusy);
   EXPECT_EQ(form.MousePointer(), pointer::kDefault);
 
   form.SetMousePointer(pointer::kImage);
-  Click(h, "PushButton2");  // cancelled
+  h.Click("PushButton2");  // cancelled
   EXPECT_EQ(h.List().Count(), 3);
   EXPECT_EQ(form.MousePointer(), pointer::kImage);
 }
@@ -128,9 +119,9 @@ class ListDrag : public ::testing::Test {
   }
   QWidget* Viewport() { return h.List().viewport(); }
   void Press(int position) {
-    QTest::mousePress(Viewport(), Qt::LeftButton, {}, RowCentre(h.List(), position));
+    QTest::mousePress(Viewport(), Qt::LeftButton, {}, h.RowCentre(position));
   }
-  void MoveTo(int position) { QTest::mouseMove(Viewport(), RowCentre(h.List(), position)); }
+  void MoveTo(int position) { QTest::mouseMove(Viewport(), h.RowCentre(position)); }
   void Release(QPoint at) { QTest::mouseRelease(Viewport(), Qt::LeftButton, {}, at); }
 
   Form1Harness h;
@@ -142,7 +133,7 @@ TEST_F(ListDrag, TheDraggedPathTravelsAndTheSelectionFollows) {
   EXPECT_TRUE(form.Dragging());
   EXPECT_EQ(Viewport()->cursor().shape(), Qt::BitmapCursor);  // the drag image
   for (int p : {2, 3, 4}) MoveTo(p);
-  Release(RowCentre(h.List(), 4));
+  Release(h.RowCentre(4));
   EXPECT_EQ(h.Texts(), (Texts{"B", "C", "D", "A"}));
   EXPECT_EQ(h.List().SelectedIndex(), 4);
   EXPECT_FALSE(form.Dragging());
@@ -162,7 +153,7 @@ TEST_F(ListDrag, WithoutTheDragImageTheListKeepsItsPointer) {
   Press(1);
   EXPECT_FALSE(Viewport()->testAttribute(Qt::WA_SetCursor));
   MoveTo(2);
-  Release(RowCentre(h.List(), 2));
+  Release(h.RowCentre(2));
   EXPECT_EQ(h.Texts(), (Texts{"B", "A"}));
 }
 
@@ -176,12 +167,12 @@ TEST_F(ListDrag, ScrollsAtTheScreenLimitsOnly) {
   auto scrollFromExchangeAt = [&](int y) {
     list.scrollToItem(list.ItemAt(20), QAbstractItemView::PositionAtTop);
     const int before = list.verticalScrollBar()->value();
-    const QPoint row = RowCentre(list, 20);
+    const QPoint row = h.RowCentre(20);
     form.move(form.x(), form.y() + y - Viewport()->mapToGlobal(row).y());
-    EXPECT_EQ(Viewport()->mapToGlobal(RowCentre(list, 20)).y(), y);
+    EXPECT_EQ(Viewport()->mapToGlobal(h.RowCentre(20)).y(), y);
     Press(21);
     MoveTo(20);
-    Release(RowCentre(list, 20));
+    Release(h.RowCentre(20));
     return list.verticalScrollBar()->value() - before;
   };
   EXPECT_LT(scrollFromExchangeAt(304), 0);  // entry 19 scrolled into view

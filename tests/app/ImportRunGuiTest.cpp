@@ -21,6 +21,7 @@
 #include "office/xl/Excel.h"
 #include "office/xlwindow/WorkbookWindow.h"
 #include "tests/support/Form1Harness.h"
+#include "tests/support/WindowRunFixture.h"
 #include "tests/support/XlsxReadBack.h"
 
 namespace palomet {
@@ -28,39 +29,17 @@ namespace {
 
 using test::Form1Harness;
 
-class DiscardingPrompts : public xlwindow::WindowPrompts {
- public:
-  SaveAnswer AskSaveChanges(const QString&) override { return SaveAnswer::Discard; }
-  QString AskSavePath(const QString&) override { return {}; }
-  void ShowError(const QString&) override {}
-};
-
 // Two files of one shape: tables T and T1, each with its field names and two records.
 std::string Shape(const std::string& first, const std::string& second) {
   return "<root><T><id>" + first + "</id><name>x</name></T><T><id>" + second +
          "</id><name>y</name></T></root>";
 }
 
-class ImportRunGui : public ::testing::Test {
+class ImportRunGui : public test::WindowRunFixture {
  protected:
-  void SetUp() override {
-    xlwindow::InstallWorkbookWindows(std::make_shared<DiscardingPrompts>(),
-                                     [](const QString&) { return true; });
-    h.CopyShippedProgramFile("temp.mdb");
-  }
-  void TearDown() override {
-    h.Stop();
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-      if (w->objectName() == "WorkbookWindow") w->close();
-    }
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    xl::Application::SetViewFactory(nullptr);
-  }
-
   std::string Xml(const std::string& name, const std::string& contents) {
     return h.temp.Write("in/" + name, contents).string();
   }
-  void ClickStart() { QTest::mouseClick(h.Find<QPushButton>("PushButton4"), Qt::LeftButton); }
   QProgressBar* Bar() const { return h.Find<QProgressBar>("ProgressBar1"); }
 
   static std::vector<QMainWindow*> WorkbookWindows() {
@@ -83,19 +62,12 @@ class ImportRunGui : public ::testing::Test {
     QAbstractItemModel* m = qobject_cast<QTableView*>(tabs->widget(tab))->model();
     return m->data(m->index(row - 1, col - 1)).toString();
   }
-  std::vector<std::string> Texts() const {
-    std::vector<std::string> out;
-    for (const auto& s : h.messages.shown) out.push_back(s.text);
-    return out;
-  }
   // Saves the workbook of the open workbook window and reads it back.
   test::XlsxBook SaveAndRead(const std::string& name) {
     const std::string path = h.temp.Str() + "/" + name;
     xl::Application::Attach()->Workbooks(1).SaveAs(path);
     return test::ReadXlsx(path);
   }
-
-  Form1Harness h;
 };
 
 TEST_F(ImportRunGui, BothModesFillTheWorkbookWindowAndMatchTheCommandLine) {

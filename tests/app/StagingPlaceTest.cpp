@@ -12,6 +12,7 @@
 #include "office/xlwindow/WorkbookWindow.h"
 #include "staging/Access1.h"
 #include "tests/support/Form1Harness.h"
+#include "tests/support/WindowRunFixture.h"
 
 namespace palomet {
 namespace {
@@ -19,36 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 using test::Form1Harness;
 
-class DiscardingPrompts : public xlwindow::WindowPrompts {
- public:
-  SaveAnswer AskSaveChanges(const QString&) override { return SaveAnswer::Discard; }
-  QString AskSavePath(const QString&) override { return {}; }
-  void ShowError(const QString&) override {}
-};
-
-class StagingPlace : public ::testing::Test {
+class StagingPlace : public test::WindowRunFixture {
  protected:
-  void SetUp() override {
-    xlwindow::InstallWorkbookWindows(std::make_shared<DiscardingPrompts>(),
-                                     [](const QString&) { return true; });
-    h.CopyShippedProgramFile("temp.mdb");
-  }
-  void TearDown() override {
-    h.Stop();
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-      if (w->objectName() == "WorkbookWindow") w->close();
-    }
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    xl::Application::SetViewFactory(nullptr);
-  }
-  void ClickStart() { QTest::mouseClick(h.Find<QPushButton>("PushButton4"), Qt::LeftButton); }
-  std::vector<std::string> Texts() const {
-    std::vector<std::string> out;
-    for (const auto& s : h.messages.shown) out.push_back(s.text);
-    return out;
-  }
-
-  Form1Harness h;
 };
 
 TEST_F(StagingPlace, EveryRunFillsTheDatabaseItIsGivenAndLeavesTheProgramFoldersAlone) {

@@ -93,6 +93,15 @@ class Form1Harness {
     return form->findChild<T*>(QString::fromUtf8(name));
   }
   ListView& List() const { return *form->ListView1(); }
+  // A left click in the middle of the control of that name.
+  void Click(const char* name) const {
+    QWidget* w = Find<QWidget>(name);
+    QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
+  }
+  // The middle of the list's row at a 1-based position, in viewport coordinates.
+  QPoint RowCentre(int position) const {
+    return List().visualItemRect(List().ItemAt(position)).center();
+  }
 
   // The list's texts, top to bottom.
   std::vector<std::string> Texts() const {
