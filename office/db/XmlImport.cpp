@@ -688,6 +688,7 @@ class Schema {
     // The caller holds the write lock: no other connection can change the catalogue now.
     if (cache.schemaVersion < 0 || cache.schemaVersion != SchemaVersion(db, path)) {
       cache.foldedNames.clear();
+      cache.nextNumber.clear();
       auto stmt = sqlitedb::Prepare(db, "SELECT name FROM sqlite_master", path);
       while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
         cache.foldedNames.insert(
@@ -700,9 +701,23 @@ class Schema {
     for (Table& t : tables) {
       std::string base = ElementName(names, t.key);
       if (FoldCase(base).rfind("sqlite_", 0) == 0) base = "_" + base;  // reserved by SQLite
+      // The smallest free number: a run of many files with the same elements would otherwise
+      // try every number taken so far, for every file.
       std::string name = base;
-      for (int n = 1; used.count(FoldCase(name)) > 0; ++n) name = base + std::to_string(n);
-      used.insert(FoldCase(name));
+      std::string folded = FoldCase(base);
+      if (used.count(folded) > 0) {
+        int& next = cache.nextNumber.try_emplace(folded, 1).first->second;
+        for (int n = next;; ++n) {
+          std::string suffix = std::to_string(n);
+          if (used.count(folded + suffix) == 0) {
+            name = base + suffix;
+            folded += suffix;
+            next = n + 1;
+            break;
+          }
+        }
+      }
+      used.insert(std::move(folded));
       t.name = std::move(name);
     }
     const int maxColumns = sqlite3_limit(db, SQLITE_LIMIT_COLUMN, -1);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace palomet::xmlimport {
@@ -17,6 +18,9 @@ namespace palomet::xmlimport {
 // catalogue (another connection, a failed import) makes the next import read it again.
 struct CatalogueCache {
   std::unordered_set<std::string> foldedNames;
+  // By folded base name: every numbered name below this number is known to be taken. Names
+  // are only added while the cache is trusted, so the search for a free number resumes here.
+  std::unordered_map<std::string, int> nextNumber;
   std::int64_t schemaVersion = -1;  // -1: the names are not to be trusted
 };
 
