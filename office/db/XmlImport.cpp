@@ -653,14 +653,15 @@ struct Table {
   int columnCount = 0;
   // Rows go in batches of several per statement, which saves most of SQLite's per-statement
   // cost on narrow rows. Finished rows are swapped into the batch, never copied. Each
-  // statement is prepared by whoever inserts first with it: most tables of a run get only a
-  // few rows and never fill a batch.
+  // statement is prepared by whoever inserts first with it, the one of many rows only for a
+  // table that proves big (see InsertRows).
   std::string insertHead;         // "INSERT INTO `t` (rowid, `c1`, ...) VALUES "
   sqlitedb::StmtPtr insertBatch;  // batchSize rows
   sqlitedb::StmtPtr insertOne;
-  std::int64_t maxRow = 0;  // highest row number inserted so far
-  int batchSize = 1;        // rows per statement
-  int jobRows = 1;          // rows handed to the inserting thread at a time
+  std::int64_t maxRow = 0;    // highest row number inserted so far
+  std::int64_t inserted = 0;  // rows inserted so far
+  int batchSize = 1;          // rows per statement
+  int jobRows = 1;            // rows handed to the inserting thread at a time
   int pending = 0;
   std::vector<RowBuffer> batch;  // grows to jobRows as rows come
 };
@@ -829,6 +830,9 @@ class Schema {
 
 // ---------------------------------------------------------------- rows
 
+// Rows inserted one at a time into every table before the batches, in batches' worth.
+constexpr int kSingleRowsFirst = 2;
+
 // The table's insert of `rows` rows at a time.
 sqlitedb::StmtPtr PrepareInsert(sqlite3* db, const std::string& path, const Table& t, int rows) {
   std::string sql = t.insertHead;
@@ -851,7 +855,10 @@ void InsertRows(sqlite3* db, const std::string& path, Table& t, const std::vecto
                 int count) {
   const int width = t.columnCount + 1;
   for (int first = 0; first < count;) {
-    const bool whole = t.batchSize > 1 && count - first >= t.batchSize;
+    // Preparing the statement of many rows costs about as much as inserting a few dozen rows
+    // one at a time: a table starts with single rows and takes batches once it proves big.
+    const bool whole = t.batchSize > 1 && count - first >= t.batchSize &&
+                       t.inserted >= kSingleRowsFirst * t.batchSize;
     sqlitedb::StmtPtr& stmt = whole ? t.insertBatch : t.insertOne;
     if (!stmt) stmt = PrepareInsert(db, path, t, whole ? t.batchSize : 1);
     sqlite3_stmt* s = stmt.get();
@@ -883,6 +890,7 @@ void InsertRows(sqlite3* db, const std::string& path, Table& t, const std::vecto
     sqlite3_reset(s);
     if (rc != SQLITE_DONE) FailDb(db, path);
     first += rowsPerStatement;
+    t.inserted += rowsPerStatement;
   }
 }
 

@@ -57,6 +57,16 @@ class TuningOverride {
   xmlimport::Tuning saved_;
 };
 
+// The tables `xml` gives when imported into a fresh database.
+std::string TablesOfFreshImport(const std::string& xml) {
+  TempDir dir;
+  const std::string db = dir.Write("temp.mdb", "").string();
+  DatabaseApplication app;
+  app.OpenCurrentDatabase(db);
+  app.ImportXml(dir.Write("in.xml", xml).string());
+  return DumpTables(db);
+}
+
 // Imports each case into a fresh database and compares the tables, once for every way the
 // import can lay tables out: from the parse's summary of paths, by walking all events, and
 // with a summary that has to be given up part way; and once with the event stream in a
@@ -308,8 +318,13 @@ TEST_F(XmlImportTest, ManyRowsKeepTheirNumbersValuesAndNulls) {
     xml += "</order>";
   }
   xml += "</r>";
-  Import(xml);
-  EXPECT_EQ(Tables(), orders + lines);
+  // Inserted on this thread, and on a second one as for a big file.
+  for (const std::size_t threadFrom : {std::size_t{1} << 30, std::size_t{0}}) {
+    xmlimport::Tuning tuning;
+    tuning.threadStreamBytes = threadFrom;
+    TuningOverride override(tuning);
+    EXPECT_EQ(TablesOfFreshImport(xml), orders + lines);
+  }
 }
 
 // Points TMPDIR elsewhere for as long as it lives.
@@ -397,12 +412,7 @@ TEST_F(XmlImportTest, LongValuesArriveWhole) {
     xmlimport::Tuning tuning;
     tuning.memoryStreamBytes = memory;
     TuningOverride override(tuning);
-    TempDir dir;
-    const std::string db = dir.Write("temp.mdb", "").string();
-    DatabaseApplication app;
-    app.OpenCurrentDatabase(db);
-    app.ImportXml(dir.Write("in.xml", xml).string());
-    EXPECT_EQ(DumpTables(db),
+    EXPECT_EQ(TablesOfFreshImport(xml),
               "row: n, v, w\n  " + attr + " | " + text + " | x\n  NULL | y | NULL\n");
   }
 }
