@@ -17,7 +17,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -224,6 +223,7 @@ class LogWriter final : public EventSink {
   FilePtr file_;
   bool ok_ = true;
 };
+
 // Replays a stream LogWriter wrote, from memory or from its temporary file.
 class LogReader {
  public:
@@ -1344,6 +1344,7 @@ void ImportFile(sqlite3* db, const std::string& xmlPath, CatalogueCache& cache) 
     ParseXmlFile(xmlPath, names, analyzer);
     replayLog = writer.Finish();
   }
+
   std::vector<Kind> kinds;
   Kind rootKind = Kind::None;
   analyzer.Decide(names.KeyCount(), kinds, rootKind);
