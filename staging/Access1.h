@@ -14,8 +14,9 @@ namespace palomet {
 // True when the file system reports a modification time for `path`. Never raises.
 bool FileExists(const std::string& path) noexcept;
 
-// Empties the staging database: drops every user table the catalogue lists, each over its own
-// connection. Does nothing when the catalogue lists nothing (missing or unreadable file).
+// Empties the staging database: drops every user table the catalogue lists, in its order, as
+// DropTable does but over one connection. Does nothing when the catalogue lists nothing
+// (missing or unreadable file).
 // Raises Error when a connection cannot be opened, and when a listed table is still there
 // afterwards (naming it), so that last run's rows are never taken for this run's.
 void ResetStagingDatabase(const std::string& path, const std::string& password,

@@ -11,6 +11,7 @@ namespace palomet {
 struct DatabaseApplication::Impl {
   std::string path;
   sqlitedb::DbPtr db;
+  xmlimport::CatalogueCache catalogue;  // of `db`, kept between imports
 };
 
 DatabaseApplication::DatabaseApplication() : impl_(std::make_unique<Impl>()) {}
@@ -35,12 +36,13 @@ void DatabaseApplication::OpenCurrentDatabase(const std::string& path) {
                  path);
   impl_->path = path;
   impl_->db = std::move(db);
+  impl_->catalogue = {};
 }
 
 void DatabaseApplication::ImportXml(const std::string& dataSource) {
   if (!impl_->db) throw Error(2467, "No database is open; open one before importing.");
   try {
-    xmlimport::ImportFile(impl_->db.get(), dataSource);
+    xmlimport::ImportFile(impl_->db.get(), dataSource, impl_->catalogue);
   } catch (const Error&) {
     throw;
   } catch (const std::exception& e) {  // out of memory, no thread: still one kind of error
@@ -50,6 +52,7 @@ void DatabaseApplication::ImportXml(const std::string& dataSource) {
 
 void DatabaseApplication::Quit() {
   impl_->db.reset();
+  impl_->catalogue = {};
 }
 
 }  // namespace palomet

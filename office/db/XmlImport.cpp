@@ -17,7 +17,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -34,12 +33,13 @@
 // How the import works. The kind of every element name (field, list, record, container)
 // depends on the whole file, so the file is read twice:
 //   1. libxml2 parses the file. The Analyzer decides the kinds and notes the first time each
-//      distinct element path, attribute and non-blank text occurs; the event stream goes to an
-//      unnamed temporary file in a compact form (names as numbers).
+//      distinct element path, attribute and non-blank text occurs; the event stream is kept
+//      in a compact form (names as numbers), in memory for most files and in an unnamed
+//      temporary file for big ones.
 //   2. Tables and columns are laid out from those first occurrences: their order and names
 //      depend on first appearance, which only the whole file settles.
-//   3. The stream is replayed to number and fill the rows, which a second thread inserts in
-//      batches while the replay goes on, all in one transaction.
+//   3. The stream is replayed to number and fill the rows, which are inserted in batches, all
+//      in one transaction; for a big file a second thread inserts while the replay goes on.
 // Replaying the compact stream costs a fraction of a parse. When no temporary file can be
 // written the file is parsed again instead, and when a document has too many distinct paths
 // the layout walks the stream. Memory stays flat: it grows with the number of distinct names
@@ -92,9 +92,35 @@ std::string WriteFailure(sqlite3* db, const std::string& file) {
 
 // ---------------------------------------------------------------- the replayable event stream
 
+struct FileClose {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileClose>;
+
+// An unnamed temporary file in $TMPDIR (or /tmp), gone when closed; null when none can be made.
+FilePtr TemporaryFile() {
+  const char* env = std::getenv("TMPDIR");
+  const std::string dir = env != nullptr && *env != '\0' ? env : "/tmp";
+  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {  // a file system without O_TMPFILE: make a named file and unlink it at once
+    std::string name = dir + "/palomet-import-XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) ::unlink(name.c_str());
+  }
+  if (fd < 0) return nullptr;
+  std::FILE* file = ::fdopen(fd, "w+b");
+  if (file == nullptr) ::close(fd);
+  return FilePtr(file);
+}
+
+// Writes the event stream to memory while it is small, which spares most files a temporary
+// file (creating and removing one costs more than a small file's whole replay); once the
+// stream passes `memoryLimit` bytes it moves to a temporary file, so that memory stays flat
+// for big files.
 class LogWriter final : public EventSink {
  public:
-  explicit LogWriter(std::FILE* file) : file_(file), buf_(kCapacity) {}
+  explicit LogWriter(std::size_t memoryLimit)
+      : memoryLimit_(memoryLimit), buf_(std::min(memoryLimit, kInitial)) {}
 
   void Start(int key, bool nil, const Attr* attrs, int attrCount) override {
     Room(3 * kMaxVar + 1);
@@ -119,20 +145,36 @@ class LogWriter final : public EventSink {
     Byte('E');
   }
 
-  // Writes what is buffered; false when the temporary file could not take it all.
+  // Ends the stream; false when it went to a temporary file that could not take it all.
   bool Finish() {
+    if (inMemory_) return true;
     Flush();
-    if (ok_ && std::fflush(file_) != 0) ok_ = false;
+    if (ok_ && std::fflush(file_.get()) != 0) ok_ = false;
     return ok_;
   }
 
+  // The bytes of the whole stream, wherever they went.
+  std::uint64_t Size() const { return flushed_ + used_; }
+  // After Finish: the stream in memory, or empty when it is in File().
+  std::string_view Memory() const {
+    return inMemory_ ? std::string_view(buf_.data(), used_) : std::string_view();
+  }
+  std::FILE* File() const { return file_.get(); }
+
  private:
-  static constexpr std::size_t kCapacity = 1 << 20;
+  static constexpr std::size_t kInitial = 64 << 10;
+  static constexpr std::size_t kFileBuffer = 1 << 20;
   static constexpr std::size_t kMaxVar = 10;  // bytes of the longest variable-length number
 
   // Makes room for `n` more bytes in the buffer.
   void Room(std::size_t n) {
-    if (used_ + n > buf_.size()) Flush();
+    if (used_ + n <= buf_.size()) return;
+    if (inMemory_ && used_ + n <= memoryLimit_) {
+      buf_.resize(std::min(memoryLimit_, std::max(buf_.size() * 2, used_ + n)));
+      return;
+    }
+    Flush();
+    if (buf_.size() < n) buf_.resize(n);
   }
   void Byte(int b) { buf_[used_++] = static_cast<char>(b); }
   void Var(std::uint64_t v) {
@@ -145,7 +187,8 @@ class LogWriter final : public EventSink {
   void Bytes(std::string_view s) {
     Room(kMaxVar);
     Var(s.size());
-    if (s.size() > buf_.size() / 2) {  // a long value goes to the file directly
+    const bool fits = inMemory_ ? used_ + s.size() <= memoryLimit_ : s.size() <= buf_.size() / 2;
+    if (!fits) {  // a long value goes to the file directly
       Flush();
       Write(s.data(), s.size());
       return;
@@ -154,36 +197,58 @@ class LogWriter final : public EventSink {
     std::memcpy(buf_.data() + used_, s.data(), s.size());
     used_ += s.size();
   }
+  // Moves what is buffered to the temporary file, making that first when still in memory.
+  // Without a temporary file the stream is only counted from then on: the caller reads the
+  // XML file again instead.
   void Flush() {
+    if (inMemory_) {
+      inMemory_ = false;
+      file_ = TemporaryFile();
+      ok_ = file_ != nullptr;
+      if (buf_.size() < kFileBuffer) buf_.resize(kFileBuffer);
+    }
     Write(buf_.data(), used_);
     used_ = 0;
   }
   void Write(const char* data, std::size_t n) {
-    if (ok_ && n > 0 && std::fwrite(data, 1, n, file_) != n) ok_ = false;
+    flushed_ += n;
+    if (ok_ && n > 0 && std::fwrite(data, 1, n, file_.get()) != n) ok_ = false;
   }
 
-  std::FILE* file_;
+  std::size_t memoryLimit_;
   std::vector<char> buf_;
   std::size_t used_ = 0;
+  std::uint64_t flushed_ = 0;
+  bool inMemory_ = true;
+  FilePtr file_;
   bool ok_ = true;
 };
 
+// Replays a stream LogWriter wrote, from memory or from its temporary file.
 class LogReader {
  public:
-  LogReader(std::FILE* file, const NameTable& names) : file_(file), names_(names) {}
+  LogReader(const LogWriter& log, const NameTable& names)
+      : file_(log.File()), memory_(log.Memory()), names_(names) {}
 
   void Replay(EventSink& sink, const std::string& path) {
-    if (std::fseek(file_, 0, SEEK_SET) != 0) Corrupt(path);
-    buf_.resize(1 << 20);
-    pos_ = end_ = 0;
+    if (file_ != nullptr) {
+      if (std::fseek(file_, 0, SEEK_SET) != 0) Corrupt(path);
+      own_.resize(1 << 20);
+      data_ = own_.data();
+      end_ = 0;
+    } else {
+      data_ = memory_.data();
+      end_ = memory_.size();
+    }
+    pos_ = 0;
     for (;;) {
       if (!Need(1)) break;
-      const char tag = buf_[pos_++];
+      const char tag = data_[pos_++];
       switch (tag) {
         case 'S': {
           const int key = static_cast<int>(Var(path));
           if (!Need(1)) Corrupt(path);
-          const bool nil = buf_[pos_++] != 0;
+          const bool nil = data_[pos_++] != 0;
           const auto count = static_cast<std::size_t>(Var(path));
           attrs_.resize(count);
           valueEnds_.resize(count);
@@ -226,12 +291,14 @@ class LogReader {
   // Makes `n` bytes available from pos_; false at the end of the stream.
   bool Need(std::size_t n) {
     if (end_ - pos_ >= n) return true;
-    std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
+    if (file_ == nullptr) return false;
+    std::memmove(own_.data(), own_.data() + pos_, end_ - pos_);
     end_ -= pos_;
     pos_ = 0;
-    if (buf_.size() < n) buf_.resize(n);
+    if (own_.size() < n) own_.resize(n);
+    data_ = own_.data();
     while (end_ < n) {
-      const std::size_t got = std::fread(buf_.data() + end_, 1, buf_.size() - end_, file_);
+      const std::size_t got = std::fread(own_.data() + end_, 1, own_.size() - end_, file_);
       if (got == 0) return false;
       end_ += got;
     }
@@ -242,7 +309,7 @@ class LogReader {
     std::uint64_t v = 0;
     for (int shift = 0; shift < 64; shift += 7) {
       if (!Need(1)) Corrupt(path);
-      const auto b = static_cast<unsigned char>(buf_[pos_++]);
+      const auto b = static_cast<unsigned char>(data_[pos_++]);
       v |= static_cast<std::uint64_t>(b & 0x7F) << shift;
       if ((b & 0x80) == 0) return v;
     }
@@ -252,14 +319,16 @@ class LogReader {
   std::string_view Bytes(const std::string& path) {
     const auto n = static_cast<std::size_t>(Var(path));
     if (!Need(n)) Corrupt(path);
-    const std::string_view view(buf_.data() + pos_, n);
+    const std::string_view view(data_ + pos_, n);
     pos_ += n;
     return view;
   }
 
   std::FILE* file_;
+  std::string_view memory_;
   const NameTable& names_;
-  std::vector<char> buf_;
+  std::vector<char> own_;       // the window onto the file
+  const char* data_ = nullptr;  // the memory stream, or own_
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
   std::vector<Attr> attrs_;
@@ -583,14 +652,18 @@ struct Table {
   std::vector<int> sourceColumn;  // source -> column
   int columnCount = 0;
   // Rows go in batches of several per statement, which saves most of SQLite's per-statement
-  // cost on narrow rows. Finished rows are swapped into the batch, never copied.
+  // cost on narrow rows. Finished rows are swapped into the batch, never copied. Each
+  // statement is prepared by whoever inserts first with it, the one of many rows only for a
+  // table that proves big (see InsertRows).
+  std::string insertHead;         // "INSERT INTO `t` (rowid, `c1`, ...) VALUES "
   sqlitedb::StmtPtr insertBatch;  // batchSize rows
   sqlitedb::StmtPtr insertOne;
-  std::int64_t maxRow = 0;  // highest row number inserted so far
-  int batchSize = 1;        // rows per statement
-  int jobRows = 1;          // rows handed to the inserting thread at a time
+  std::int64_t maxRow = 0;    // highest row number inserted so far
+  std::int64_t inserted = 0;  // rows inserted so far
+  int batchSize = 1;          // rows per statement
+  int jobRows = 1;            // rows handed to the inserting thread at a time
   int pending = 0;
-  std::vector<RowBuffer> batch;
+  std::vector<RowBuffer> batch;  // grows to jobRows as rows come
 };
 
 int& DenseSlot(std::vector<int>& v, int index) {
@@ -607,21 +680,45 @@ class Schema {
   std::vector<Table> tables;  // in creation order
   std::vector<int> tableOfKey;
 
-  // Names tables and columns, creates the tables and prepares their inserts.
-  void Create(sqlite3* db, const std::string& path, const NameTable& names) {
-    std::unordered_set<std::string> used;
-    {
+  // Names tables and columns and creates the tables; their inserts are prepared when first
+  // used, after every table of the file exists (a statement prepared before a later CREATE
+  // TABLE would be prepared again by SQLite on its first step). Returns the schema version
+  // the new tables leave, which the caller keeps with the names once the file is committed.
+  std::int64_t Create(sqlite3* db, const std::string& path, const NameTable& names,
+                      CatalogueCache& cache) {
+    // The caller holds the write lock: no other connection can change the catalogue now.
+    if (cache.schemaVersion < 0 || cache.schemaVersion != SchemaVersion(db, path)) {
+      cache.foldedNames.clear();
+      cache.nextNumber.clear();
       auto stmt = sqlitedb::Prepare(db, "SELECT name FROM sqlite_master", path);
       while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
-        used.insert(FoldCase(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0))));
+        cache.foldedNames.insert(
+            FoldCase(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0))));
       }
     }
+    // Until this file is committed the names may hold some that will be rolled back.
+    cache.schemaVersion = -1;
+    std::unordered_set<std::string>& used = cache.foldedNames;
     for (Table& t : tables) {
       std::string base = ElementName(names, t.key);
       if (FoldCase(base).rfind("sqlite_", 0) == 0) base = "_" + base;  // reserved by SQLite
+      // The smallest free number: a run of many files with the same elements would otherwise
+      // try every number taken so far, for every file.
       std::string name = base;
-      for (int n = 1; used.count(FoldCase(name)) > 0; ++n) name = base + std::to_string(n);
-      used.insert(FoldCase(name));
+      std::string folded = FoldCase(base);
+      if (used.count(folded) > 0) {
+        int& next = cache.nextNumber.try_emplace(folded, 1).first->second;
+        for (int n = next;; ++n) {
+          std::string suffix = std::to_string(n);
+          if (used.count(folded + suffix) == 0) {
+            name = base + suffix;
+            folded += suffix;
+            next = n + 1;
+            break;
+          }
+        }
+      }
+      used.insert(std::move(folded));
       t.name = std::move(name);
     }
     const int maxColumns = sqlite3_limit(db, SQLITE_LIMIT_COLUMN, -1);
@@ -634,6 +731,7 @@ class Schema {
       }
       CreateTable(db, path, t);
     }
+    return SchemaVersion(db, path);
   }
 
   static std::string ElementName(const NameTable& names, int key) {
@@ -708,34 +806,23 @@ class Schema {
                       ? 1
                       : std::max(1, std::min(kBatchRows, 32766 / perRow));
     t.jobRows = t.batchSize * 16;
-    t.batch.resize(static_cast<std::size_t>(t.jobRows));
-    t.insertOne = PrepareInsert(db, path, t, 1);
-    t.insertBatch = t.batchSize > 1 ? PrepareInsert(db, path, t, t.batchSize) : nullptr;
+    t.insertHead = "INSERT INTO ";
+    sqlitedb::AppendQuotedName(t.insertHead, t.name);
+    t.insertHead += " (" + rowidName_;
+    for (const std::string& c : columnNames_) {
+      t.insertHead += ", ";
+      sqlitedb::AppendQuotedName(t.insertHead, c);
+    }
+    t.insertHead += ") VALUES ";
+  }
+
+  static std::int64_t SchemaVersion(sqlite3* db, const std::string& path) {
+    auto stmt = sqlitedb::Prepare(db, "PRAGMA schema_version", path);
+    if (sqlite3_step(stmt.get()) != SQLITE_ROW) FailDb(db, path);
+    return sqlite3_column_int64(stmt.get(), 0);
   }
 
   static constexpr int kBatchRows = 32;
-
-  sqlitedb::StmtPtr PrepareInsert(sqlite3* db, const std::string& path, const Table& t, int rows) {
-    std::string sql = "INSERT INTO ";
-    sqlitedb::AppendQuotedName(sql, t.name);
-    sql += " (" + rowidName_;
-    for (const std::string& c : columnNames_) {
-      sql += ", ";
-      sqlitedb::AppendQuotedName(sql, c);
-    }
-    sql += ") VALUES ";
-    for (int r = 0; r < rows; ++r) {
-      sql += r == 0 ? "(?" : ", (?";
-      for (std::size_t i = 0; i < columnNames_.size(); ++i) sql += ", ?";
-      sql += ")";
-    }
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
-                           &raw, nullptr) != SQLITE_OK) {
-      FailDb(db, path);
-    }
-    return sqlitedb::StmtPtr(raw);
-  }
 
   std::vector<std::string> columnNames_;
   std::string rowidName_;
@@ -743,13 +830,38 @@ class Schema {
 
 // ---------------------------------------------------------------- rows
 
-// Binds and inserts the rows of `count` buffers with the table's prepared statements.
+// Rows inserted one at a time into every table before the batches, in batches' worth.
+constexpr int kSingleRowsFirst = 2;
+
+// The table's insert of `rows` rows at a time.
+sqlitedb::StmtPtr PrepareInsert(sqlite3* db, const std::string& path, const Table& t, int rows) {
+  std::string sql = t.insertHead;
+  for (int r = 0; r < rows; ++r) {
+    sql += r == 0 ? "(?" : ", (?";
+    for (int i = 0; i < t.columnCount; ++i) sql += ", ?";
+    sql += ")";
+  }
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
+                         &raw, nullptr) != SQLITE_OK) {
+    FailDb(db, path);
+  }
+  return sqlitedb::StmtPtr(raw);
+}
+
+// Binds and inserts the rows of `count` buffers with the table's statements, preparing them
+// on first use. Runs on the thread that holds the connection.
 void InsertRows(sqlite3* db, const std::string& path, Table& t, const std::vector<RowBuffer>& rows,
                 int count) {
   const int width = t.columnCount + 1;
   for (int first = 0; first < count;) {
-    const bool whole = t.batchSize > 1 && count - first >= t.batchSize;
-    sqlite3_stmt* s = whole ? t.insertBatch.get() : t.insertOne.get();
+    // Preparing the statement of many rows costs about as much as inserting a few dozen rows
+    // one at a time: a table starts with single rows and takes batches once it proves big.
+    const bool whole = t.batchSize > 1 && count - first >= t.batchSize &&
+                       t.inserted >= kSingleRowsFirst * t.batchSize;
+    sqlitedb::StmtPtr& stmt = whole ? t.insertBatch : t.insertOne;
+    if (!stmt) stmt = PrepareInsert(db, path, t, whole ? t.batchSize : 1);
+    sqlite3_stmt* s = stmt.get();
     const int rowsPerStatement = whole ? t.batchSize : 1;
     for (int r = 0; r < rowsPerStatement; ++r) {
       const RowBuffer& row = rows[static_cast<std::size_t>(first + r)];
@@ -778,6 +890,7 @@ void InsertRows(sqlite3* db, const std::string& path, Table& t, const std::vecto
     sqlite3_reset(s);
     if (rc != SQLITE_DONE) FailDb(db, path);
     first += rowsPerStatement;
+    t.inserted += rowsPerStatement;
   }
 }
 
@@ -787,8 +900,8 @@ void InsertRows(sqlite3* db, const std::string& path, Table& t, const std::vecto
 // stays flat however fast the reading side is.
 class Inserter {
  public:
-  Inserter(sqlite3* db, const std::string& path)
-      : db_(db), path_(path), threaded_(std::thread::hardware_concurrency() > 1) {
+  Inserter(sqlite3* db, const std::string& path, bool wantThread)
+      : db_(db), path_(path), threaded_(wantThread && std::thread::hardware_concurrency() > 1) {
     if (threaded_) {
       try {
         thread_ = std::thread([this] { Run(); });
@@ -828,9 +941,6 @@ class Inserter {
     } else {
       t.batch = std::move(spare_.back());
       spare_.pop_back();
-    }
-    if (t.batch.size() < static_cast<std::size_t>(t.jobRows)) {
-      t.batch.resize(static_cast<std::size_t>(t.jobRows));
     }
     queuedBytes_ += bytes;
     queue_.push_back(std::move(job));
@@ -1095,6 +1205,7 @@ class Shredder : public EventSink {
   }
 
   void Insert(Table& t, Frame& f) {
+    if (static_cast<std::size_t>(t.pending) == t.batch.size()) t.batch.emplace_back();
     std::swap(f.values, t.batch[static_cast<std::size_t>(t.pending)]);
     if (++t.pending == t.jobRows) Hand(t);
   }
@@ -1214,26 +1325,6 @@ class Transaction {
   bool open_ = true;
 };
 
-struct FileClose {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-// An unnamed temporary file in $TMPDIR (or /tmp), gone when closed; null when none can be made.
-std::unique_ptr<std::FILE, FileClose> TemporaryFile() {
-  const char* env = std::getenv("TMPDIR");
-  const std::string dir = env != nullptr && *env != '\0' ? env : "/tmp";
-  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd < 0) {  // a file system without O_TMPFILE: make a named file and unlink it at once
-    std::string name = dir + "/palomet-import-XXXXXX";
-    fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0) ::unlink(name.c_str());
-  }
-  if (fd < 0) return nullptr;
-  std::FILE* file = ::fdopen(fd, "w+b");
-  if (file == nullptr) ::close(fd);
-  return std::unique_ptr<std::FILE, FileClose>(file);
-}
-
 }  // namespace
 
 Tuning& ImportTuning() {
@@ -1241,20 +1332,18 @@ Tuning& ImportTuning() {
   return tuning;
 }
 
-void ImportFile(sqlite3* db, const std::string& xmlPath) {
+void ImportFile(sqlite3* db, const std::string& xmlPath, CatalogueCache& cache) {
   NameTable names;
-  // The event stream is replayed from a temporary file; without one, the file is parsed again.
-  std::unique_ptr<std::FILE, FileClose> log = TemporaryFile();
-  std::optional<LogWriter> writer;
-  if (log) writer.emplace(log.get());
-  Analyzer analyzer(writer ? &*writer : nullptr);
+  // The event stream is replayed from memory or a temporary file; when the stream needed a
+  // file and none could be written, the file is parsed again.
+  LogWriter writer(ImportTuning().memoryStreamBytes);
+  Analyzer analyzer(&writer);
   bool replayLog = false;
   {
     stagetimes::Timer timer("parse");
     ParseXmlFile(xmlPath, names, analyzer);
-    replayLog = writer && writer->Finish();
+    replayLog = writer.Finish();
   }
-  if (!replayLog) log.reset();
 
   std::vector<Kind> kinds;
   Kind rootKind = Kind::None;
@@ -1262,7 +1351,7 @@ void ImportFile(sqlite3* db, const std::string& xmlPath) {
 
   const auto replay = [&](EventSink& sink) {
     if (replayLog) {
-      LogReader(log.get(), names).Replay(sink, xmlPath);
+      LogReader(writer, names).Replay(sink, xmlPath);
     } else {
       ParseXmlFile(xmlPath, names, sink);
     }
@@ -1278,9 +1367,10 @@ void ImportFile(sqlite3* db, const std::string& xmlPath) {
   if (schema.tables.empty()) return;  // nothing in the file holds a value
 
   Transaction transaction(db, xmlPath);
-  schema.Create(db, xmlPath, names);
+  const std::int64_t schemaVersion = schema.Create(db, xmlPath, names, cache);
   {
-    Inserter inserter(db, xmlPath);
+    // A second thread pays only when there is enough to overlap.
+    Inserter inserter(db, xmlPath, writer.Size() >= ImportTuning().threadStreamBytes);
     shredder.StartWriting(inserter);
     {
       stagetimes::Timer timer("staging rows (replay, fill)");
@@ -1295,6 +1385,7 @@ void ImportFile(sqlite3* db, const std::string& xmlPath) {
     t.insertOne.reset();
   }
   transaction.Commit(xmlPath);
+  cache.schemaVersion = schemaVersion;
 }
 
 }  // namespace palomet::xmlimport

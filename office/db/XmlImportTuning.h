@@ -13,6 +13,10 @@ struct Tuning {
   bool layoutByWalk = false;
   // Beyond this many distinct element paths the summary is dropped and the events are walked.
   std::size_t maxPaths = 50000;
+  // The event stream stays in memory up to this many bytes, then moves to a temporary file.
+  std::size_t memoryStreamBytes = 1u << 20;
+  // Rows are inserted on a second thread for a stream of at least this many bytes.
+  std::size_t threadStreamBytes = 1u << 20;
 };
 
 // The tuning in force; tests change it and put it back.

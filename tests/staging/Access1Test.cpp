@@ -95,6 +95,19 @@ TEST_F(StagingTest, ResetDropsEveryUserTableWhateverItsName) {
   EXPECT_TRUE(boxes_.shown.empty());
 }
 
+TEST_F(StagingTest, ADropThatFailsMidwayStopsNeitherTheResetNorTheDropsBeforeIt) {
+  // Dropping the full-text table drops its own tables too, so that their drops, listed after
+  // it, fail; the tables around them still go.
+  const std::string db = MakeDatabase(
+      "CREATE TABLE first (x); CREATE VIRTUAL TABLE words USING fts5(w);"
+      "INSERT INTO words VALUES ('a b'); CREATE TABLE last (y);");
+  const auto listed = ListUserTables(db, "", boxes_);
+  ASSERT_TRUE(listed);
+  ASSERT_GT(listed->size(), 3u) << "the full-text table's own tables are listed too";
+  ResetStagingDatabase(db, "", boxes_);
+  EXPECT_EQ(ListUserTables(db, "", boxes_), std::vector<std::string>{});
+}
+
 TEST_F(StagingTest, ResetOfAMissingEmptyOrForeignFileChangesNothing) {
   const std::string missing = (dir_.Path() / "temp.mdb").string();
   EXPECT_NO_THROW(ResetStagingDatabase(missing, "", boxes_));
