@@ -167,6 +167,12 @@ def stage_times(palomet, datadir, only):
                 sys.stdout.flush()
 
 
+def scale_of(datadir):
+    with open(os.path.join(datadir, "manifest.json")) as fh:
+        have = json.load(fh)
+    return next(iter(have.values()))["scale"]
+
+
 def layer_benches(a, datadir, only):
     bench = os.path.join(a.build, "bench")
     w1 = inputs_for("w1", datadir)
@@ -179,6 +185,12 @@ def layer_benches(a, datadir, only):
         ("workbook engine beside libxlsxwriter (W1)", "workbook_bench",
          ["compare"] + w1 + ["1" if a.quick else "3"]),
     ]
+    if "w2" in only:
+        # W2 in multiple-sheets mode is a workbook of thousands of small sheets: what the
+        # writer alone holds per sheet until the file is done bounds its peak memory.
+        sheets = max(1, int(round(4000 * scale_of(datadir))))
+        runs.append(("memory of many small sheets, libxlsxwriter alone beside the engine",
+                     "workbook_bench", ["sheets", str(sheets), "30"]))
     for title, exe, args in runs:
         path = next((p for p in (os.path.join(bench, exe), os.path.join(a.build, "bin", exe))
                      if os.access(p, os.X_OK)), os.path.join(bench, exe))

@@ -7,11 +7,17 @@
 //   workbook_bench stream FILE.xml
 //     streams the file's cells into a write-through workbook and saves it; prints the
 //     process's peak resident memory (run at two scales to see it stay flat).
+//   workbook_bench sheets N [ROWS]
+//     the memory a workbook of N small sheets (ROWS rows of 10 cells, 30 by default) costs
+//     when saved: libxlsxwriter on its own beside the engine's write-through save, each in a
+//     child process of its own; shows what the writer holds per sheet until the file is done.
 //
 // Generated data stays outside the repository (e.g. /tmp).
 
 #include <libxml/xmlreader.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <xlsxwriter.h>
 
 #include <algorithm>
@@ -265,6 +271,74 @@ int Stream(const char* file) {
   return 0;
 }
 
+// Peak resident memory of `work` run in a child process of its own, in KB; -1 on failure.
+long ChildPeakKb(const std::function<void()>& work) {
+  std::fflush(stdout);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    work();
+    std::fflush(stdout);
+    ::_exit(0);
+  }
+  int status = 0;
+  rusage usage{};
+  if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
+    return -1;
+  }
+  return usage.ru_maxrss;
+}
+
+int Sheets(int count, int rows) {
+  const fs::path dir = fs::temp_directory_path();
+  const std::string out = (dir / "workbook_bench_sheets.xlsx").string();
+  // Small texts and numbers, as in a folder of small exports.
+  auto value = [](int sheet, int row, int col) {
+    return col % 2 ? std::to_string(sheet * 1000 + row * 10 + col) : "text " + std::to_string(row);
+  };
+  const long empty = ChildPeakKb([] {});
+  const long direct = ChildPeakKb([&] {
+    lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE;
+    lxw_workbook* wb = workbook_new_opt(out.c_str(), &options);
+    for (int s = 0; s < count; ++s) {
+      lxw_worksheet* ws = workbook_add_worksheet(wb, ("T" + std::to_string(s)).c_str());
+      if (!ws) ::_exit(1);
+      for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < 10; ++c) {
+          const std::string v = value(s, r, c);
+          if (c % 2) {
+            worksheet_write_number(ws, r, c, std::stod(v), nullptr);
+          } else {
+            worksheet_write_string(ws, r, c, v.c_str(), nullptr);
+          }
+        }
+      }
+    }
+    if (workbook_close(wb) != LXW_NO_ERROR) ::_exit(1);
+  });
+  const long engine = ChildPeakKb([&] {
+    auto app = palomet::xl::Application::Create(palomet::xl::CellStorage::WriteThrough);
+    app->AddWorkbook();
+    for (int s = 0; s < count; ++s) {
+      palomet::xl::Worksheet& ws = app->AddSheet();
+      ws.SetName("T" + std::to_string(s));
+      for (int r = 1; r <= rows; ++r) {
+        for (int c = 1; c <= 10; ++c) ws.SetCell(r, c, value(s, r, c));
+      }
+    }
+    app->ActiveWorkbook().SaveAs(out);
+  });
+  fs::remove(out);
+  std::printf("%d sheets of %d rows x 10 cells; peak RSS of a child doing nothing %ld KB\n", count,
+              rows, empty);
+  std::printf("libxlsxwriter direct (constant memory): peak %ld KB = %.1f KB per sheet\n", direct,
+              double(direct - empty) / count);
+  std::printf("engine write-through, fill + save:      peak %ld KB = %.1f KB per sheet\n", engine,
+              double(engine - empty) / count);
+  return direct < 0 || engine < 0 ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -272,6 +346,11 @@ int main(int argc, char** argv) {
     return Compare(argv[2], argc >= 4 ? std::atoi(argv[3]) : 3);
   }
   if (argc >= 3 && std::strcmp(argv[1], "stream") == 0) return Stream(argv[2]);
-  std::fprintf(stderr, "usage: %s compare FILE.xml [REPS] | stream FILE.xml\n", argv[0]);
+  if (argc >= 3 && std::strcmp(argv[1], "sheets") == 0) {
+    return Sheets(std::max(1, std::atoi(argv[2])),
+                  argc >= 4 ? std::max(1, std::atoi(argv[3])) : 30);
+  }
+  std::fprintf(stderr, "usage: %s compare FILE.xml [REPS] | stream FILE.xml | sheets N [ROWS]\n",
+               argv[0]);
   return 2;
 }
