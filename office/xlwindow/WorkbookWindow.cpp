@@ -14,7 +14,9 @@
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QUrl>
-#include <set>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <unordered_set>
 
 #include "office/MessageBoxes.h"
 #include "office/xlwindow/SheetModel.h"
@@ -56,7 +58,20 @@ WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
   tabs_->setObjectName("Sheets");
   tabs_->setTabPosition(QTabWidget::South);
   tabs_->setDocumentMode(true);
+  // Tab names are at most 31 characters; eliding them would shape the text of every tab at
+  // every repaint of the bar, which a workbook of thousands of sheets cannot afford.
+  tabs_->setElideMode(Qt::ElideNone);
+  tabs_->setUsesScrollButtons(true);
   setCentralWidget(tabs_);
+  grid_ = new QTableView(this);
+  grid_->setObjectName("Grid");
+  grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid_->verticalHeader()->setDefaultSectionSize(22);
+  grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  grid_->hide();
+  connect(tabs_, &QTabWidget::currentChanged, this, [this] {
+    if (!syncing_) ShowCurrent();
+  });
 
   auto* saveAs = new QAction(tr("Save As…"), this);
   saveAs->setObjectName("SaveAs");
@@ -85,6 +100,11 @@ WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
   connect(&refresh_, &QTimer::timeout, this, [this] { RefreshGrids(); });
   refresh_.start();
 
+  tabBarPaint_.setSingleShot(true);
+  tabBarPaint_.setInterval(150);
+  connect(&tabBarPaint_, &QTimer::timeout, this,
+          [this] { tabs_->tabBar()->setUpdatesEnabled(true); });
+
   StructureChanged();
 }
 
@@ -103,59 +123,138 @@ void WorkbookWindow::Hide() {
 }
 
 void WorkbookWindow::StructureChanged() {
+  // Painting the tab bar goes over every tab; while a run adds sheet after sheet and yields
+  // after each, the bar is painted once the additions pause instead of at every yield.
+  tabs_->tabBar()->setUpdatesEnabled(false);
+  tabBarPaint_.start();
   SyncTabs();
   UpdateTitle();
 }
 
 void WorkbookWindow::SyncTabs() {
+  syncing_ = true;
   const xl::Workbook* wb = app_->WorkbookCount() ? &app_->ActiveWorkbook() : nullptr;
   if (wb != shown_) {
     // Another workbook: start afresh.
+    DetachGrid();
     while (tabs_->count()) {
       QWidget* w = tabs_->widget(0);
       tabs_->removeTab(0);
       delete w;
     }
-    views_.clear();
+    for (auto& [id, model] : models_) delete model;
+    pages_.clear();
+    models_.clear();
+    order_.clear();
     shown_ = wb;
   }
-  if (!wb) return;
-
-  // Sheets that are gone lose their tab before anything reads them again.
-  std::set<std::uint64_t> live;
-  for (long i = 1; i <= wb->SheetCount(); ++i) live.insert(wb->Sheet(i).Id());
-  for (auto it = views_.begin(); it != views_.end();) {
-    if (live.count(it->first)) {
-      ++it;
-      continue;
+  if (wb) {
+    // Every change of the workbook's structure comes here, one at a time, and a run adds
+    // thousands of sheets: the tabs that still match their sheet in place are passed over
+    // with a comparison of ids and names, and only from the first that does not is anything
+    // looked up, moved, added or removed.
+    const std::size_t count = static_cast<std::size_t>(wb->SheetCount());
+    std::size_t pos = 0;
+    for (; pos < count && pos < order_.size(); ++pos) {
+      const xl::Worksheet& sheet = wb->Sheet(static_cast<long>(pos) + 1);
+      if (order_[pos].id != sheet.Id()) break;
+      Rename(pos, sheet);
     }
-    tabs_->removeTab(tabs_->indexOf(it->second));
-    delete it->second;
-    it = views_.erase(it);
+    if (pos < count || pos < order_.size()) Rearrange(*wb, pos);
+    if (const auto it = pages_.find(wb->ActiveSheet().Id()); it != pages_.end()) {
+      tabs_->setCurrentWidget(it->second);
+    }
+  }
+  syncing_ = false;
+  ShowCurrent();
+}
+
+void WorkbookWindow::Rename(std::size_t pos, const xl::Worksheet& sheet) {
+  Tab& tab = order_[pos];
+  if (tab.name == sheet.Name()) return;
+  tab.name = sheet.Name();
+  tabs_->setTabText(static_cast<int>(pos), QString::fromStdString(tab.name));
+}
+
+void WorkbookWindow::Rearrange(const xl::Workbook& wb, std::size_t from) {
+  const std::size_t count = static_cast<std::size_t>(wb.SheetCount());
+  // Sheets that are gone lose their tab and grid model before anything reads them again.
+  // Tabs before `from` are known to hold live sheets.
+  std::unordered_set<std::uint64_t> live;
+  for (std::size_t i = from; i < count; ++i) live.insert(wb.Sheet(static_cast<long>(i) + 1).Id());
+  for (std::size_t j = order_.size(); j-- > from;) {
+    const std::uint64_t id = order_[j].id;
+    if (live.count(id)) continue;
+    if (grid_->model() == models_[id]) DetachGrid();
+    QWidget* page = tabs_->widget(static_cast<int>(j));
+    tabs_->removeTab(static_cast<int>(j));
+    delete page;
+    delete models_[id];
+    pages_.erase(id);
+    models_.erase(id);
+    order_.erase(order_.begin() + static_cast<std::ptrdiff_t>(j));
   }
   // Then every sheet in its place, with its name.
-  for (long i = 1; i <= wb->SheetCount(); ++i) {
-    const xl::Worksheet& sheet = wb->Sheet(i);
-    const int pos = static_cast<int>(i - 1);
-    const QString name = QString::fromStdString(sheet.Name());
-    QTableView*& view = views_[sheet.Id()];
-    if (!view) {
-      view = new QTableView;
-      view->setModel(new SheetModel(sheet, view));
-      view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-      view->verticalHeader()->setDefaultSectionSize(22);
-      view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-      tabs_->insertTab(pos, view, name);
-    } else if (tabs_->indexOf(view) != pos) {
-      tabs_->tabBar()->moveTab(tabs_->indexOf(view), pos);
+  for (std::size_t pos = from; pos < count; ++pos) {
+    const xl::Worksheet& sheet = wb.Sheet(static_cast<long>(pos) + 1);
+    const std::uint64_t id = sheet.Id();
+    if (pos < order_.size() && order_[pos].id == id) {
+      Rename(pos, sheet);
+      continue;
     }
-    if (tabs_->tabText(pos) != name) tabs_->setTabText(pos, name);
+    const auto at = std::find_if(order_.begin() + static_cast<std::ptrdiff_t>(pos), order_.end(),
+                                 [id](const Tab& t) { return t.id == id; });
+    if (at != order_.end()) {
+      tabs_->tabBar()->moveTab(static_cast<int>(at - order_.begin()), static_cast<int>(pos));
+      const Tab moved = *at;
+      order_.erase(at);
+      order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(pos), moved);
+      Rename(pos, sheet);
+      continue;
+    }
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    pages_[id] = page;
+    models_[id] = new SheetModel(sheet, this);
+    order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(pos), Tab{id, sheet.Name()});
+    tabs_->insertTab(static_cast<int>(pos), page, QString::fromStdString(sheet.Name()));
   }
-  if (QTableView* active = views_[wb->ActiveSheet().Id()]) tabs_->setCurrentWidget(active);
+}
+
+void WorkbookWindow::DetachGrid() {
+  if (grid_->parentWidget() != this) {
+    grid_->hide();
+    grid_->setParent(this);
+  }
+  QItemSelectionModel* selection = grid_->selectionModel();
+  grid_->setModel(nullptr);
+  delete selection;
+}
+
+void WorkbookWindow::ShowCurrent() {
+  const int index = tabs_->currentIndex();
+  if (index < 0 || static_cast<std::size_t>(index) >= order_.size()) {
+    DetachGrid();
+    return;
+  }
+  QWidget* page = tabs_->widget(index);
+  if (grid_->parentWidget() != page) {
+    page->layout()->addWidget(grid_);
+    grid_->show();
+  }
+  SheetModel* model = models_[order_[static_cast<std::size_t>(index)].id];
+  if (grid_->model() != model) {
+    QItemSelectionModel* selection = grid_->selectionModel();
+    grid_->setModel(model);
+    delete selection;  // the view makes a new one for each model and keeps the old
+  }
+  model->Refresh();
 }
 
 void WorkbookWindow::RefreshGrids() {
-  for (auto& [id, view] : views_) static_cast<SheetModel*>(view->model())->Refresh();
+  // Only the shown sheet needs it: a sheet picks its cells up when its tab is chosen.
+  if (auto* model = static_cast<SheetModel*>(grid_->model())) model->Refresh();
 }
 
 void WorkbookWindow::UpdateTitle() {

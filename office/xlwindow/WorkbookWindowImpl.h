@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QTableView>
 #include <QTimer>
-#include <map>
 #include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "office/xl/Excel.h"
 #include "office/xlwindow/WorkbookWindow.h"
@@ -15,9 +18,11 @@ namespace palomet::xlwindow {
 
 class SheetModel;
 
-// The window of one application: the active workbook's sheets as tabs. Object names for
-// tests: "WorkbookWindow", "Sheets" (the tab widget), actions "SaveAs" and
-// "OpenInSpreadsheet".
+// The window of one application: the active workbook's sheets as tabs over one grid, which
+// shows the current tab's sheet (a workbook may have thousands of sheets; a grid each would
+// make every switch and every new sheet cost in proportion to them all). Object names for
+// tests: "WorkbookWindow", "Sheets" (the tab widget), "Grid" (the grid), actions "SaveAs"
+// and "OpenInSpreadsheet".
 class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   Q_OBJECT
  public:
@@ -38,6 +43,14 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
 
  private:
   void SyncTabs();
+  // Puts the grid on the current tab, showing its sheet.
+  void ShowCurrent();
+  // Takes the grid off every tab, showing nothing.
+  void DetachGrid();
+  // Brings tabs from position `from` on in line with the workbook's sheets.
+  void Rearrange(const xl::Workbook& wb, std::size_t from);
+  // Gives the tab at `pos` the sheet's name when it changed.
+  void Rename(std::size_t pos, const xl::Worksheet& sheet);
   void RefreshGrids();
   void UpdateTitle();
 
@@ -46,8 +59,17 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   FileOpener opener_;
   QTabWidget* tabs_;
   QTimer refresh_;
+  QTimer tabBarPaint_;  // lets the tab bar paint again once sheets stop coming
   const xl::Workbook* shown_ = nullptr;
-  std::map<std::uint64_t, QTableView*> views_;  // by sheet id
+  struct Tab {
+    std::uint64_t id;  // the sheet's
+    std::string name;  // as last shown
+  };
+  QTableView* grid_;
+  std::unordered_map<std::uint64_t, QWidget*> pages_;      // tab pages by sheet id
+  std::unordered_map<std::uint64_t, SheetModel*> models_;  // by sheet id
+  std::vector<Tab> order_;                                 // in tab order
+  bool syncing_ = false;                                   // tabs being brought in line
 };
 
 }  // namespace palomet::xlwindow

@@ -58,8 +58,8 @@ class ImportRunGui : public test::WindowRunFixture {
     return out;
   }
   static QString Cell(QMainWindow* w, int tab, int row, int col) {
-    auto* tabs = w->findChild<QTabWidget*>("Sheets");
-    QAbstractItemModel* m = qobject_cast<QTableView*>(tabs->widget(tab))->model();
+    w->findChild<QTabWidget*>("Sheets")->setCurrentIndex(tab);
+    QAbstractItemModel* m = w->findChild<QTableView*>("Grid")->model();
     return m->data(m->index(row - 1, col - 1)).toString();
   }
   // Saves the workbook of the open workbook window and reads it back.

@@ -69,9 +69,11 @@ class WorkbookWindowTest : public testing::Test {
     for (int i = 0; i < tabs->count(); ++i) out << tabs->tabText(i);
     return out;
   }
+  // Chooses the tab, as a click on it would, and gives what the grid then shows.
   static QAbstractItemModel* Grid(QMainWindow* w, int tab) {
-    auto* tabs = w->findChild<QTabWidget*>("Sheets");
-    return qobject_cast<QTableView*>(tabs->widget(tab))->model();
+    w->findChild<QTabWidget*>("Sheets")->setCurrentIndex(tab);
+    auto* grid = w->findChild<QTableView*>("Grid");
+    return grid && grid->isVisibleTo(w) ? grid->model() : nullptr;
   }
 
   std::shared_ptr<FakePrompts> prompts;
@@ -107,6 +109,55 @@ TEST_F(WorkbookWindowTest, ShowsTheSheetsAndFillsAsCellsAreWritten) {
 
   // Registered while open: the running check finds it.
   EXPECT_EQ(xl::Application::Attach(), app);
+}
+
+// The tabs follow every change of a workbook of many sheets, in order and with their names,
+// and the one grid shows the current sheet, also when the sheet it showed is deleted.
+TEST_F(WorkbookWindowTest, TabsFollowAWorkbookOfManySheetsAndTheGridItsCurrentSheet) {
+  auto app = xl::Application::Create();
+  app->SetVisible(true);
+  QMainWindow* w = Window();
+  ASSERT_NE(w, nullptr);
+  xl::Workbook& wb = app->AddWorkbook();
+  auto names = [&] {
+    QStringList out;
+    for (long i = 1; i <= wb.SheetCount(); ++i) out << QString::fromStdString(wb.Sheet(i).Name());
+    return out;
+  };
+  auto* tabs = w->findChild<QTabWidget*>("Sheets");
+  auto shown = [&]() -> QString {
+    QAbstractItemModel* m = w->findChild<QTableView*>("Grid")->model();
+    return m ? m->data(m->index(0, 0)).toString() : QString("(nothing)");
+  };
+  for (int i = 1; i <= 300; ++i) {
+    xl::Worksheet& s = app->AddSheet();
+    s.SetName("T" + std::to_string(i));
+    s.SetCell(1, 1, "cell of T" + std::to_string(i));
+  }
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Tabs(w), names());
+  EXPECT_EQ(tabs->currentIndex(), 300);  // the last added, after Sheet1 and T1..T299
+  EXPECT_EQ(shown(), "cell of T300");
+
+  // The shown sheet goes: the grid moves to the sheet that becomes active.
+  wb.Sheets("T300").Delete();
+  EXPECT_EQ(Tabs(w), names());
+  EXPECT_EQ(tabs->tabText(tabs->currentIndex()), "Sheet2");  // the next sheet became active
+  EXPECT_EQ(shown(), QString());                             // and it is empty
+  // Deletions in the middle and at the ends, renames, a new sheet in the middle.
+  wb.Sheets("T150").Delete();
+  wb.Sheets("Sheet1").Delete();
+  wb.Sheets("Sheet3").Delete();
+  wb.Sheets("T7").SetName("Seven");
+  wb.Sheets("t8").SetName("T8 renamed");
+  wb.Activate(wb.Sheets("T20"));
+  xl::Worksheet& middle = app->AddSheet();
+  middle.SetCell(1, 1, "new one");
+  EXPECT_EQ(Tabs(w), names());
+  EXPECT_EQ(tabs->tabText(tabs->currentIndex()), QString::fromStdString(middle.Name()));
+  EXPECT_EQ(shown(), "new one");
+  // Choosing a tab shows that sheet, as a click would.
+  EXPECT_EQ(Grid(w, 0)->data(Grid(w, 0)->index(0, 0)).toString(), "cell of T1");
 }
 
 TEST_F(WorkbookWindowTest, SaveAsWritesTheWorkbookAndClosingThenAsksNothing) {
