@@ -100,10 +100,12 @@ WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
   connect(&refresh_, &QTimer::timeout, this, [this] { RefreshGrids(); });
   refresh_.start();
 
-  tabBarPaint_.setSingleShot(true);
-  tabBarPaint_.setInterval(150);
-  connect(&tabBarPaint_, &QTimer::timeout, this,
-          [this] { tabs_->tabBar()->setUpdatesEnabled(true); });
+  settle_.setSingleShot(true);
+  settle_.setInterval(150);
+  connect(&settle_, &QTimer::timeout, this, [this] {
+    tabs_->tabBar()->setUpdatesEnabled(true);
+    ShowCurrent();
+  });
 
   StructureChanged();
 }
@@ -125,8 +127,11 @@ void WorkbookWindow::Hide() {
 void WorkbookWindow::StructureChanged() {
   // Painting the tab bar goes over every tab; while a run adds sheet after sheet and yields
   // after each, the bar is painted once the additions pause instead of at every yield.
+  // So does the grid: it moves to a new current sheet at once after a pause, and within a
+  // moment while sheets keep coming (at once, too, when the sheet it showed is gone).
+  burst_ = settle_.isActive();
   tabs_->tabBar()->setUpdatesEnabled(false);
-  tabBarPaint_.start();
+  settle_.start();
   SyncTabs();
   UpdateTitle();
 }
@@ -166,7 +171,7 @@ void WorkbookWindow::SyncTabs() {
     }
   }
   syncing_ = false;
-  ShowCurrent();
+  if (!burst_ || !grid_->model()) ShowCurrent();
 }
 
 void WorkbookWindow::Rename(std::size_t pos, const xl::Worksheet& sheet) {

@@ -59,7 +59,7 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   FileOpener opener_;
   QTabWidget* tabs_;
   QTimer refresh_;
-  QTimer tabBarPaint_;  // lets the tab bar paint again once sheets stop coming
+  QTimer settle_;  // once sheets stop coming: the tab bar paints again, the grid catches up
   const xl::Workbook* shown_ = nullptr;
   struct Tab {
     std::uint64_t id;  // the sheet's
@@ -69,6 +69,7 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   std::unordered_map<std::uint64_t, QWidget*> pages_;      // tab pages by sheet id
   std::unordered_map<std::uint64_t, SheetModel*> models_;  // by sheet id
   std::vector<Tab> order_;                                 // in tab order
+  bool burst_ = false;                                     // the structure changed a moment ago too
   bool syncing_ = false;                                   // tabs being brought in line
 };
 

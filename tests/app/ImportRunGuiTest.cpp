@@ -58,8 +58,14 @@ class ImportRunGui : public test::WindowRunFixture {
     return out;
   }
   static QString Cell(QMainWindow* w, int tab, int row, int col) {
-    w->findChild<QTabWidget*>("Sheets")->setCurrentIndex(tab);
-    QAbstractItemModel* m = w->findChild<QTableView*>("Grid")->model();
+    auto* tabs = w->findChild<QTabWidget*>("Sheets");
+    auto* grid = w->findChild<QTableView*>("Grid");
+    tabs->setCurrentIndex(tab);
+    // After a run of sheets the grid catches up with the current tab a moment later.
+    if (!QTest::qWaitFor([&] { return grid->parentWidget() == tabs->currentWidget(); }, 2000)) {
+      return "(grid not on the tab)";
+    }
+    QAbstractItemModel* m = grid->model();
     return m->data(m->index(row - 1, col - 1)).toString();
   }
   // Saves the workbook of the open workbook window and reads it back.

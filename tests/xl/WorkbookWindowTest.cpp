@@ -71,9 +71,15 @@ class WorkbookWindowTest : public testing::Test {
   }
   // Chooses the tab, as a click on it would, and gives what the grid then shows.
   static QAbstractItemModel* Grid(QMainWindow* w, int tab) {
-    w->findChild<QTabWidget*>("Sheets")->setCurrentIndex(tab);
+    auto* tabs = w->findChild<QTabWidget*>("Sheets");
+    tabs->setCurrentIndex(tab);
+    return Settled(w) ? w->findChild<QTableView*>("Grid")->model() : nullptr;
+  }
+  // While sheets keep coming the grid catches up with the current tab a moment later.
+  static bool Settled(QMainWindow* w) {
+    auto* tabs = w->findChild<QTabWidget*>("Sheets");
     auto* grid = w->findChild<QTableView*>("Grid");
-    return grid && grid->isVisibleTo(w) ? grid->model() : nullptr;
+    return QTest::qWaitFor([&] { return grid->parentWidget() == tabs->currentWidget(); }, 2000);
   }
 
   std::shared_ptr<FakePrompts> prompts;
@@ -126,6 +132,7 @@ TEST_F(WorkbookWindowTest, TabsFollowAWorkbookOfManySheetsAndTheGridItsCurrentSh
   };
   auto* tabs = w->findChild<QTabWidget*>("Sheets");
   auto shown = [&]() -> QString {
+    if (!Settled(w)) return "(not settled)";
     QAbstractItemModel* m = w->findChild<QTableView*>("Grid")->model();
     return m ? m->data(m->index(0, 0)).toString() : QString("(nothing)");
   };
