@@ -103,8 +103,10 @@ WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
   settle_.setSingleShot(true);
   settle_.setInterval(150);
   connect(&settle_, &QTimer::timeout, this, [this] {
-    tabs_->tabBar()->setUpdatesEnabled(true);
-    ShowCurrent();
+    if (!pending_) return;
+    pending_ = false;
+    SyncTabs();
+    settle_.start();  // what changes in the next moment is gathered again
   });
 
   StructureChanged();
@@ -125,15 +127,27 @@ void WorkbookWindow::Hide() {
 }
 
 void WorkbookWindow::StructureChanged() {
-  // Painting the tab bar goes over every tab; while a run adds sheet after sheet and yields
-  // after each, the bar is painted once the additions pause instead of at every yield.
-  // So does the grid: it moves to a new current sheet at once after a pause, and within a
-  // moment while sheets keep coming (at once, too, when the sheet it showed is gone).
-  burst_ = settle_.isActive();
-  tabs_->tabBar()->setUpdatesEnabled(false);
-  settle_.start();
-  SyncTabs();
+  // A run adds sheet after sheet and yields after each; bringing the tabs and the grid in
+  // line at each change would cost in proportion to all the sheets every time. The first
+  // change after a pause shows at once; those that follow within a moment are gathered and
+  // shown together, a few times a second. The grid lets go of a deleted sheet at once.
+  if (settle_.isActive()) {
+    pending_ = true;
+    if (grid_->model() && !IsLive(shownSheet_)) DetachGrid();
+  } else {
+    SyncTabs();
+    settle_.start();
+  }
   UpdateTitle();
+}
+
+bool WorkbookWindow::IsLive(std::uint64_t sheetId) const {
+  const xl::Workbook* wb = app_->WorkbookCount() ? &app_->ActiveWorkbook() : nullptr;
+  if (!wb || wb != shown_) return false;
+  for (long i = 1; i <= wb->SheetCount(); ++i) {
+    if (wb->Sheet(i).Id() == sheetId) return true;
+  }
+  return false;
 }
 
 void WorkbookWindow::SyncTabs() {
@@ -171,7 +185,7 @@ void WorkbookWindow::SyncTabs() {
     }
   }
   syncing_ = false;
-  if (!burst_ || !grid_->model()) ShowCurrent();
+  ShowCurrent();
 }
 
 void WorkbookWindow::Rename(std::size_t pos, const xl::Worksheet& sheet) {
@@ -199,7 +213,11 @@ void WorkbookWindow::Rearrange(const xl::Workbook& wb, std::size_t from) {
     models_.erase(id);
     order_.erase(order_.begin() + static_cast<std::ptrdiff_t>(j));
   }
-  // Then every sheet in its place, with its name.
+  // Then every sheet in its place, with its name. A visible tab bar lays all its tabs out
+  // again at every insertion; many at once go in while it is hidden, and are laid out once.
+  QTabBar* bar = tabs_->tabBar();
+  const bool hideBar = count - std::min(count, from) > 8 && !bar->isHidden();
+  if (hideBar) bar->hide();
   for (std::size_t pos = from; pos < count; ++pos) {
     const xl::Worksheet& sheet = wb.Sheet(static_cast<long>(pos) + 1);
     const std::uint64_t id = sheet.Id();
@@ -225,9 +243,11 @@ void WorkbookWindow::Rearrange(const xl::Workbook& wb, std::size_t from) {
     order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(pos), Tab{id, sheet.Name()});
     tabs_->insertTab(static_cast<int>(pos), page, QString::fromStdString(sheet.Name()));
   }
+  if (hideBar) bar->show();
 }
 
 void WorkbookWindow::DetachGrid() {
+  shownSheet_ = 0;
   if (grid_->parentWidget() != this) {
     grid_->hide();
     grid_->setParent(this);
@@ -248,7 +268,14 @@ void WorkbookWindow::ShowCurrent() {
     page->layout()->addWidget(grid_);
     grid_->show();
   }
-  SheetModel* model = models_[order_[static_cast<std::size_t>(index)].id];
+  const std::uint64_t id = order_[static_cast<std::size_t>(index)].id;
+  // A tab chosen before gathered changes are shown may be a deleted sheet's.
+  if (pending_ && !IsLive(id)) {
+    DetachGrid();
+    return;
+  }
+  SheetModel* model = models_[id];
+  shownSheet_ = id;
   if (grid_->model() != model) {
     QItemSelectionModel* selection = grid_->selectionModel();
     grid_->setModel(model);

@@ -47,6 +47,8 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   void ShowCurrent();
   // Takes the grid off every tab, showing nothing.
   void DetachGrid();
+  // True when the shown workbook still has that sheet.
+  bool IsLive(std::uint64_t sheetId) const;
   // Brings tabs from position `from` on in line with the workbook's sheets.
   void Rearrange(const xl::Workbook& wb, std::size_t from);
   // Gives the tab at `pos` the sheet's name when it changed.
@@ -59,7 +61,7 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   FileOpener opener_;
   QTabWidget* tabs_;
   QTimer refresh_;
-  QTimer settle_;  // once sheets stop coming: the tab bar paints again, the grid catches up
+  QTimer settle_;  // gathers the changes that follow one another closely
   const xl::Workbook* shown_ = nullptr;
   struct Tab {
     std::uint64_t id;  // the sheet's
@@ -69,7 +71,8 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   std::unordered_map<std::uint64_t, QWidget*> pages_;      // tab pages by sheet id
   std::unordered_map<std::uint64_t, SheetModel*> models_;  // by sheet id
   std::vector<Tab> order_;                                 // in tab order
-  bool burst_ = false;                                     // the structure changed a moment ago too
+  bool pending_ = false;                                   // changes gathered, not shown yet
+  std::uint64_t shownSheet_ = 0;                           // the sheet on the grid, 0 for none
   bool syncing_ = false;                                   // tabs being brought in line
 };
 

@@ -51,13 +51,16 @@ class ImportRunGui : public test::WindowRunFixture {
     }
     return out;
   }
+  // The tabs once the window has shown the changes it gathers (a few times a second).
   static QStringList Tabs(QMainWindow* w) {
+    QTest::qWait(250);
     QStringList out;
     auto* tabs = w->findChild<QTabWidget*>("Sheets");
     for (int i = 0; i < tabs->count(); ++i) out << tabs->tabText(i);
     return out;
   }
   static QString Cell(QMainWindow* w, int tab, int row, int col) {
+    QTest::qWait(250);
     auto* tabs = w->findChild<QTabWidget*>("Sheets");
     auto* grid = w->findChild<QTableView*>("Grid");
     tabs->setCurrentIndex(tab);

@@ -63,7 +63,9 @@ class WorkbookWindowTest : public testing::Test {
     }
     return nullptr;
   }
+  // The tabs once the window has shown the changes it gathers (a few times a second).
   static QStringList Tabs(QMainWindow* w) {
+    QTest::qWait(250);
     QStringList out;
     auto* tabs = w->findChild<QTabWidget*>("Sheets");
     for (int i = 0; i < tabs->count(); ++i) out << tabs->tabText(i);
@@ -71,12 +73,14 @@ class WorkbookWindowTest : public testing::Test {
   }
   // Chooses the tab, as a click on it would, and gives what the grid then shows.
   static QAbstractItemModel* Grid(QMainWindow* w, int tab) {
+    QTest::qWait(250);
     auto* tabs = w->findChild<QTabWidget*>("Sheets");
     tabs->setCurrentIndex(tab);
     return Settled(w) ? w->findChild<QTableView*>("Grid")->model() : nullptr;
   }
   // While sheets keep coming the grid catches up with the current tab a moment later.
   static bool Settled(QMainWindow* w) {
+    QTest::qWait(250);
     auto* tabs = w->findChild<QTabWidget*>("Sheets");
     auto* grid = w->findChild<QTableView*>("Grid");
     return QTest::qWaitFor([&] { return grid->parentWidget() == tabs->currentWidget(); }, 2000);
@@ -163,6 +167,11 @@ TEST_F(WorkbookWindowTest, TabsFollowAWorkbookOfManySheetsAndTheGridItsCurrentSh
   EXPECT_EQ(Tabs(w), names());
   EXPECT_EQ(tabs->tabText(tabs->currentIndex()), QString::fromStdString(middle.Name()));
   EXPECT_EQ(shown(), "new one");
+  // Within a run of changes the grid lets go of the sheet it shows as soon as it is deleted.
+  wb.Sheets("T1").SetName("First");
+  middle.Delete();
+  EXPECT_EQ(w->findChild<QTableView*>("Grid")->model(), nullptr);
+  EXPECT_EQ(Tabs(w), names());
   // Choosing a tab shows that sheet, as a click would.
   EXPECT_EQ(Grid(w, 0)->data(Grid(w, 0)->index(0, 0)).toString(), "cell of T1");
 }
