@@ -263,16 +263,16 @@ void WorkbookWindow::ShowCurrent() {
     DetachGrid();
     return;
   }
-  QWidget* page = tabs_->widget(index);
-  if (grid_->parentWidget() != page) {
-    page->layout()->addWidget(grid_);
-    grid_->show();
-  }
   const std::uint64_t id = order_[static_cast<std::size_t>(index)].id;
   // A tab chosen before gathered changes are shown may be a deleted sheet's.
   if (pending_ && !IsLive(id)) {
     DetachGrid();
     return;
+  }
+  QWidget* page = tabs_->widget(index);
+  if (grid_->parentWidget() != page) {
+    page->layout()->addWidget(grid_);
+    grid_->show();
   }
   SheetModel* model = models_[id];
   shownSheet_ = id;
