@@ -186,8 +186,7 @@ TEST_F(ImportRunGui, AnEmptyListAsksAboutARunningSpreadsheetFirstAndTouchesNothi
     for (QMainWindow* w : WorkbookWindows()) w->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
-  std::ifstream staging(h.ProgramFolder() / "temp.mdb");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(staging), {}), "left as it was");
+  EXPECT_EQ(test::ReadFile(h.ProgramFolder() / "temp.mdb"), "left as it was");
   EXPECT_TRUE(WorkbookWindows().empty());
 }
 

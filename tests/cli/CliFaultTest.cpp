@@ -27,27 +27,14 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // Every file under `folder` with its contents.
 std::map<std::string, std::string> Snapshot(const fs::path& folder) {
   std::map<std::string, std::string> files;
   for (const auto& e : fs::recursive_directory_iterator(folder)) {
-    if (e.is_regular_file()) files[fs::relative(e.path(), folder).string()] = ReadAll(e.path());
+    if (e.is_regular_file())
+      files[fs::relative(e.path(), folder).string()] = test::ReadFile(e.path());
   }
   return files;
-}
-
-// What runs left in a temporary folder (private staging folders, temporary files).
-std::vector<std::string> Leftovers(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder))
-    names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // An XML file of `rows` records whose values hardly compress.
@@ -89,7 +76,7 @@ Outcome Shell(const TempDir& scratch, std::string script) {
   for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) o.out.append(buf, n);
   const int status = ::pclose(p);
   o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  o.err = ReadAll(err);
+  o.err = test::ReadFile(err);
   return o;
 }
 
@@ -114,8 +101,8 @@ class CliFaultTest : public ::testing::Test {
   }
   void ExpectNothingLost() {
     EXPECT_EQ(Snapshot(dir_.Path() / "in"), inputs_) << "the input files changed";
-    EXPECT_EQ(ReadAll(earlier_), "an earlier output");
-    EXPECT_EQ(Leftovers(dir_.Path() / "tmp"), std::vector<std::string>{})
+    EXPECT_EQ(test::ReadFile(earlier_), "an earlier output");
+    EXPECT_EQ(test::EntryNames(dir_.Path() / "tmp"), std::vector<std::string>{})
         << "temporary files were left behind";
   }
   static void ExpectOneLineReason(const std::string& err, const std::string& reason) {

@@ -41,14 +41,6 @@ CliResult Cli(const std::vector<std::string>& args, bool progress = false) {
   return {status, out.str(), err.str()};
 }
 
-std::vector<std::string> FolderContents(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder))
-    names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 int Lines(const std::string& s) {
   return static_cast<int>(std::count(s.begin(), s.end(), '\n'));
 }
@@ -126,14 +118,14 @@ TEST(CliRun, ErrorsExitOneWithOneLineNamingTheFileAndLeaveNoOutput) {
       {"a folder without XML files", {"-o", out, dir.Str() + "/folder.xlsx"}, "No files added."},
       {"a device", {"-o", out, good, "/dev/null"}, "/dev/null"},
   };
-  const auto before = FolderContents(dir.Path());
+  const auto before = test::EntryNames(dir.Path());
   for (const auto& c : cases) {
     const auto r = Cli(c.args);
     EXPECT_EQ(r.status, 1) << c.name;
     EXPECT_EQ(Lines(r.err), 1) << c.name << ": " << r.err;
     EXPECT_NE(r.err.find(c.named), std::string::npos) << c.name << ": " << r.err;
     EXPECT_EQ(r.err.rfind("palomet-import: ", 0), 0u) << c.name;
-    EXPECT_EQ(FolderContents(dir.Path()), before) << c.name << ": something was left behind";
+    EXPECT_EQ(test::EntryNames(dir.Path()), before) << c.name << ": something was left behind";
   }
 }
 
@@ -152,7 +144,7 @@ TEST(CliRun, ATableLongerThanASheetFailsNamingTheTableAndRow) {
   EXPECT_EQ(Lines(r.err), 1) << r.err;
   EXPECT_NE(r.err.find("\"T\", row 1048577"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(out));
-  EXPECT_EQ(FolderContents(dir.Path()), std::vector<std::string>{"big.xml"});
+  EXPECT_EQ(test::EntryNames(dir.Path()), std::vector<std::string>{"big.xml"});
 }
 
 TEST(CliRun, AFailedRunLeavesAnEarlierOutputUntouched) {
@@ -160,8 +152,7 @@ TEST(CliRun, AFailedRunLeavesAnEarlierOutputUntouched) {
   const auto bad = dir.Write("bad.xml", "<root>").string();
   const auto out = dir.Write("out.xlsx", "earlier contents");
   EXPECT_EQ(Cli({"-o", out.string(), bad}).status, 1);
-  std::ifstream in(out, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "earlier contents");
+  EXPECT_EQ(test::ReadFile(out), "earlier contents");
 }
 
 TEST(CliRun, UsageErrorsExitTwoAndHelpAndVersionExitZero) {
@@ -211,7 +202,7 @@ TEST(CliRun, StagingIsPrivateAndRemovedUnlessAFileIsNamed) {
     EXPECT_EQ(Cli({"-o", dir.Str() + "/1.xlsx", a}).status, 0);
     EXPECT_EQ(Cli({"-o", dir.Str() + "/2.xlsx", a, bad}).status, 1);
   }
-  EXPECT_TRUE(FolderContents(tmp.Path()).empty()) << "a private staging database stayed";
+  EXPECT_TRUE(test::EntryNames(tmp.Path()).empty()) << "a private staging database stayed";
 
   const std::string staging = dir.Str() + "/staging.db";  // made when missing
   ASSERT_EQ(Cli({"--staging", staging, "-o", dir.Str() + "/3.xlsx", a}).status, 0);
@@ -266,10 +257,9 @@ TEST(CliExecutable, AnInterruptStopsTheRunAndLeavesNothingBehind) {
   ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
   EXPECT_EQ(WEXITSTATUS(status), 130);
   EXPECT_FALSE(fs::exists(dir.Path() / "out.xlsx"));
-  EXPECT_EQ(FolderContents(dir.Path()), (std::vector<std::string>{"big.xml", "err.txt"}));
-  EXPECT_TRUE(FolderContents(tmp.Path()).empty());
-  std::ifstream err(dir.Path() / "err.txt");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(err), {}), "palomet-import: interrupted\n");
+  EXPECT_EQ(test::EntryNames(dir.Path()), (std::vector<std::string>{"big.xml", "err.txt"}));
+  EXPECT_TRUE(test::EntryNames(tmp.Path()).empty());
+  EXPECT_EQ(test::ReadFile(dir.Path() / "err.txt"), "palomet-import: interrupted\n");
 }
 
 TEST(CliExecutable, RunsHeadlessWithoutTheWidgetLibrary) {

@@ -30,11 +30,6 @@ using test::FakeWindow;
 using test::TempDir;
 using test::Views;
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // A second process that holds the database file locked, as another copy of the program in
 // the middle of its import does, until the object goes: `begin` is "BEGIN IMMEDIATE" (others
 // may still read) or "BEGIN EXCLUSIVE" (nobody may).
@@ -136,7 +131,7 @@ TEST_F(StagingFaultTest, ABadStagingDatabaseEndsTheRunWithAWarningNamingIt) {
     fs::remove_all(Program());
     c.prepare();
     const std::string xml = dir_.Write("in/good.xml", "<r><T><v>2</v></T></r>").string();
-    const auto before = fs::exists(Staging()) ? ReadAll(Staging()) : std::string("(none)");
+    const auto before = fs::exists(Staging()) ? test::ReadFile(Staging()) : std::string("(none)");
     FakeWindow w;
     w.files.Add(xml);
     Views().clear();
@@ -154,8 +149,8 @@ TEST_F(StagingFaultTest, ABadStagingDatabaseEndsTheRunWithAWarningNamingIt) {
     }
     EXPECT_TRUE(Views().empty()) << "a workbook was started";
     EXPECT_EQ(w.pointer, pointer::kDefault);
-    EXPECT_EQ(fs::exists(Staging()) ? ReadAll(Staging()) : std::string("(none)"), before);
-    EXPECT_EQ(ReadAll(xml), "<r><T><v>2</v></T></r>");
+    EXPECT_EQ(fs::exists(Staging()) ? test::ReadFile(Staging()) : std::string("(none)"), before);
+    EXPECT_EQ(test::ReadFile(xml), "<r><T><v>2</v></T></r>");
     fs::permissions(Program(), fs::perms::owner_all, fs::perm_options::add);
   }
 }

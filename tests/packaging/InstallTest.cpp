@@ -55,11 +55,6 @@ bool Have(const char* tool) {
   return Shell(std::string("command -v ") + tool + " >/dev/null").status == 0;
 }
 
-std::string Contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // Installs this build tree under `prefix`; fails the test when cmake does.
 bool Install(const fs::path& prefix) {
   const Output out = Shell(std::string("'") + PALOMET_CMAKE + "' --install " +
@@ -79,7 +74,7 @@ std::set<std::string> FilesUnder(const fs::path& root) {
 
 // The width and height a PNG file's header gives, or {-1, -1}.
 std::pair<int, int> PngSize(const fs::path& path) {
-  const std::string data = Contents(path);
+  const std::string data = test::ReadFile(path);
   if (data.size() < 24 || data.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return {-1, -1};
   const auto be32 = [&data](std::size_t at) {
     int v = 0;
@@ -121,8 +116,8 @@ TEST(InstallTree, HoldsTheProgramsTheirFolderTheDesktopEntryIconsAndManualPages)
   // The program folder holds the shipped files, never a staging database a build's run
   // has filled, and it is where the installed program looks.
   for (const char* name : {"temp.mdb", "HAND-M.CUR", "drag.ico"}) {
-    EXPECT_EQ(Contents(prefix / programDir / name),
-              Contents(fs::path(PALOMET_SOURCE_DIR) / "assets/program" / name))
+    EXPECT_EQ(test::ReadFile(prefix / programDir / name),
+              test::ReadFile(fs::path(PALOMET_SOURCE_DIR) / "assets/program" / name))
         << name;
   }
   EXPECT_EQ(FindProgramFolder((prefix / "bin").string(), PALOMET_INSTALLED_PROGRAM_DIR),
@@ -135,7 +130,7 @@ TEST(InstallTree, HoldsTheProgramsTheirFolderTheDesktopEntryIconsAndManualPages)
   }
 
   const fs::path desktop = prefix / "share/applications/palomet.desktop";
-  const std::string entry = Contents(desktop);
+  const std::string entry = test::ReadFile(desktop);
   EXPECT_NE(entry.find("\nExec=palomet %F\n"), std::string::npos) << entry;
   EXPECT_NE(entry.find("\nIcon=palomet\n"), std::string::npos) << entry;
   EXPECT_TRUE(std::regex_search(entry, std::regex("\nMimeType=([^\n]*;)?application/xml;")))

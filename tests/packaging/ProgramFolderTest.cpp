@@ -24,11 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-std::string Contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // Runs `probe` as an ordinary user and returns its answer, or "error: " and the
 // description of the Error it raised. Root passes every permission check, so as root the
 // probe runs in a child process that has become the user "nobody" first; nothing when
@@ -161,14 +156,14 @@ TEST(StagingDatabaseFor, FallsBackToTheUsersDataFolderWhenTheProgramFolderIsRead
     const fs::path usersFile = rig.user / "temp.mdb";
     EXPECT_EQ(*answer, (c.expectProgram ? rig.program / "temp.mdb" : usersFile).string());
     if (c.expectedUser) {
-      EXPECT_EQ(Contents(usersFile), c.expectedUser);
+      EXPECT_EQ(test::ReadFile(usersFile), c.expectedUser);
       EXPECT_NE(fs::status(usersFile).permissions() & fs::perms::owner_write, fs::perms::none)
           << "the user's staging database must be writable";
     } else {
       EXPECT_FALSE(fs::exists(usersFile));
     }
     if (c.shipped) {
-      EXPECT_EQ(Contents(rig.program / "temp.mdb"), "shipped");
+      EXPECT_EQ(test::ReadFile(rig.program / "temp.mdb"), "shipped");
     }
     // Nothing half-copied is left beside the user's database.
     if (fs::exists(rig.user)) {
@@ -196,7 +191,7 @@ TEST(StagingDatabaseFor, NamesTheFileWhenTheUsersCopyCannotBeMade) {
           "error: Cannot make the staging database '" + (rig.user / "temp.mdb").string() + "'", 0),
       0u)
       << *answer;
-  EXPECT_EQ(Contents(rig.user), "a file where the folder should be");
+  EXPECT_EQ(test::ReadFile(rig.user), "a file where the folder should be");
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace palomet::test {
 
@@ -50,5 +53,21 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// The whole contents of a file (empty when it cannot be read).
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The names of the entries of a folder, sorted.
+inline std::vector<std::string> EntryNames(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) {
+    names.push_back(e.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 }  // namespace palomet::test

@@ -98,13 +98,6 @@ TEST(Save, ARealReaderFindsTheSameCellsTypesFormatsAndSheets) {
   EXPECT_EQ(book.sheets[3].cells[1].col, 16'384);
 }
 
-std::string Slurp(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 // Every part of the package but the creation time.
 std::string PartsOf(const std::filesystem::path& xlsx) {
   const std::string cmd =
@@ -179,7 +172,7 @@ TEST(Save, AFailedSaveLeavesTheTargetAsItWasAndNoTemporaryFile) {
   std::filesystem::create_directory(dir.Path() / "taken.xlsx");
   dir.Write("taken.xlsx/keep.txt", "keep");
   EXPECT_THROW(wb.SaveAs(dir.Path() / "taken.xlsx"), Error);
-  EXPECT_EQ(Slurp(dir.Path() / "taken.xlsx" / "keep.txt"), "keep");
+  EXPECT_EQ(test::ReadFile(dir.Path() / "taken.xlsx" / "keep.txt"), "keep");
 
   // An existing file is replaced whole.
   dir.Write("old.xlsx", "old contents");
@@ -194,11 +187,7 @@ TEST(Save, AFailedSaveLeavesTheTargetAsItWasAndNoTemporaryFile) {
     EXPECT_THROW(wb.SaveAs(dir.Path() / "ro" / "x.xlsx"), Error);
   }
 
-  std::vector<std::string> left;
-  for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {
-    left.push_back(e.path().filename().string());
-  }
-  std::sort(left.begin(), left.end());
+  const std::vector<std::string> left = test::EntryNames(dir.Path());
   const std::vector<std::string> expected =
       ::geteuid() != 0 ? std::vector<std::string>{"old.xlsx", "ro", "taken.xlsx"}
                        : std::vector<std::string>{"old.xlsx", "taken.xlsx"};
@@ -281,9 +270,7 @@ TEST(Save, MoreSheetsThanTheOpenFileLimitAllows) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "refused.xlsx"));
-  std::size_t entries = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path())) ++entries;
-  EXPECT_EQ(entries, 1u);  // many.xlsx only
+  EXPECT_EQ(test::EntryNames(dir.Path()), std::vector<std::string>{"many.xlsx"});
 }
 
 }  // namespace
