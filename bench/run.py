@@ -52,8 +52,9 @@ def generate(gen, datadir, scale, only):
             return have
         shutil.rmtree(datadir)
     os.makedirs(datadir, exist_ok=True)
-    subprocess.run([sys.executable, gen, datadir, "--scale", str(scale), "--only", ",".join(only)],
-                   check=True, stdout=subprocess.DEVNULL)
+    command = [sys.executable, gen, datadir, "--scale", str(scale), "--only", ",".join(only)]
+    if subprocess.run(command, stdout=subprocess.DEVNULL).returncode != 0:
+        sys.exit(f"making the workloads failed (see above): {shlex.join(command)}")
     with open(manifest) as fh:
         return json.load(fh)
 
@@ -70,16 +71,21 @@ def inputs_for(workload, datadir):
 LAYER_TARGETS = ["bench_importrun", "bench_staging", "workbook_bench"]
 
 
-def build_targets(build, targets):
-    """Builds targets in build, so that the figures are those of the sources as they
-    are; configures build first when it is not a CMake build folder yet."""
-    command = ["cmake", "--build", build, "-j", str(os.cpu_count() or 2), "--target"] + targets
-    steps = [command]
+def build_steps(build, targets):
+    """The commands that build targets in build, configuring it first when it is not
+    a CMake build folder yet."""
+    steps = [["cmake", "--build", build, "-j", str(os.cpu_count() or 2), "--target"] + targets]
     if not os.path.exists(os.path.join(build, "CMakeCache.txt")):
         configure = ["cmake", "-S", TOP, "-B", build, "-DBUILD_TESTING=OFF"]
         if shutil.which("ccache"):
             configure.append("-DCMAKE_CXX_COMPILER_LAUNCHER=ccache")
         steps.insert(0, configure)
+    return steps
+
+
+def build_targets(build, targets):
+    """Builds targets in build, so that the figures are those of the sources as they are."""
+    steps = build_steps(build, targets)
     if not shutil.which("cmake"):
         sys.exit("cmake is missing: ./scripts/setup.sh build installs what the build needs; "
                  "then run this again")
@@ -124,7 +130,7 @@ def main():
     for exe in (palomet, reference):
         if not os.access(exe, os.X_OK):
             sys.exit(f"missing {exe}: build it with "
-                     f"{shlex.join(['cmake', '--build', a.build, '--target'] + targets)}")
+                     + " && ".join(shlex.join(step) for step in build_steps(a.build, targets)))
 
     datadir = os.path.join(HERE, "data", f"scale-{scale:g}")
     manifest = generate(a.gen, datadir, scale, only)
