@@ -94,7 +94,7 @@ CliRequest ParseCliArgs(const std::vector<std::string>& args) {
 }
 
 std::string CliHelpText() {
-  return R"(Usage: palomet-import [--multiple-sheets] [--keep-going] --output OUT.xlsx PATH...
+  return R"(Usage: palomet-import [OPTION]... --output OUT.xlsx PATH...
 
 Puts the contents of XML files into one new spreadsheet workbook, OUT.xlsx.
 
