@@ -1,11 +1,12 @@
 #!/usr/bin/python3
 """Times palomet-import against the reference pipeline, side by side in one run.
 
-    bench/run.py [--build DIR] [--quick] [--reps N] [--scale S] [--only w1,w2,w3]
-                 [--no-layers] [--memory]
+    bench/run.py [--build DIR] [--no-build] [--quick] [--reps N] [--scale S]
+                 [--only w1,w2,w3] [--no-layers] [--memory]
 
-Generates the workloads (flat W1, many files W2, nested W3) with the shared
-generator into bench/data/ (kept out of git), then for each workload runs, in
+Builds the programs it times in DIR (default build/; configured first if it is not
+a build folder yet), generates the workloads (flat W1, many files W2, nested W3)
+with bench/gen.py into bench/data/ (kept out of git), then for each workload runs, in
 turn and repeated, the reference pipeline and palomet-import in both sheet
 modes. Prints median wall time, peak memory (max RSS of the child), MB/s of XML
 and the ratio to the reference. Then, for palomet-import, the time of each stage
@@ -18,6 +19,7 @@ naming table and row and leave no output).
 import argparse
 import json
 import os
+import shlex
 import shutil
 import statistics
 import subprocess
@@ -50,8 +52,9 @@ def generate(gen, datadir, scale, only):
             return have
         shutil.rmtree(datadir)
     os.makedirs(datadir, exist_ok=True)
-    subprocess.run([sys.executable, gen, datadir, "--scale", str(scale), "--only", ",".join(only)],
-                   check=True, stdout=subprocess.DEVNULL)
+    command = [sys.executable, gen, datadir, "--scale", str(scale), "--only", ",".join(only)]
+    if subprocess.run(command, stdout=subprocess.DEVNULL).returncode != 0:
+        sys.exit(f"making the workloads failed (see above): {shlex.join(command)}")
     with open(manifest) as fh:
         return json.load(fh)
 
@@ -64,19 +67,43 @@ def inputs_for(workload, datadir):
     return [os.path.join(datadir, "nested.xml")]
 
 
-def default_gen():
-    """The shared generator beside the checkout (or beside the worktrees' folder)."""
-    for up in (os.path.dirname(TOP), os.path.dirname(os.path.dirname(TOP))):
-        gen = os.path.join(up, "shared", "bench", "gen.py")
-        if os.path.exists(gen):
-            return gen
-    return os.path.join(os.path.dirname(TOP), "shared", "bench", "gen.py")
+# The layer benchmarks, each printing its own figures.
+LAYER_TARGETS = ["bench_importrun", "bench_staging", "workbook_bench"]
+
+
+def build_steps(build, targets):
+    """The commands that build targets in build, configuring it first when it is not
+    a CMake build folder yet."""
+    steps = [["cmake", "--build", build, "-j", str(os.cpu_count() or 2), "--target"] + targets]
+    if not os.path.exists(os.path.join(build, "CMakeCache.txt")):
+        configure = ["cmake", "-S", TOP, "-B", build, "-DBUILD_TESTING=OFF"]
+        if shutil.which("ccache"):
+            configure.append("-DCMAKE_CXX_COMPILER_LAUNCHER=ccache")
+        steps.insert(0, configure)
+    return steps
+
+
+def build_targets(build, targets):
+    """Builds targets in build, so that the figures are those of the sources as they are."""
+    steps = build_steps(build, targets)
+    if not shutil.which("cmake"):
+        sys.exit("cmake is missing: ./scripts/setup.sh build installs what the build needs; "
+                 "then run this again")
+    for step in steps:
+        # The build's own output goes to stderr, so that stdout holds the figures alone.
+        print("$ " + shlex.join(step), file=sys.stderr, flush=True)
+        if subprocess.run(step, stdout=sys.stderr).returncode != 0:
+            sys.exit(f"the build failed (see above): {shlex.join(step)}")
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--build", default=os.path.join(TOP, "build"))
-    ap.add_argument("--gen", default=default_gen())
+    ap.add_argument("--build", default=os.path.join(TOP, "build"),
+                    help="CMake build folder of the programs (default build/)")
+    ap.add_argument("--no-build", action="store_true",
+                    help="time the programs in --build as they are, without building them")
+    ap.add_argument("--gen", default=os.path.join(HERE, "gen.py"),
+                    help="workload generator (default bench/gen.py)")
     ap.add_argument("--quick", action="store_true", help="small scale, one repetition per layer benchmark")
     ap.add_argument("--reps", type=int, default=None)
     ap.add_argument("--scale", type=float, default=None)
@@ -91,14 +118,22 @@ def main():
     scale = a.scale if a.scale is not None else (0.05 if a.quick else 1.0)
     reps = a.reps if a.reps is not None else (3 if a.quick else 5)
     only = a.only.split(",")
-    datadir = os.path.join(HERE, "data", f"scale-{scale:g}")
-    manifest = generate(a.gen, datadir, scale, only)
+    a.build = os.path.abspath(a.build)
+    targets = ["palomet-import", "palomet-reference"]
+    if not a.no_layers:
+        targets += LAYER_TARGETS
+    if not a.no_build:
+        build_targets(a.build, targets)
 
     palomet = os.path.join(a.build, "bin", "palomet-import")
     reference = os.path.join(a.build, "bench", "palomet-reference")
     for exe in (palomet, reference):
         if not os.access(exe, os.X_OK):
-            sys.exit(f"missing {exe}: build first (cmake --build {a.build})")
+            sys.exit(f"missing {exe}: build it with "
+                     + " && ".join(shlex.join(step) for step in build_steps(a.build, targets)))
+
+    datadir = os.path.join(HERE, "data", f"scale-{scale:g}")
+    manifest = generate(a.gen, datadir, scale, only)
 
     contenders = [
         ("reference", lambda out, ins: [reference, "--output", out] + ins),

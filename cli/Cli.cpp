@@ -8,7 +8,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <new>
+#include <optional>
 #include <random>
 #include <system_error>
 
@@ -95,22 +97,29 @@ class PrivateStaging {
 };
 
 // The files to import, in argument order: a file as given, a folder as its tree of
-// "*.xml" files in the folder scan's order.
-std::vector<std::string> CollectFiles(const std::vector<std::string>& args) {
+// "*.xml" files in the folder scan's order. A path that cannot serve raises, or, with
+// `leaveOut`, is passed to it and left out.
+std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
+                                      const std::function<void(const Error&)>& leaveOut) {
   PlainFileList list;
   NoWindowHost host;
   for (const std::string& arg : args) {
     std::error_code ec;
     const fs::file_status st = fs::status(arg, ec);
+    std::optional<Error> problem;
     if (ec || !fs::exists(st)) {
-      throw FileError(arg, ec && ec != std::errc::no_such_file_or_directory
-                               ? ec.message()
-                               : "no such file or folder");
+      problem = FileError(arg, ec && ec != std::errc::no_such_file_or_directory
+                                   ? ec.message()
+                                   : "no such file or folder");
+    } else if (!fs::is_directory(st) && !fs::is_regular_file(st)) {
+      // The import reads a file twice (once to learn its shape), so a pipe or a device
+      // cannot serve; such a path fails here rather than hanging or half-reading.
+      problem = FileError(arg, "is neither a regular file nor a folder");
     }
-    // The import reads a file twice (once to learn its shape), so a pipe or a device
-    // cannot serve; such a path fails here rather than hanging or half-reading.
-    if (!fs::is_directory(st) && !fs::is_regular_file(st)) {
-      throw FileError(arg, "is neither a regular file nor a folder");
+    if (problem) {
+      if (!leaveOut) throw *problem;
+      leaveOut(*problem);
+      continue;
     }
     if (fs::is_directory(st)) {
       std::string folder = arg;
@@ -184,10 +193,57 @@ class ProgressLines {
   bool open_ = false;
 };
 
-void RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
+// 1,234,567: a count with a comma between groups of three digits, whatever the locale.
+std::string Grouped(int n) {
+  std::string digits = std::to_string(n);
+  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
+    digits.insert(static_cast<std::size_t>(at), 1, ',');
+  }
+  return digits;
+}
+
+// The closing line of a run that left files out: how many of how many, and what became of
+// the workbook.
+std::string LeftOutSummary(int leftOut, int total) {
+  if (leftOut == total) {
+    return (total == 1 ? std::string("the only file was")
+                       : "all " + Grouped(total) + " files were") +
+           " left out; no workbook was written.";
+  }
+  const int kept = total - leftOut;
+  return Grouped(leftOut) + " of " + Grouped(total) + " files " + (leftOut == 1 ? "was" : "were") +
+         " left out; the workbook holds the other " +
+         (kept == 1 ? std::string("one") : Grouped(kept)) + ".";
+}
+
+// Exit status of a run that wrote its workbook but left files out (--keep-going).
+constexpr int kStatusFilesLeftOut = 3;
+
+int RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
   CheckOutput(o.output);
-  const std::vector<std::string> files = CollectFiles(o.paths);
-  if (files.empty()) throw Error(errnum::kGeneric, "No files added.");
+  std::unique_ptr<ProgressLines> lines;
+  // Files left out (--keep-going): each gets the error line it would have ended the run with.
+  int leftOut = 0;
+  const auto leaveOut = [&](const Error& e) {
+    ++leftOut;
+    const std::string line = std::string(kProgram) + ": " + OneLine(e.Description());
+    if (lines) {
+      lines->Line(line);
+    } else {
+      err << line << "\n" << std::flush;
+    }
+  };
+  const std::vector<std::string> files =
+      CollectFiles(o.paths, o.keepGoing ? std::function<void(const Error&)>(leaveOut) : nullptr);
+  const int total = static_cast<int>(files.size()) + leftOut;
+  const auto allLeftOut = [&] {
+    err << kProgram << ": " << LeftOutSummary(leftOut, total) << "\n";
+    return 1;
+  };
+  if (files.empty()) {
+    if (leftOut > 0) return allLeftOut();
+    throw Error(errnum::kGeneric, "No files added.");
+  }
 
   std::unique_ptr<PrivateStaging> privateStaging;
   std::string staging = o.staging;
@@ -203,7 +259,6 @@ void RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
     }
   }
 
-  std::unique_ptr<ProgressLines> lines;
   RunProgress progress;
   if (showProgress) {
     lines = std::make_unique<ProgressLines>(err);
@@ -219,7 +274,13 @@ void RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
   CollectedMessages boxes;
   {
     stagetimes::Timer timer("staging (parse, inserts)");
-    StageFiles(staging, files, boxes, progress);
+    FileLeftOut fileLeftOut;
+    if (o.keepGoing) fileLeftOut = [&](const std::string&, const Error& e) { leaveOut(e); };
+    StageFiles(staging, files, boxes, progress, fileLeftOut);
+  }
+  if (leftOut == total) {
+    lines.reset();
+    return allLeftOut();
   }
 
   auto workbook = WorkbookAssembly::StartWorkbook(
@@ -245,6 +306,9 @@ void RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
   for (const auto& text : boxes.texts) err << kProgram << ": " << OneLine(text) << "\n";
   // Said even when quiet: the workbook differs from the input in these cells.
   if (workbook->LongTextCount() > 0) err << kProgram << ": " << workbook->LongTextsSummary() << "\n";
+  if (leftOut == 0) return 0;
+  err << kProgram << ": " << LeftOutSummary(leftOut, total) << "\n";
+  return kStatusFilesLeftOut;
 }
 
 }  // namespace
@@ -267,8 +331,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       break;
   }
   try {
-    RunImport(request.options, err, showProgress && !request.options.quiet);
-    return 0;
+    return RunImport(request.options, err, showProgress && !request.options.quiet);
   } catch (const Interrupted&) {
     err << kProgram << ": interrupted\n";
     return 130;

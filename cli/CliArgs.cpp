@@ -56,6 +56,8 @@ CliRequest ParseCliArgs(const std::vector<std::string>& args) {
         o.multipleSheets = true;
       } else if (name == "--quiet" || name == "-q") {
         o.quiet = true;
+      } else if (name == "--keep-going" || name == "-k") {
+        o.keepGoing = true;
       } else {
         return Usage("unknown option '" + arg + "'");
       }
@@ -92,7 +94,7 @@ CliRequest ParseCliArgs(const std::vector<std::string>& args) {
 }
 
 std::string CliHelpText() {
-  return R"(Usage: palomet-import [--multiple-sheets] --output OUT.xlsx PATH...
+  return R"(Usage: palomet-import [OPTION]... --output OUT.xlsx PATH...
 
 Puts the contents of XML files into one new spreadsheet workbook, OUT.xlsx.
 
@@ -104,17 +106,32 @@ Options:
   -o, --output OUT.xlsx  the workbook to write; it appears whole or not at all
       --multiple-sheets  one sheet per table (default: all tables stacked on
                          one sheet, each with its own row of field names)
+  -k, --keep-going       leave out a file that cannot be imported (not
+                         well-formed, unreadable, in a broken encoding,
+                         referring to an external entity, past a limit of the
+                         import) and go on: the workbook holds the other files'
+                         tables, as if the files left out had not been given.
+                         Each file left out gets its error line on standard
+                         error, and the run ends with a line that counts them
       --staging FILE     stage the tables in FILE, emptied first (default: a
                          fresh staging database of this run's own, removed
                          at the end)
-  -q, --quiet            no progress on standard error
+  -q, --quiet            no progress on standard error (errors and the count
+                         of files left out are still shown)
   -h, --help             show this help and exit
   -V, --version          show the version and exit
 
-Exit status: 0 when the workbook was written, 1 on an error (one line on
-standard error names the file and says what is wrong; no output file is left
-behind), 2 on a usage error, 130 when interrupted (Ctrl+C; a second one ends
-the program at once).
+Exit status:
+  0    the workbook was written, with every file
+  1    no workbook was written: an error (one line on standard error names
+       the file and says what is wrong; no output file is left behind), or,
+       with --keep-going, every file was left out. An error that belongs to
+       no single file (the output, the staging database, a table too big for
+       a sheet, a value too long for a cell) ends the run even with
+       --keep-going
+  2    a usage error
+  3    with --keep-going: the workbook was written, but files were left out
+  130  interrupted (Ctrl+C; a second one ends the program at once)
 )";
 }
 

@@ -98,8 +98,12 @@ std::string StagingDatabasePath(const std::string& programFolder) {
   return programFolder + "/temp.mdb";
 }
 
+bool IsFileFault(const Error& error) {
+  return error.Number() == errnum::kXmlImport;
+}
+
 void StageFiles(const std::string& stagingPath, const std::vector<std::string>& paths,
-                MessageBoxes& boxes, const RunProgress& progress) {
+                MessageBoxes& boxes, const RunProgress& progress, const FileLeftOut& leaveOut) {
   ResetStagingDatabase(stagingPath, kNoPassword, boxes);
   DatabaseApplication access;
   access.SetVisible(true);
@@ -108,16 +112,21 @@ void StageFiles(const std::string& stagingPath, const std::vector<std::string>& 
   for (int i = 0; i < count; ++i) {
     const std::string& path = paths[static_cast<std::size_t>(i)];
     if (progress.file) progress.file(i + 1, count, path);
-    // A pipe or a device would block the import (which reads a file twice) for good,
-    // with the window not answering meanwhile.
-    std::error_code ec;
-    const auto st = std::filesystem::status(path, ec);
-    if (!ec && std::filesystem::exists(st) && !std::filesystem::is_regular_file(st) &&
-        !std::filesystem::is_directory(st)) {
-      throw Error(errnum::kXmlImport,
-                  "'" + path + "' is not a regular file and cannot be imported.");
+    try {
+      // A pipe or a device would block the import (which reads a file twice) for good,
+      // with the window not answering meanwhile.
+      std::error_code ec;
+      const auto st = std::filesystem::status(path, ec);
+      if (!ec && std::filesystem::exists(st) && !std::filesystem::is_regular_file(st) &&
+          !std::filesystem::is_directory(st)) {
+        throw Error(errnum::kXmlImport,
+                    "'" + path + "' is not a regular file and cannot be imported.");
+      }
+      access.ImportXml(path);
+    } catch (const Error& e) {
+      if (!leaveOut || !IsFileFault(e)) throw;
+      leaveOut(path, e);
     }
-    access.ImportXml(path);
   }
   access.Quit();
 }

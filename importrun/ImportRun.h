@@ -13,6 +13,7 @@
 #include "filelist/FileList.h"
 #include "filelist/WindowHost.h"
 #include "importrun/WorkbookAssembly.h"
+#include "office/Error.h"
 #include "office/MessageBoxes.h"
 
 namespace palomet {
@@ -54,11 +55,21 @@ struct RunProgress {
   std::function<void()> check;
 };
 
+// Called for a file left out of the staging: its path and why it could not be imported.
+using FileLeftOut = std::function<void(const std::string& path, const Error& error)>;
+
+// Whether `error` is a fault of the one file being imported (not well-formed, unreadable,
+// past a limit of the import), which leaves every other file importable.
+bool IsFileFault(const Error& error);
+
 // Empties the staging database at `stagingPath` and has the database application import
 // every path, in order (a path given twice is imported twice). Raises Error from the
-// staging layer and the import; the database application is released either way.
+// staging layer and the import; the database application is released either way. With
+// `leaveOut`, a file that fails through a fault of its own is left out instead (its import
+// has rolled back whole), `leaveOut` is told, and staging goes on with the next file.
 void StageFiles(const std::string& stagingPath, const std::vector<std::string>& paths,
-                MessageBoxes& boxes, const RunProgress& progress = {});
+                MessageBoxes& boxes, const RunProgress& progress = {},
+                const FileLeftOut& leaveOut = {});
 
 // The staged tables, in the catalogue's order. Raises Error naming the staging database
 // when the catalogue could not list it (after any message the catalogue itself showed).

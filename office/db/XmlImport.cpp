@@ -79,15 +79,19 @@ std::string WriteFailure(sqlite3* db, const std::string& file) {
 
 [[noreturn]] void FailDb(sqlite3* db, const std::string& path) {
   // A write that failed in the file system (a full disk, a file size limit) is no fault of
-  // the data: name the database and the reason.
+  // the data: name the database and the reason. It carries its own number, as it would fail
+  // any other file just the same; only a value too big for the database is the file's.
   const int rc = sqlite3_errcode(db) & 0xff;
   if (rc == SQLITE_IOERR || rc == SQLITE_FULL) {
     const char* name = sqlite3_db_filename(db, "main");
     const std::string file = name != nullptr ? name : "";
-    Fail(path, "the staging database '" + file + "' could not be written (" +
-                   WriteFailure(db, file) + ")");
+    throw Error(errnum::kDatabaseWrite,
+                ImportFailure(path, "the staging database '" + file + "' could not be written (" +
+                                        WriteFailure(db, file) + ")"));
   }
-  Fail(path, std::string("the staging database refused the data (") + sqlite3_errmsg(db) + ")");
+  throw Error(rc == SQLITE_TOOBIG ? errnum::kXmlImport : errnum::kDatabaseWrite,
+              ImportFailure(path, std::string("the staging database refused the data (") +
+                                      sqlite3_errmsg(db) + ")"));
 }
 
 // ---------------------------------------------------------------- the replayable event stream
@@ -934,7 +938,7 @@ class Inserter {
                (queue_.size() < kMaxQueuedJobs && queuedBytes_ + bytes <= kMaxQueuedBytes);
       });
     }
-    if (failed_) throw Error(errnum::kXmlImport, error_);
+    if (failed_) throw Error(errorNumber_, error_);
     Job job{&t, count, bytes, std::move(t.batch)};
     if (spare_.empty()) {
       t.batch = std::vector<RowBuffer>();
@@ -950,7 +954,7 @@ class Inserter {
   // Waits until every row is in the database; raises what inserting raised.
   void Finish() {
     Stop();
-    if (failed_) throw Error(errnum::kXmlImport, error_);
+    if (failed_) throw Error(errorNumber_, error_);
   }
 
  private:
@@ -974,10 +978,14 @@ class Inserter {
       const bool skip = failed_;
       lock.unlock();
       std::string failure;
+      long number = errnum::kXmlImport;
       if (!skip) {
         try {
           stagetimes::Timer timer("staging inserts (2nd thread)");
           InsertRows(db_, path_, *job.table, job.rows, job.count);
+        } catch (const Error& e) {
+          failure = e.what();
+          number = e.Number();
         } catch (const std::exception& e) {
           failure = e.what();
         }
@@ -986,6 +994,7 @@ class Inserter {
       if (!failure.empty() && !failed_) {
         failed_ = true;
         error_ = failure;
+        errorNumber_ = number;
       }
       queuedBytes_ -= job.bytes;
       spare_.push_back(std::move(job.rows));
@@ -1015,6 +1024,7 @@ class Inserter {
   bool done_ = false;
   bool failed_ = false;
   std::string error_;
+  long errorNumber_ = errnum::kXmlImport;
 };
 
 // Walks the events with the kinds decided. In the layout walk it records tables and sources

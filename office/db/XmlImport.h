@@ -26,8 +26,9 @@ struct CatalogueCache {
 
 // Imports the XML file at `xmlPath` into the open database `db` as new tables, in one
 // transaction: on any failure nothing of this file remains. Raises Error 31550 naming the
-// file, and the line and column where the parser knows them. `cache` belongs to `db` and is
-// kept by the caller from one file to the next.
+// file, and the line and column where the parser knows them, for a fault of the file; 3043
+// when the database cannot take the data. `cache` belongs to `db` and is kept by the caller
+// from one file to the next.
 void ImportFile(sqlite3* db, const std::string& xmlPath, CatalogueCache& cache);
 
 }  // namespace palomet::xmlimport

@@ -9,10 +9,11 @@ using Kind = CliRequest::Kind;
 
 TEST(CliArgs, OptionsAndPathsInAnyOrderKeepThePathOrder) {
   const auto r = ParseCliArgs({"b.xml", "--output", "out.xlsx", "dir", "--multiple-sheets", "-q",
-                               "--staging=s.db", "--", "-odd.xml", "--help"});
+                               "--staging=s.db", "--keep-going", "--", "-odd.xml", "--help"});
   ASSERT_EQ(r.kind, Kind::Run) << r.usageError;
   EXPECT_TRUE(r.options.multipleSheets);
   EXPECT_TRUE(r.options.quiet);
+  EXPECT_TRUE(r.options.keepGoing);
   EXPECT_EQ(r.options.output, "out.xlsx");
   EXPECT_EQ(r.options.staging, "s.db");
   EXPECT_EQ(r.options.paths, (std::vector<std::string>{"b.xml", "dir", "-odd.xml", "--help"}));
@@ -21,6 +22,8 @@ TEST(CliArgs, OptionsAndPathsInAnyOrderKeepThePathOrder) {
   ASSERT_EQ(plain.kind, Kind::Run);
   EXPECT_FALSE(plain.options.multipleSheets);
   EXPECT_FALSE(plain.options.quiet);
+  EXPECT_FALSE(plain.options.keepGoing);
+  EXPECT_TRUE(ParseCliArgs({"-k", "-o", "o.xlsx", "a.xml"}).options.keepGoing);
   EXPECT_TRUE(plain.options.staging.empty());
   EXPECT_EQ(plain.options.paths.size(), 2u);  // a path given twice is imported twice
 }

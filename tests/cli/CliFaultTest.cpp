@@ -136,16 +136,20 @@ TEST_F(CliFaultTest, AnOutputFolderThatCannotBeWrittenFailsBeforeAnyImport) {
 TEST_F(CliFaultTest, AFileSizeLimitAnywhereInTheRunExitsOneWithTheReason) {
   const std::string out = (dir_.Path() / "out" / "earlier.xlsx").string();
   // A small limit stops the staging database, a larger one the workbook's own temporary files.
-  for (const int kilobytes : {64, 1024}) {
-    SCOPED_TRACE(std::to_string(kilobytes) + " KB");
-    const Outcome o = Shell(dir_, "ulimit -f " + std::to_string(kilobytes) + "; PROGRAM -q -o '" +
-                                      out + "' '" + input_ + "' 2>ERR; echo $?");
-    EXPECT_EQ(o.out, "1\n") << "killed by the limit instead of failing: " << o.err;
-    ExpectOneLineReason(o.err, "File too large");
-    EXPECT_EQ(Snapshot(dir_.Path() / "out"),
-              (std::map<std::string, std::string>{{"earlier.xlsx", "an earlier output"}}))
-        << "a partial workbook was left";
-    ExpectNothingLost();
+  // Neither is the fault of the file being imported, so --keep-going does not pass it over.
+  for (const std::string options : {"-q", "-q -k"}) {
+    for (const int kilobytes : {64, 1024}) {
+      SCOPED_TRACE(options + ", " + std::to_string(kilobytes) + " KB");
+      const Outcome o =
+          Shell(dir_, "ulimit -f " + std::to_string(kilobytes) + "; PROGRAM " + options + " -o '" +
+                          out + "' '" + input_ + "' 2>ERR; echo $?");
+      EXPECT_EQ(o.out, "1\n") << "killed by the limit instead of failing: " << o.err;
+      ExpectOneLineReason(o.err, "File too large");
+      EXPECT_EQ(Snapshot(dir_.Path() / "out"),
+                (std::map<std::string, std::string>{{"earlier.xlsx", "an earlier output"}}))
+          << "a partial workbook was left";
+      ExpectNothingLost();
+    }
   }
 }
 

@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "cli/Cli.h"
 #include "office/MessageBoxes.h"
 #include "staging/Access1.h"
+#include "tests/cli/CliInProcess.h"
 #include "tests/support/FakeMessageBoxes.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/XlsxReadBack.h"
@@ -20,6 +20,8 @@ namespace palomet {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Cli;
+using test::Lines;
 using test::ReadXlsx;
 using test::TempDir;
 
@@ -27,22 +29,6 @@ using test::TempDir;
 std::string Shape(const std::string& first, const std::string& second) {
   return "<root><T><id>" + first + "</id><name>x</name></T><T><id>" + second +
          "</id><name>y</name></T></root>";
-}
-
-struct CliResult {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-CliResult Cli(const std::vector<std::string>& args, bool progress = false) {
-  std::ostringstream out, err;
-  const int status = RunCli(args, out, err, progress);
-  return {status, out.str(), err.str()};
-}
-
-int Lines(const std::string& s) {
-  return static_cast<int>(std::count(s.begin(), s.end(), '\n'));
 }
 
 TEST(CliRun, OneSheetStacksEveryTableWithItsOwnHeaderRow) {
