@@ -304,6 +304,8 @@ int RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
     err << stagetimes::Report();
   }
   for (const auto& text : boxes.texts) err << kProgram << ": " << OneLine(text) << "\n";
+  // Said even when quiet: the workbook differs from the input in these cells.
+  if (workbook->LongTextCount() > 0) err << kProgram << ": " << workbook->LongTextsSummary() << "\n";
   if (leftOut == 0) return 0;
   err << kProgram << ": " << LeftOutSummary(leftOut, total) << "\n";
   return kStatusFilesLeftOut;

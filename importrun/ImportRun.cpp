@@ -186,6 +186,7 @@ void CopyTables(WorkbookAssembly& workbook, const std::vector<std::string>& name
       write(*source);
     }
   }
+  workbook.AddLongTexts(host);
 }
 
 ImportRun::ImportRun(ImportWindow& window, std::string programFolder)

@@ -83,8 +83,9 @@ enum class TableReading {
 
 // Copies the tables `names` of the staging database into the workbook in their order:
 // before each, `setProgress` gets (t + 1) / count × 100; "ImportErrors" tables are passed
-// over; every other table gets PrepareSheet, its rows, and WriteRows. Raises what the
-// layers raise, and RunAborted when the window was closed during a yield.
+// over; every other table gets PrepareSheet, its rows, and WriteRows; values cut to fit
+// their cells then go whole onto the sheet that AddLongTexts adds. Raises what the layers
+// raise, and RunAborted when the window was closed during a yield.
 void CopyTables(WorkbookAssembly& workbook, const std::vector<std::string>& names,
                 const std::string& stagingPath, WindowHost& host, TableReading reading,
                 const std::function<void(double)>& setProgress, const RunProgress& progress = {});

@@ -62,8 +62,13 @@ xl::Workbook& WorkbookAssembly::Workbook() const {
 void WorkbookAssembly::PrepareSheet(std::string_view tableName) {
   xl::Worksheet& sheet =
       mode_ == SheetMode::MultipleSheets ? app_->AddSheet() : app_->ActiveSheet();
+  NameSheet(sheet, MakeSheetName(tableName));
+  tableSheets_.insert(sheet.Id());
+}
+
+void WorkbookAssembly::NameSheet(xl::Worksheet& sheet, const std::string& wanted) {
   xl::Workbook& wb = sheet.Parent();
-  std::string name = MakeSheetName(tableName);
+  std::string name = wanted;
   if (xl::Worksheet* other = wb.FindSheet(name); other && other != &sheet) {
     if (defaultSheets_.count(other->Id()) && !tableSheets_.count(other->Id()) && other->IsEmpty()) {
       other->Delete();  // an unused default sheet gives way to the table of that name
@@ -77,7 +82,6 @@ void WorkbookAssembly::PrepareSheet(std::string_view tableName) {
     }
   }
   sheet.SetName(name);
-  tableSheets_.insert(sheet.Id());
 }
 
 void WorkbookAssembly::WriteRows(std::string_view tableName, RowSource& rows, WindowHost& host) {
@@ -101,7 +105,7 @@ void WorkbookAssembly::WriteRows(std::string_view tableName, RowSource& rows, Wi
       const std::size_t fields = row->FieldCount();
       for (std::size_t k = 0; k < fields; ++k) {
         yield.Maybe();
-        sheet.SetCell(sheetRow, static_cast<std::int64_t>(k) + 1, row->Field(k));
+        longTexts_.Write(sheet, sheetRow, static_cast<std::int64_t>(k) + 1, row->Field(k));
       }
       // The empty piece after the last separator leaves its cell empty; past the last
       // column there is no cell to leave empty.
@@ -115,6 +119,19 @@ void WorkbookAssembly::WriteRows(std::string_view tableName, RowSource& rows, Wi
                                 std::to_string(j + 1) + ": " + e.Description());
   }
   rowOffset_ += j;
+}
+
+void WorkbookAssembly::AddLongTexts(WindowHost& host) {
+  if (longTexts_.Count() == 0) return;
+  xl::Workbook& wb = Workbook();
+  // After every other sheet, whichever sheet the user made active meanwhile.
+  wb.Activate(wb.Sheet(wb.SheetCount()));
+  xl::Worksheet& sheet = wb.AddSheet();
+  NameSheet(sheet, std::string(kLongTextsSheet));
+  Yielder yield(host);
+  longTexts_.Fill(wb, sheet, [&yield] { yield.Now(); });
+  longTextsSummary_ = LongTexts::Summary(longTexts_.Count(), sheet.Name());
+  app_->SetStatusBar(longTextsSummary_);
 }
 
 void WorkbookAssembly::RemoveDefaultSheets() {

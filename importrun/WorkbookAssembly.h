@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "filelist/WindowHost.h"
+#include "importrun/LongTexts.h"
 #include "office/xl/Excel.h"
 #include "staging/RowString.h"
 
@@ -73,7 +74,8 @@ class WorkbookAssembly {
 
   // Writes every row of `rows` into the active sheet, field k of row j at column k + 1 and
   // row j + 1 (plus the sheet row offset in one-sheet mode); a row's trailing empty piece
-  // leaves its column empty. Fields are split by the row's own bounds, so a value holding
+  // leaves its column empty. A value longer than a cell holds is cut to fit and kept whole
+  // for AddLongTexts. Fields are split by the row's own bounds, so a value holding
   // the separator text stays whole. Yields to `host` before each row and each field
   // (cheaply, see the .cpp) and throws RunAborted at once when host.Closed() after a
   // yield. Engine errors are rethrown as Error with "table <name>, row <n>: " in front
@@ -83,6 +85,16 @@ class WorkbookAssembly {
     VectorRowSource source(rows);
     WriteRows(tableName, source, host);
   }
+
+  // After the last table: when values were cut to fit their cells, adds the sheet
+  // "Long texts" (numbered like any sheet when the name is taken) after every other sheet,
+  // with every such value whole on a row of its own, links each cut cell to its row, and
+  // puts LongTextsSummary() in the application's status bar. Yields to `host` between
+  // values. Does nothing when no value was cut.
+  void AddLongTexts(WindowHost& host);
+  // How many values were cut, and the line that tells the user where they are ("" when none).
+  std::size_t LongTextCount() const { return longTexts_.Count(); }
+  const std::string& LongTextsSummary() const { return longTextsSummary_; }
 
   // Deletes each of "Sheet1", "Sheet2", "Sheet3" of the last workbook that exists, holds no
   // cell, was not named after a table, and is not the workbook's last sheet.
@@ -99,6 +111,11 @@ class WorkbookAssembly {
   std::int64_t rowOffset_ = 0;
   std::set<std::uint64_t> defaultSheets_;  // ids of the new workbook's three sheets
   std::set<std::uint64_t> tableSheets_;    // ids of sheets named after a table
+  LongTexts longTexts_;
+  std::string longTextsSummary_;
+
+  // Names `sheet` `name`, or "name (2)", "name (3)", ... when another sheet bears it.
+  void NameSheet(xl::Worksheet& sheet, const std::string& name);
 };
 
 }  // namespace palomet

@@ -167,6 +167,10 @@ bool UnderscoreNeedsEscape(std::string_view s, std::size_t i) {
 
 }  // namespace
 
+bool UnderscoreNeedsEscapeAt(std::string_view s, std::size_t i) {
+  return UnderscoreNeedsEscape(s, i);
+}
+
 void EscapeForXlsx(std::string_view s, std::string& out) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   for (std::size_t i = 0; i < s.size(); ++i) {
@@ -201,6 +205,50 @@ std::size_t EscapeGrowth(std::string_view s) {
   }
   return extra;
 }
+
+}  // namespace palomet::xl::detail
+
+namespace palomet::xl {
+
+std::int64_t TextLength(std::string_view text) {
+  std::size_t units = 0;
+  return detail::Utf16Length(text, units) ? static_cast<std::int64_t>(units) : -1;
+}
+
+std::size_t FitInCell(std::string_view s) {
+  using detail::UnderscoreNeedsEscapeAt;
+  std::size_t used = 0, i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    std::size_t len = 1, units = 1;
+    if (UnderscoreNeedsEscapeAt(s, i)) {
+      // "_xHHHH_" goes whole or not at all; its "_" is spelled "_x005F_" in the file.
+      len = s[i + 6] == '_' ? 7 : 6;
+      units = len + 6;
+    } else if (c == 0) {
+      units = 7;  // "_x0000_"
+    } else if (c >= 0xF0) {
+      len = 4;
+      units = 2;  // a surrogate pair
+    } else if (c >= 0xE0) {
+      len = 3;
+      if (c == 0xEF && i + 2 < s.size() && s[i + 1] == '\xBF' &&
+          (s[i + 2] == '\xBE' || s[i + 2] == '\xBF')) {
+        units = 7;  // "_xFFFE_", "_xFFFF_"
+      }
+    } else if (c >= 0xC0) {
+      len = 2;
+    }
+    if (used + units > kMaxCellChars || i + len > s.size()) break;
+    used += units;
+    i += len;
+  }
+  return i;
+}
+
+}  // namespace palomet::xl
+
+namespace palomet::xl::detail {
 
 // Howard Hinnant's days_from_civil, shifted to the spreadsheet's epoch 1899-12-30.
 std::int64_t DaysFromCivil(int y, unsigned m, unsigned d) {

@@ -51,6 +51,8 @@ bool Utf16Length(std::string_view s, std::size_t& units);
 // `_x005F_xHHHH_`, characters XML cannot carry (NUL, U+FFFE, U+FFFF) as `_xHHHH_`.
 // Other control characters are escaped the same way by the writer itself.
 void EscapeForXlsx(std::string_view s, std::string& out);
+// True when the "_" at `i` starts a sequence the file must escape ("_x005F_").
+bool UnderscoreNeedsEscapeAt(std::string_view s, std::size_t i);
 // How many characters EscapeForXlsx adds to `s`.
 std::size_t EscapeGrowth(std::string_view s);
 

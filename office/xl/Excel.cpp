@@ -42,6 +42,14 @@ char AsciiLower(char c) {
 
 }  // namespace
 
+std::string CellAddress(std::int64_t row, std::int64_t col) {
+  std::string letters;
+  for (std::int64_t n = col; n > 0; n = (n - 1) / 26) {
+    letters.insert(letters.begin(), static_cast<char>('A' + (n - 1) % 26));
+  }
+  return letters + std::to_string(row);
+}
+
 // Sheet names are compared regardless of letter case, with Unicode case folding; the folded
 // form is the key of the workbook's name index. Names of ASCII letters only (the usual case)
 // fold without a trip through UTF-16. Any other letter may fold onto an ASCII one (the
@@ -198,6 +206,30 @@ void Worksheet::SetName(std::string_view name) {
 }
 
 void Worksheet::SetCell(std::int64_t row, std::int64_t col, std::string_view value) {
+  Put(row, col, value, true);
+}
+
+void Worksheet::SetText(std::int64_t row, std::int64_t col, std::string_view text) {
+  Put(row, col, text, false);
+}
+
+void Worksheet::SetHyperlink(std::int64_t row, std::int64_t col, std::string location) {
+  if (row < 1 || row > kMaxRows || col < 1 || col > kMaxColumns) {
+    Fail("Sheet \"" + name_ + "\", row " + std::to_string(row) + ", column " +
+         std::to_string(col) + ": a link needs a cell inside the sheet.");
+  }
+  for (Hyperlink& link : hyperlinks_) {
+    if (link.row == row && link.col == col) {
+      link.location = std::move(location);
+      workbook_->Touch();
+      return;
+    }
+  }
+  hyperlinks_.push_back({row, col, std::move(location)});
+  workbook_->Touch();
+}
+
+void Worksheet::Put(std::int64_t row, std::int64_t col, std::string_view value, bool typed) {
   auto where = [&] {
     return "Sheet \"" + name_ + "\", row " + std::to_string(row) + ", column " +
            std::to_string(col) + ": ";
@@ -236,10 +268,14 @@ void Worksheet::SetCell(std::int64_t row, std::int64_t col, std::string_view val
              Thousands(static_cast<std::int64_t>(kMaxCellChars)) + ".");
       }
     }
-    const detail::Typed typed = detail::TypeValue(value);
-    rec.type = typed.type;
-    rec.decimals = typed.decimals;
-    rec.number = typed.number;
+    if (typed) {
+      const detail::Typed t = detail::TypeValue(value);
+      rec.type = t.type;
+      rec.decimals = t.decimals;
+      rec.number = t.number;
+    } else {
+      rec.type = static_cast<std::uint8_t>(CellType::Text);
+    }
   }
   impl_->Put(rec, value);
   ++revision_;
@@ -522,6 +558,11 @@ void Application::ViewClosed() {
   cookie_ = 0;
   view_ = nullptr;
   visible_ = false;
+}
+
+void Application::SetStatusBar(std::string text) {
+  statusBar_ = std::move(text);
+  if (view_) view_->StatusBarChanged();
 }
 
 void Application::NotifyStructure() {

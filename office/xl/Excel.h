@@ -30,6 +30,18 @@ inline constexpr std::int64_t kMaxColumns = 16'384;
 inline constexpr std::size_t kMaxCellChars = 32'767;   // UTF-16 code units
 inline constexpr std::size_t kMaxSheetNameChars = 31;  // UTF-16 code units
 
+// The byte length of the longest start of `text` that a cell holds (32,767 units, counted as
+// SetCell counts them: in UTF-16 code units once the file's _xHHHH_ escapes are spelled out).
+// The cut never splits a character (so never a surrogate pair) nor an _xHHHH_ sequence that
+// the file escapes. `text` is valid UTF-8; the whole of it when it fits.
+std::size_t FitInCell(std::string_view text);
+
+// The length of `text` in UTF-16 code units, as cells count it; -1 when it is not UTF-8.
+std::int64_t TextLength(std::string_view text);
+
+// A cell's address as a spreadsheet writes it: "A1", "B556", "XFD1048576" (1-based).
+std::string CellAddress(std::int64_t row, std::int64_t col);
+
 class Application;
 class Workbook;
 class Worksheet;
@@ -109,6 +121,20 @@ class Worksheet {
   // Throws Error naming sheet, row and column when the cell is outside the sheet or the
   // text is longer than 32,767 characters or not valid UTF-8.
   void SetCell(std::int64_t row, std::int64_t col, std::string_view value);
+  // Sets the cell to `text` as text, as given: a text that looks like a number or a date
+  // stays text. Same limits and errors as SetCell; the empty string empties the cell.
+  void SetText(std::int64_t row, std::int64_t col, std::string_view text);
+
+  // A link from the cell at `row`, `col` to a place in the workbook, such as
+  // "'Long texts'!A2"; a later link of the same cell replaces it. Kept in memory in both
+  // storages (links are few), in the order they were set.
+  struct Hyperlink {
+    std::int64_t row;
+    std::int64_t col;
+    std::string location;
+  };
+  void SetHyperlink(std::int64_t row, std::int64_t col, std::string location);
+  const std::vector<Hyperlink>& Hyperlinks() const { return hyperlinks_; }
 
   // Removes the sheet from its workbook; the sheet object is gone afterwards. Throws Error
   // when it is the workbook's last sheet.
@@ -142,11 +168,13 @@ class Worksheet {
  private:
   friend class Workbook;
   Worksheet(Workbook* workbook, std::string name);
+  void Put(std::int64_t row, std::int64_t col, std::string_view value, bool typed);
 
   Workbook* workbook_;
   std::uint64_t id_;
   std::string name_;
   std::uint64_t revision_ = 0;
+  std::vector<Hyperlink> hyperlinks_;
   std::unique_ptr<Impl> impl_;
 };
 
@@ -213,6 +241,8 @@ class ApplicationView {
   virtual void Hide() = 0;
   // Sheets were added, renamed, deleted or activated, or a workbook was added.
   virtual void StructureChanged() = 0;
+  // The application's status bar text changed.
+  virtual void StatusBarChanged() {}
 };
 // Makes the window for `app`. The window keeps `app` alive while it is open and calls
 // Application::ViewClosed when it closes.
@@ -252,6 +282,10 @@ class Application : public RunningObject, public std::enable_shared_from_this<Ap
 
   CellStorage Storage() const { return storage_; }
 
+  // The text the window shows in its status line; empty leaves the line to the window.
+  const std::string& StatusBar() const { return statusBar_; }
+  void SetStatusBar(std::string text);
+
   // The window factory, installed once by the window target.
   static void SetViewFactory(ViewFactory factory);
   // Called by the window when it opens / closes: registers in / revokes from the table of
@@ -274,6 +308,7 @@ class Application : public RunningObject, public std::enable_shared_from_this<Ap
   int booksAdded_ = 0;
   ApplicationView* view_ = nullptr;
   std::uint64_t cookie_ = 0;
+  std::string statusBar_;
 };
 
 }  // namespace palomet::xl

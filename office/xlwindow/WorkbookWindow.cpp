@@ -6,8 +6,10 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -95,6 +97,12 @@ WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
   bar->addAction(saveAs);
   bar->addAction(open);
 
+  // A permanent part of the status line: menu hints and the like do not wipe it.
+  note_ = new QLabel(this);
+  note_->setObjectName("StatusNote");
+  statusBar()->addWidget(note_, 1);
+  StatusBarChanged();
+
   // New cells show within a fraction of a second; a run yields often enough for this to fire.
   refresh_.setInterval(200);
   connect(&refresh_, &QTimer::timeout, this, [this] { RefreshGrids(); });
@@ -124,6 +132,10 @@ void WorkbookWindow::Show() {
 
 void WorkbookWindow::Hide() {
   hide();
+}
+
+void WorkbookWindow::StatusBarChanged() {
+  note_->setText(QString::fromStdString(app_->StatusBar()));
 }
 
 void WorkbookWindow::StructureChanged() {

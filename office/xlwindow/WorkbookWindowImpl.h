@@ -11,6 +11,7 @@
 #include "office/xl/Excel.h"
 #include "office/xlwindow/WorkbookWindow.h"
 
+class QLabel;
 class QTabWidget;
 class QTableView;
 
@@ -21,8 +22,9 @@ class SheetModel;
 // The window of one application: the active workbook's sheets as tabs over one grid, which
 // shows the current tab's sheet (a workbook may have thousands of sheets; a grid each would
 // make every switch and every new sheet cost in proportion to them all). Object names for
-// tests: "WorkbookWindow", "Sheets" (the tab widget), "Grid" (the grid), actions "SaveAs"
-// and "OpenInSpreadsheet".
+// tests: "WorkbookWindow", "Sheets" (the tab widget), "Grid" (the grid), "StatusNote" (the
+// application's status bar text in the window's status line), actions "SaveAs" and
+// "OpenInSpreadsheet".
 class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   Q_OBJECT
  public:
@@ -33,6 +35,7 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   void Show() override;
   void Hide() override;
   void StructureChanged() override;
+  void StatusBarChanged() override;
 
   // The commands, reachable for tests as well as through the actions.
   bool SaveAs();
@@ -60,6 +63,7 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   std::shared_ptr<WindowPrompts> prompts_;
   FileOpener opener_;
   QTabWidget* tabs_;
+  QLabel* note_;  // the application's status bar text
   QTimer refresh_;
   QTimer settle_;  // gathers the changes that follow one another closely
   const xl::Workbook* shown_ = nullptr;

@@ -6,6 +6,7 @@
 
 #include <QAbstractItemModel>
 #include <QApplication>
+#include <QLabel>
 #include <QMainWindow>
 #include <QProgressBar>
 #include <QPushButton>
@@ -125,6 +126,25 @@ TEST_F(ImportRunGui, BothModesFillTheWorkbookWindowAndMatchTheCommandLine) {
     windows[0]->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
+}
+
+TEST_F(ImportRunGui, AValueLongerThanACellEndsInDoneAndTheStatusLineSaysWhereItIsWhole) {
+  h.Start();
+  h.Find<QRadioButton>("Option2")->click();
+  h.List().Add(Xml("kml.xml", "<kml><LinearRing><coordinates>" + std::string(46'563, '7') +
+                                  "</coordinates></LinearRing></kml>"));
+  h.messages.shown.clear();
+  ClickStart();
+  EXPECT_EQ(Texts(), std::vector<std::string>{"Done."});
+  const auto windows = WorkbookWindows();
+  ASSERT_EQ(windows.size(), 1u);
+  EXPECT_EQ(Tabs(windows[0]), (QStringList{"LinearRing", "Long texts"}));
+  auto* note = windows[0]->findChild<QLabel*>("StatusNote");
+  ASSERT_NE(note, nullptr);
+  EXPECT_EQ(note->text().toStdString(),
+            "1 value longer than a cell holds was cut in its cell and kept whole on sheet "
+            "\"Long texts\".");
+  EXPECT_EQ(Cell(windows[0], 1, 2, 3), "46563");
 }
 
 TEST_F(ImportRunGui, ImportErrorsTablesAreSkippedWhileTheBarMovesOn) {

@@ -169,17 +169,5 @@ TEST_F(CliFaultTest, AFullDiskUnderTheOutputLeavesNoPartialWorkbook) {
   ExpectNothingLost();
 }
 
-TEST_F(CliFaultTest, AValueTooLongForACellNamesTableRowAndColumn) {
-  const std::string big =
-      dir_.Write("in/big.xml", "<r><Big><n>1</n><v>" + std::string(40'000, 'z') + "</v></Big></r>")
-          .string();
-  inputs_ = Snapshot(dir_.Path() / "in");
-  std::ostringstream out, err;
-  EXPECT_EQ(RunCli({"-q", "-o", earlier_, input_, big}, out, err), 1);
-  ExpectOneLineReason(err.str(), "Table \"Big\", row 2: Sheet \"Big\", row 20003, column 2: ");
-  EXPECT_NE(err.str().find("40,000 characters"), std::string::npos) << err.str();
-  ExpectNothingLost();
-}
-
 }  // namespace
 }  // namespace palomet

@@ -181,26 +181,15 @@ TEST(CliKeepGoing, AnErrorOfNoSingleFileStillEndsTheRunWithNothingWritten) {
   TempDir dir;
   const auto bad = dir.Write("bad.xml", "<r>").string();
   const auto good = dir.Write("good.xml", "<r><T><v>1</v></T></r>").string();
-  const auto tooLong =
-      dir.Write("long.xml", "<r><Big><v>" + std::string(40'000, 'z') + "</v></Big></r>").string();
   const auto notADatabase = dir.Write("staging.db", "this is not a database").string();
   const std::string out = dir.Str() + "/out.xlsx";
-  const auto badLine = TodaysErrorLine(dir, bad);
   const struct {
     std::string name;
     std::vector<std::string> args;
-    bool badFileMet;    // whether the run got as far as the bad file's import
-    std::string named;  // what the last line must name
+    std::string named;  // what the one line must name
   } cases[] = {
-      {"a value too long for a cell", {"-o", out, bad, good, tooLong}, true, "40,000 characters"},
-      {"staging is not a database",
-       {"--staging", notADatabase, "-o", out, bad, good},
-       false,
-       notADatabase},
-      {"output folder missing",
-       {"-o", dir.Str() + "/no/such/out.xlsx", bad, good},
-       false,
-       "no/such"},
+      {"staging is not a database", {"--staging", notADatabase, "-o", out, bad, good}, notADatabase},
+      {"output folder missing", {"-o", dir.Str() + "/no/such/out.xlsx", bad, good}, "no/such"},
   };
   const auto before = test::EntryNames(dir.Path());
   for (const auto& c : cases) {
@@ -209,11 +198,8 @@ TEST(CliKeepGoing, AnErrorOfNoSingleFileStillEndsTheRunWithNothingWritten) {
     args.insert(args.end(), c.args.begin(), c.args.end());
     const auto r = Cli(args);
     EXPECT_EQ(r.status, 1) << r.err;
-    const std::string first = c.badFileMet ? badLine : "";
-    ASSERT_EQ(r.err.substr(0, first.size()), first) << r.err;
-    const std::string last = r.err.substr(first.size());
-    EXPECT_EQ(Lines(last), 1) << r.err;
-    EXPECT_NE(last.find(c.named), std::string::npos) << r.err;
+    EXPECT_EQ(Lines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find(c.named), std::string::npos) << r.err;
     EXPECT_EQ(test::EntryNames(dir.Path()), before) << "something was left behind";
   }
 }

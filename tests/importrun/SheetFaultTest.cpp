@@ -54,9 +54,11 @@ TEST(SheetLimits, ErrorsThroughWriteRowsNameTableRowSheetAndCell) {
     std::string value;
     std::string says;
   } cases[] = {
-      {"a text one character over the cell limit", SheetMode::MultipleSheets, 0, 3,
-       std::string(32'768, 'x'),
-       "Table \"T\", row 1: Sheet \"T\", row 1, column 1: the text has 32,768 characters"},
+      // Longer texts are cut and kept whole on a sheet of their own, in pieces that fill one
+      // row; this one would need a piece past the last column.
+      {"a text whose pieces would pass the last column", SheetMode::MultipleSheets, 0, 1,
+       std::string(16'381 * std::size_t{32'767} + 1, 'x'),
+       "Table \"T\", row 1: Sheet \"T\", row 1, column 1: the text has 536,756,228 characters"},
       {"a table whose last row falls past the sheet", SheetMode::MultipleSheets, 0, 1'048'577, "v",
        "Table \"T\", row 1048577: Sheet \"T\", row 1048577, column 1:"},
       {"a table pushed past the sheet by the table above it", SheetMode::OneSheet, 1'048'575, 3,

@@ -1,0 +1,159 @@
+#include "importrun/LongTexts.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "office/Error.h"
+
+namespace palomet {
+
+namespace {
+
+// A piece of a value holds at most 32,767 units; in UTF-8 that is at most 98,301 bytes
+// (three bytes a unit), so a window of this size always holds a whole piece and the few
+// bytes after it that decide whether an "_xHHHH_" at its end is escaped.
+constexpr std::size_t kWindow = std::size_t{128} << 10;
+
+// The header's leading columns, before "Text 1".
+constexpr std::int64_t kLeadColumns = 3;
+// Pieces fill the columns after the lead ones.
+constexpr std::uint64_t kMostPieces = static_cast<std::uint64_t>(xl::kMaxColumns - kLeadColumns);
+
+// Spreadsheets print counts with thousands separators; so does the summary.
+std::string Thousands(std::size_t n) {
+  std::string digits = std::to_string(n), out;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
+}
+
+// A place on another sheet as a link names it: 'Long texts'!A2, apostrophes doubled.
+std::string Location(const std::string& sheetName, std::int64_t row) {
+  std::string quoted = "'";
+  for (char c : sheetName) {
+    quoted += c;
+    if (c == '\'') quoted += '\'';
+  }
+  return quoted + "'!" + xl::CellAddress(row, 1);
+}
+
+[[noreturn]] void TempFileFailed(const char* what) {
+  throw Error(errnum::kSpreadsheet,
+              std::string("A temporary file for values longer than a cell holds could not be ") +
+                  what + ": " + std::strerror(errno) + ".");
+}
+
+}  // namespace
+
+std::vector<std::size_t> LongTexts::Pieces(std::string_view value) {
+  std::vector<std::size_t> pieces;
+  while (!value.empty()) {
+    std::size_t n = xl::FitInCell(value.substr(0, kWindow));
+    if (n == 0) n = value.size();  // not UTF-8 after all: the cell will say so
+    pieces.push_back(n);
+    value.remove_prefix(n);
+  }
+  return pieces;
+}
+
+void LongTexts::Write(xl::Worksheet& sheet, std::int64_t row, std::int64_t col,
+                      std::string_view value) {
+  // Most values are far below the limit, whatever their characters: seven file units per
+  // byte at the very most (a NUL is spelled "_x0000_").
+  constexpr std::size_t kSurelyFits = xl::kMaxCellChars / 7;
+  if (value.size() <= kSurelyFits) return sheet.SetCell(row, col, value);
+  const std::size_t fit = xl::FitInCell(value);
+  if (fit == value.size()) return sheet.SetCell(row, col, value);
+
+  Kept kept{};
+  kept.sheetId = sheet.Id();
+  kept.row = row;
+  kept.col = col;
+  const std::int64_t units = xl::TextLength(value);
+  const std::vector<std::size_t> pieces = Pieces(value);
+  if (units < 0 || pieces.size() > kMostPieces) {
+    sheet.SetCell(row, col, value);  // refused with the cell's own error
+    return;
+  }
+  kept.units = static_cast<std::uint64_t>(units);
+  kept.pieces = static_cast<std::uint32_t>(pieces.size());
+  sheet.SetCell(row, col, value.substr(0, fit));
+  Store(value, kept);
+  kept_.push_back(kept);
+  mostPieces_ = std::max(mostPieces_, kept.pieces);
+}
+
+void LongTexts::Store(std::string_view value, Kept& kept) {
+  if (!file_) {
+    file_.reset(std::tmpfile());  // unnamed: gone with the process, however it ends
+    if (!file_) TempFileFailed("made");
+  }
+  if (std::fseek(file_.get(), static_cast<long>(size_), SEEK_SET) != 0 ||
+      std::fwrite(value.data(), 1, value.size(), file_.get()) != value.size()) {
+    TempFileFailed("written");
+  }
+  kept.offset = size_;
+  kept.bytes = value.size();
+  size_ += value.size();
+}
+
+void LongTexts::Load(const Kept& kept, std::uint64_t from, char* into, std::size_t n) {
+  if (std::fseek(file_.get(), static_cast<long>(kept.offset + from), SEEK_SET) != 0 ||
+      std::fread(into, 1, n, file_.get()) != n) {
+    TempFileFailed("read");
+  }
+}
+
+void LongTexts::Fill(xl::Workbook& workbook, xl::Worksheet& sheet,
+                     const std::function<void()>& yield) {
+  sheet.SetText(1, 1, "Sheet");
+  sheet.SetText(1, 2, "Cell");
+  sheet.SetText(1, 3, "Characters");
+  for (std::uint32_t p = 1; p <= mostPieces_; ++p) {
+    sheet.SetText(1, kLeadColumns + p, "Text " + std::to_string(p));
+  }
+  for (std::size_t i = 0; i < kept_.size(); ++i) {
+    if (yield) yield();
+    WriteRow(workbook, sheet, i);
+  }
+}
+
+void LongTexts::WriteRow(xl::Workbook& workbook, xl::Worksheet& sheet, std::size_t index) {
+  const Kept& kept = kept_[index];
+  const std::int64_t row = static_cast<std::int64_t>(index) + 2;
+  xl::Worksheet* cut = nullptr;
+  for (long s = 1; s <= workbook.SheetCount() && !cut; ++s) {
+    if (workbook.Sheet(s).Id() == kept.sheetId) cut = &workbook.Sheet(s);
+  }
+  if (cut) {
+    sheet.SetText(row, 1, cut->Name());
+    cut->SetHyperlink(kept.row, kept.col, Location(sheet.Name(), row));
+  }
+  sheet.SetText(row, 2, xl::CellAddress(kept.row, kept.col));
+  sheet.SetCell(row, 3, std::to_string(kept.units));
+
+  std::string window(kWindow, '\0');
+  std::uint64_t done = 0;
+  for (std::int64_t col = kLeadColumns + 1; done < kept.bytes; ++col) {
+    const std::size_t n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, kept.bytes - done));
+    Load(kept, done, window.data(), n);
+    std::string_view piece(window.data(), n);
+    std::size_t fit = xl::FitInCell(piece);
+    if (fit == 0) fit = n;
+    sheet.SetText(row, col, piece.substr(0, fit));
+    done += fit;
+  }
+}
+
+std::string LongTexts::Summary(std::size_t count, const std::string& sheetName) {
+  return count == 1 ? "1 value longer than a cell holds was cut in its cell and kept whole on "
+                      "sheet \"" + sheetName + "\"."
+                    : Thousands(count) +
+                          " values longer than a cell holds were cut in their cells and kept "
+                          "whole on sheet \"" + sheetName + "\".";
+}
+
+}  // namespace palomet
