@@ -105,6 +105,7 @@ Form1::Form1(Form1Deps deps, QWidget* parent)
       dialogs_(&deps.dialogs),
       randomDraw_(std::move(deps.randomDraw)),
       openUrl_(std::move(deps.openUrl)),
+      homePage_(std::move(deps.homePage)),
       settings_(std::move(deps.settingsFolder)),
       programFolder_(std::move(deps.programFolder)) {
   setObjectName(QStringLiteral("Form1"));
@@ -227,7 +228,7 @@ void Form1::StartUp() {
   ApplySkin();
   CenterForm();
   pointerImage_ = LoadPointerImage(ProgramFile(programFolder_, kPointerImageFile));
-  MaybeOpenHomePage(randomDraw_, openUrl_);
+  MaybeOpenHomePage(homePage_, randomDraw_, openUrl_);
   setWindowTitle(QString::fromUtf8(kCaption));
   if (IsMultipleSheetsOption(settings_.GetSetting(kOptionKey, kOneSheet))) {
     option2_->setChecked(true);

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "app/Dialogs.h"
+#include "app/Main.h"
 #include "app/Settings.h"
 #include "filelist/DragReorder.h"
 #include "filelist/FileList.h"
@@ -43,6 +44,8 @@ struct Form1Deps {
   // The staging database of the window's runs, asked at every run; when unset it is
   // temp.mdb in the program folder.
   std::function<std::string()> stagingDatabase = {};
+  // The maker's home page for the start-up chance; empty for no visit.
+  std::string homePage = ConfiguredHomePage();
 };
 
 // The main window. Constructing it builds the controls and runs the start-up
@@ -119,6 +122,7 @@ class Form1 : public QWidget, public WindowHost, public DragListView {
   Dialogs* dialogs_;
   std::function<double()> randomDraw_;
   std::function<void(const std::string&)> openUrl_;
+  std::string homePage_;
   SettingsStore settings_;
   std::string programFolder_;
 

@@ -12,6 +12,11 @@
 #include <QPixmap>
 #include <QScreen>
 
+// Set by the build from the cache variable of the same name.
+#ifndef PALOMET_HOME_PAGE
+#define PALOMET_HOME_PAGE ""
+#endif
+
 namespace palomet {
 
 std::string ProgramFile(const std::string& folder, const std::string& name) {
@@ -32,15 +37,19 @@ QPoint CenteredPosition(const QRect& screen, const QSize& frame) {
           screen.y() + half(screen.height() - frame.height())};
 }
 
-bool MaybeOpenHomePage(const std::function<double()>& draw,
+std::string ConfiguredHomePage() {
+  return PALOMET_HOME_PAGE;
+}
+
+bool MaybeOpenHomePage(const std::string& homePage, const std::function<double()>& draw,
                        const std::function<void(const std::string&)>& openUrl) {
-  if (!draw || !openUrl) return false;
+  if (homePage.empty() || !draw || !openUrl) return false;
   const double r = draw();
   if (!(r >= 0.0 && r < 1.0)) return false;
   const int n = static_cast<int>(std::floor(r * 100.0)) + 1;
   if (n != 7) return false;
   try {
-    openUrl(kHomePage);
+    openUrl(homePage);
   } catch (...) {
     // A browser that cannot be started is passed over.
   }

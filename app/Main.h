@@ -13,9 +13,6 @@
 
 namespace palomet {
 
-// The maker's home page, opened now and then at start-up.
-inline constexpr const char* kHomePage = "https://www.corvane.example/palomet/";
-
 // Files of the program folder, named relative to it.
 inline constexpr const char* kPointerImageFile = "HAND-M.CUR";
 inline constexpr const char* kSkinFile = "x/o.cjs";
@@ -34,9 +31,14 @@ int Twips(int twips);
 // larger than the screen gets a negative position.
 QPoint CenteredPosition(const QRect& screen, const QSize& frame);
 
+// The maker's home page as the build was configured (the CMake cache variable
+// PALOMET_HOME_PAGE); empty when none was given.
+std::string ConfiguredHomePage();
+
 // Draws a number from 1 to 100 with `draw` (uniform on [0, 1)) and, on 7, hands
-// the home page to `openUrl`, whose outcome is ignored. Returns whether it did.
-bool MaybeOpenHomePage(const std::function<double()>& draw,
+// `homePage` to `openUrl`, whose outcome is ignored. Returns whether it did. With no
+// address there is nothing to visit: nothing is drawn or opened.
+bool MaybeOpenHomePage(const std::string& homePage, const std::function<double()>& draw,
                        const std::function<void(const std::string&)>& openUrl);
 
 // The pointer made from the image file at `path` (format taken from the content).

@@ -78,28 +78,41 @@ INSTANTIATE_TEST_SUITE_P(
                     StoredOptionCase{"TwoFollowedByText", "2x", false}),
     [](const testing::TestParamInfo<StoredOptionCase>& info) { return info.param.name; });
 
-TEST(StartUp, OpensTheHomePageOnlyOnASeven) {
+TEST(StartUp, OpensTheHomePageOnlyOnASevenAndOnlyWhenThereIsOne) {
+  const std::string page = "https://palomet.example/home";
   const struct {
+    const char* homePage;
     double draw;
     bool opens;
-  } cases[] = {{0.06, true},  {0.0699, true}, {0.0599, false},
-               {0.07, false}, {0.0, false},   {0.999, false}};
+  } cases[] = {
+      {page.c_str(), 0.06, true},  {page.c_str(), 0.0699, true}, {page.c_str(), 0.0599, false},
+      {page.c_str(), 0.07, false}, {page.c_str(), 0.0, false},   {page.c_str(), 0.999, false},
+      {"", 0.06, false},           {"", 0.0699, false}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.draw);
+    SCOPED_TRACE(std::string(c.homePage) + " " + std::to_string(c.draw));
     Form1Harness h;
+    h.homePage = c.homePage;
     h.draw = c.draw;
     h.Start(false);
-    EXPECT_EQ(h.openedUrls.size(), c.opens ? 1u : 0u);
-    if (c.opens) {
-      EXPECT_EQ(h.openedUrls[0], kHomePage);
-    }
+    EXPECT_EQ(h.openedUrls, c.opens ? std::vector<std::string>{page} : std::vector<std::string>{});
   }
+}
+
+// The address is the packager's to give; a build without one never opens a page.
+TEST(StartUp, ABuildWithoutAHomePageOpensNoneWhateverTheDraw) {
+  if (!ConfiguredHomePage().empty()) GTEST_SKIP() << "built with a home page";
+  Form1Harness h;
+  h.draw = 0.065;
+  h.Start(false);
+  EXPECT_TRUE(h.openedUrls.empty());
 }
 
 TEST(StartUp, AHomePageThatCannotBeOpenedIsPassedOver) {
   EXPECT_TRUE(MaybeOpenHomePage(
-      [] { return 0.065; }, [](const std::string&) { throw std::runtime_error("no browser"); }));
-  EXPECT_FALSE(MaybeOpenHomePage([] { return 1.0; }, [](const std::string&) { FAIL(); }));
+      "https://palomet.example/", [] { return 0.065; },
+      [](const std::string&) { throw std::runtime_error("no browser"); }));
+  EXPECT_FALSE(MaybeOpenHomePage(
+      "https://palomet.example/", [] { return 1.0; }, [](const std::string&) { FAIL(); }));
 }
 
 TEST(StartUp, TakesThePointerImageOnlyWhenItIsAnImage) {
