@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QUrl>
+#include <QWindow>
 
 #include "app/Controls.h"
 #include "app/Form1ImportWindow.h"
@@ -249,10 +250,21 @@ void Form1::ApplySkin() {
   setStyleSheet(QString::fromUtf8(*skin));
 }
 
+// Centres the window's frame on the available area of the screen that holds the window.
+// Until the window system has framed the window, its frame is the window itself; showEvent
+// has it centred again once the frame is known.
 void Form1::CenterForm() {
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  if (!screen) return;
-  move(CenteredPosition(screen->geometry(), frameGeometry().size()));
+  if (!ProgramsPlaceWindows(QGuiApplication::platformName())) return;
+  const QScreen* holder = screen();
+  if (!holder) return;
+  move(CenteredPosition(holder->availableGeometry(), frameGeometry().size()));
+}
+
+void Form1::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // The window system reports the frame once it has taken the window on, which is before
+  // the window is first drawn; the window's own events say when.
+  if (!framePlaced_ && windowHandle()) windowHandle()->installEventFilter(this);
 }
 
 void Form1::DoEvents() {
@@ -358,6 +370,17 @@ void Form1::SetListPointer(int value) {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+  if (QWindow* window = windowHandle(); window != nullptr && watched == window) {
+    const QEvent::Type type = event->type();
+    if (!framePlaced_ &&
+        (type == QEvent::Move || type == QEvent::Resize || type == QEvent::Expose) &&
+        (!window->frameMargins().isNull() || window->isExposed())) {
+      framePlaced_ = true;
+      window->removeEventFilter(this);
+      CenterForm();
+    }
+    return false;
+  }
   if (listView1_ == nullptr || watched != listView1_->viewport()) {
     return QWidget::eventFilter(watched, event);
   }

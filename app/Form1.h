@@ -21,6 +21,7 @@ class QDropEvent;
 class QGroupBox;
 class QProgressBar;
 class QRadioButton;
+class QShowEvent;
 
 namespace palomet {
 
@@ -109,6 +110,7 @@ class Form1 : public QWidget, public WindowHost, public DragListView {
   // entries, drags from outside bring files.
   bool eventFilter(QObject* watched, QEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void BuildControls();
@@ -128,6 +130,8 @@ class Form1 : public QWidget, public WindowHost, public DragListView {
 
   int mousePointer_ = pointer::kDefault;
   bool closed_ = false;
+  // Whether the window has been centred with its frame known.
+  bool framePlaced_ = false;
   std::optional<QCursor> pointerImage_;
 
   ListView* listView1_ = nullptr;

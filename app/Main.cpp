@@ -29,12 +29,16 @@ int Twips(int twips) {
   return static_cast<int>(std::lround(twips * dpi / 1440.0));
 }
 
-QPoint CenteredPosition(const QRect& screen, const QSize& frame) {
+QPoint CenteredPosition(const QRect& area, const QSize& frame) {
   // Halves are rounded down so that the window never sits a pixel right of centre
   // more often than left.
   const auto half = [](int excess) { return static_cast<int>(std::floor(excess / 2.0)); };
-  return {screen.x() + half(screen.width() - frame.width()),
-          screen.y() + half(screen.height() - frame.height())};
+  return {area.x() + half(area.width() - frame.width()),
+          area.y() + half(area.height() - frame.height())};
+}
+
+bool ProgramsPlaceWindows(const QString& platformName) {
+  return !platformName.startsWith(QStringLiteral("wayland"));
 }
 
 std::string ConfiguredHomePage() {

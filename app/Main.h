@@ -8,6 +8,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <QString>
 
 #include "staging/Access1.h"
 
@@ -26,10 +27,14 @@ std::string ProgramFile(const std::string& folder, const std::string& name);
 // (15 twips to a pixel at 96 dpi).
 int Twips(int twips);
 
-// Where a window of outer size `frame` goes so that it sits in the middle of
-// `screen` (the whole screen, not its work area). Nothing is clamped: a window
-// larger than the screen gets a negative position.
-QPoint CenteredPosition(const QRect& screen, const QSize& frame);
+// Where a window of outer size `frame` (decorations included) goes so that it sits
+// in the middle of `area`. Nothing is clamped: a window larger than the area starts
+// before it.
+QPoint CenteredPosition(const QRect& area, const QSize& frame);
+
+// Whether the window system named `platformName` (Qt's platform plugin) lets a program
+// place its own windows; Wayland places them itself.
+bool ProgramsPlaceWindows(const QString& platformName);
 
 // The maker's home page as the build was configured (the CMake cache variable
 // PALOMET_HOME_PAGE); empty when none was given.
