@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QUrl>
+#include <QWindow>
 
 #include "app/Controls.h"
 #include "app/Form1ImportWindow.h"
@@ -105,6 +106,7 @@ Form1::Form1(Form1Deps deps, QWidget* parent)
       dialogs_(&deps.dialogs),
       randomDraw_(std::move(deps.randomDraw)),
       openUrl_(std::move(deps.openUrl)),
+      homePage_(std::move(deps.homePage)),
       settings_(std::move(deps.settingsFolder)),
       programFolder_(std::move(deps.programFolder)) {
   setObjectName(QStringLiteral("Form1"));
@@ -227,7 +229,7 @@ void Form1::StartUp() {
   ApplySkin();
   CenterForm();
   pointerImage_ = LoadPointerImage(ProgramFile(programFolder_, kPointerImageFile));
-  MaybeOpenHomePage(randomDraw_, openUrl_);
+  MaybeOpenHomePage(homePage_, randomDraw_, openUrl_);
   setWindowTitle(QString::fromUtf8(kCaption));
   if (IsMultipleSheetsOption(settings_.GetSetting(kOptionKey, kOneSheet))) {
     option2_->setChecked(true);
@@ -248,10 +250,21 @@ void Form1::ApplySkin() {
   setStyleSheet(QString::fromUtf8(*skin));
 }
 
+// Centres the window's frame on the available area of the screen that holds the window.
+// Until the window system has framed the window, its frame is the window itself; showEvent
+// has it centred again once the frame is known.
 void Form1::CenterForm() {
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  if (!screen) return;
-  move(CenteredPosition(screen->geometry(), frameGeometry().size()));
+  if (!ProgramsPlaceWindows(QGuiApplication::platformName())) return;
+  const QScreen* holder = screen();
+  if (!holder) return;
+  move(CenteredPosition(holder->availableGeometry(), frameGeometry().size()));
+}
+
+void Form1::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // The window system reports the frame once it has taken the window on, which is before
+  // the window is first drawn; the window's own events say when.
+  if (!framePlaced_ && windowHandle()) windowHandle()->installEventFilter(this);
 }
 
 void Form1::DoEvents() {
@@ -357,6 +370,17 @@ void Form1::SetListPointer(int value) {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+  if (QWindow* window = windowHandle(); window != nullptr && watched == window) {
+    const QEvent::Type type = event->type();
+    if (!framePlaced_ &&
+        (type == QEvent::Move || type == QEvent::Resize || type == QEvent::Expose) &&
+        (!window->frameMargins().isNull() || window->isExposed())) {
+      framePlaced_ = true;
+      window->removeEventFilter(this);
+      CenterForm();
+    }
+    return false;
+  }
   if (listView1_ == nullptr || watched != listView1_->viewport()) {
     return QWidget::eventFilter(watched, event);
   }

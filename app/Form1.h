@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "app/Dialogs.h"
+#include "app/Main.h"
 #include "app/Settings.h"
 #include "filelist/DragReorder.h"
 #include "filelist/FileList.h"
@@ -20,6 +21,7 @@ class QDropEvent;
 class QGroupBox;
 class QProgressBar;
 class QRadioButton;
+class QShowEvent;
 
 namespace palomet {
 
@@ -43,6 +45,8 @@ struct Form1Deps {
   // The staging database of the window's runs, asked at every run; when unset it is
   // temp.mdb in the program folder.
   std::function<std::string()> stagingDatabase = {};
+  // The maker's home page for the start-up chance; empty for no visit.
+  std::string homePage = ConfiguredHomePage();
 };
 
 // The main window. Constructing it builds the controls and runs the start-up
@@ -106,6 +110,7 @@ class Form1 : public QWidget, public WindowHost, public DragListView {
   // entries, drags from outside bring files.
   bool eventFilter(QObject* watched, QEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void BuildControls();
@@ -119,11 +124,14 @@ class Form1 : public QWidget, public WindowHost, public DragListView {
   Dialogs* dialogs_;
   std::function<double()> randomDraw_;
   std::function<void(const std::string&)> openUrl_;
+  std::string homePage_;
   SettingsStore settings_;
   std::string programFolder_;
 
   int mousePointer_ = pointer::kDefault;
   bool closed_ = false;
+  // Whether the window has been centred with its frame known.
+  bool framePlaced_ = false;
   std::optional<QCursor> pointerImage_;
 
   ListView* listView1_ = nullptr;

@@ -12,6 +12,11 @@
 #include <QPixmap>
 #include <QScreen>
 
+// Set by the build from the cache variable of the same name.
+#ifndef PALOMET_HOME_PAGE
+#define PALOMET_HOME_PAGE ""
+#endif
+
 namespace palomet {
 
 std::string ProgramFile(const std::string& folder, const std::string& name) {
@@ -24,23 +29,31 @@ int Twips(int twips) {
   return static_cast<int>(std::lround(twips * dpi / 1440.0));
 }
 
-QPoint CenteredPosition(const QRect& screen, const QSize& frame) {
+QPoint CenteredPosition(const QRect& area, const QSize& frame) {
   // Halves are rounded down so that the window never sits a pixel right of centre
   // more often than left.
   const auto half = [](int excess) { return static_cast<int>(std::floor(excess / 2.0)); };
-  return {screen.x() + half(screen.width() - frame.width()),
-          screen.y() + half(screen.height() - frame.height())};
+  return {area.x() + half(area.width() - frame.width()),
+          area.y() + half(area.height() - frame.height())};
 }
 
-bool MaybeOpenHomePage(const std::function<double()>& draw,
+bool ProgramsPlaceWindows(const QString& platformName) {
+  return !platformName.startsWith(QStringLiteral("wayland"));
+}
+
+std::string ConfiguredHomePage() {
+  return PALOMET_HOME_PAGE;
+}
+
+bool MaybeOpenHomePage(const std::string& homePage, const std::function<double()>& draw,
                        const std::function<void(const std::string&)>& openUrl) {
-  if (!draw || !openUrl) return false;
+  if (homePage.empty() || !draw || !openUrl) return false;
   const double r = draw();
   if (!(r >= 0.0 && r < 1.0)) return false;
   const int n = static_cast<int>(std::floor(r * 100.0)) + 1;
   if (n != 7) return false;
   try {
-    openUrl(kHomePage);
+    openUrl(homePage);
   } catch (...) {
     // A browser that cannot be started is passed over.
   }

@@ -8,13 +8,11 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <QString>
 
 #include "staging/Access1.h"
 
 namespace palomet {
-
-// The maker's home page, opened now and then at start-up.
-inline constexpr const char* kHomePage = "https://www.corvane.example/palomet/";
 
 // Files of the program folder, named relative to it.
 inline constexpr const char* kPointerImageFile = "HAND-M.CUR";
@@ -29,14 +27,23 @@ std::string ProgramFile(const std::string& folder, const std::string& name);
 // (15 twips to a pixel at 96 dpi).
 int Twips(int twips);
 
-// Where a window of outer size `frame` goes so that it sits in the middle of
-// `screen` (the whole screen, not its work area). Nothing is clamped: a window
-// larger than the screen gets a negative position.
-QPoint CenteredPosition(const QRect& screen, const QSize& frame);
+// Where a window of outer size `frame` (decorations included) goes so that it sits
+// in the middle of `area`. Nothing is clamped: a window larger than the area starts
+// before it.
+QPoint CenteredPosition(const QRect& area, const QSize& frame);
+
+// Whether the window system named `platformName` (Qt's platform plugin) lets a program
+// place its own windows; Wayland places them itself.
+bool ProgramsPlaceWindows(const QString& platformName);
+
+// The maker's home page as the build was configured (the CMake cache variable
+// PALOMET_HOME_PAGE); empty when none was given.
+std::string ConfiguredHomePage();
 
 // Draws a number from 1 to 100 with `draw` (uniform on [0, 1)) and, on 7, hands
-// the home page to `openUrl`, whose outcome is ignored. Returns whether it did.
-bool MaybeOpenHomePage(const std::function<double()>& draw,
+// `homePage` to `openUrl`, whose outcome is ignored. Returns whether it did. With no
+// address there is nothing to visit: nothing is drawn or opened.
+bool MaybeOpenHomePage(const std::string& homePage, const std::function<double()>& draw,
                        const std::function<void(const std::string&)>& openUrl);
 
 // The pointer made from the image file at `path` (format taken from the content).

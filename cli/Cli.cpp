@@ -162,15 +162,11 @@ class ProgressLines {
       EndLine();
       err_ << "Importing file " << i << "/" << n << ": " << path << "\n" << std::flush;
     };
-    p.table = [this](int t, int n, const std::string& name, bool skipped) {
+    p.table = [this](int t, int n, const std::string& name) {
       EndLine();
       current_ = "Table " + std::to_string(t + 1) + "/" + std::to_string(n) + ": " + name;
-      if (skipped) {
-        err_ << current_ << " (import errors, skipped)\n" << std::flush;
-      } else {
-        err_ << current_ << std::flush;
-        open_ = true;
-      }
+      err_ << current_ << std::flush;
+      open_ = true;
     };
     p.rows = [this](const std::string&, std::int64_t rows) {
       err_ << "\r" << current_ << ", " << rows << " rows" << std::flush;

@@ -14,13 +14,18 @@ bool AddDroppedPaths(const std::vector<std::string>& paths, FileList& list, Wind
     const auto status = std::filesystem::status(path, ec);
     if (ec) continue;  // vanished, or its attributes cannot be read
     if (std::filesystem::is_directory(status)) {
-      if (!AddFolderTree(path, "*.*", false, list, host)) return false;
+      if (!AddFolderTree(WithoutTrailingSeparators(path), "*.*", false, list, host)) return false;
     } else if (std::filesystem::is_regular_file(status)) {
       list.Add(path);
     }
     // A FIFO, socket or device would hang or fail the import: passed over.
   }
   return true;
+}
+
+std::string WithoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
 }
 
 }  // namespace palomet

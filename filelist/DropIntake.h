@@ -15,6 +15,11 @@ namespace palomet {
 // that is neither a folder nor a regular file (FIFO, socket, device), is passed over.
 // The window pointer is left alone. Returns false when the window was closed during
 // the drop; then nothing more was added.
+// A dropped folder's entries are its path and one "/" before each name.
 bool AddDroppedPaths(const std::vector<std::string>& paths, FileList& list, WindowHost& host);
+
+// `path` without the separators it ends with ("/data/in/" gives "/data/in"), as file
+// managers may send a folder with one; the root stays "/".
+std::string WithoutTrailingSeparators(std::string path);
 
 }  // namespace palomet

@@ -90,10 +90,6 @@ void ShowRunError(ImportWindow& window, const std::string& description) {
 
 }  // namespace
 
-bool IsImportErrorsTable(std::string_view tableName) {
-  return tableName.find(kImportErrorsMarker) != std::string_view::npos;
-}
-
 std::string StagingDatabasePath(const std::string& programFolder) {
   return programFolder + "/temp.mdb";
 }
@@ -149,9 +145,9 @@ void CopyTables(WorkbookAssembly& workbook, const std::vector<std::string>& name
   for (int t = 0; t < count; ++t) {
     const std::string& name = names[static_cast<std::size_t>(t)];
     if (setProgress) setProgress(static_cast<double>(t + 1) / count * 100.0);
-    const bool skipped = IsImportErrorsTable(name);
-    if (progress.table) progress.table(t, count, name, skipped);
-    if (skipped) continue;
+    // Our import writes no error tables of its own (a failing file fails whole), so every
+    // staged table is the user's data, whatever its name.
+    if (progress.table) progress.table(t, count, name);
     {
       stagetimes::Timer timer("sheet preparation");
       workbook.PrepareSheet(name);

@@ -7,7 +7,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "filelist/FileList.h"
@@ -34,11 +33,6 @@ class ImportWindow {
   virtual void ShowInFront() = 0;
 };
 
-// Tables whose names contain this (case-sensitive) are the import's error reports and are
-// not copied into the workbook.
-inline constexpr std::string_view kImportErrorsMarker = "ImportErrors";
-bool IsImportErrorsTable(std::string_view tableName);
-
 // The staging database in a program folder.
 std::string StagingDatabasePath(const std::string& programFolder);
 
@@ -46,9 +40,8 @@ std::string StagingDatabasePath(const std::string& programFolder);
 struct RunProgress {
   // Before file `index` (1-based) of `count` is imported.
   std::function<void(int index, int count, const std::string& path)> file;
-  // Before table `index` (0-based) of the catalogue's `count` is considered; `skipped` for
-  // an "ImportErrors" table.
-  std::function<void(int index, int count, const std::string& name, bool skipped)> table;
+  // Before table `index` (0-based) of the catalogue's `count` is copied.
+  std::function<void(int index, int count, const std::string& name)> table;
   // Now and then while a table's rows are written: rows written so far.
   std::function<void(const std::string& name, std::int64_t rows)> rows;
   // Before a table's first row and every few hundred rows after; throws to end the run.
@@ -81,11 +74,11 @@ enum class TableReading {
   Streaming,   // a row at a time, memory flat whatever the table's size (command line)
 };
 
-// Copies the tables `names` of the staging database into the workbook in their order:
-// before each, `setProgress` gets (t + 1) / count × 100; "ImportErrors" tables are passed
-// over; every other table gets PrepareSheet, its rows, and WriteRows; values cut to fit
-// their cells then go whole onto the sheet that AddLongTexts adds. Raises what the layers
-// raise, and RunAborted when the window was closed during a yield.
+// Copies every table `names` of the staging database into the workbook in their order,
+// whatever its name: before each, `setProgress` gets (t + 1) / count × 100; then the table
+// gets PrepareSheet, its rows, and WriteRows; values cut to fit their cells then go whole
+// onto the sheet that AddLongTexts adds. Raises what the layers raise, and RunAborted when
+// the window was closed during a yield.
 void CopyTables(WorkbookAssembly& workbook, const std::vector<std::string>& names,
                 const std::string& stagingPath, WindowHost& host, TableReading reading,
                 const std::function<void(double)>& setProgress, const RunProgress& progress = {});

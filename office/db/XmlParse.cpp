@@ -7,12 +7,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <sstream>
 #include <unordered_map>
 #include <vector>
 
@@ -76,12 +79,20 @@ struct ParseState {
   int line = 0;
   int column = 0;
   std::exception_ptr sinkError;
-  // The parser's first fatal error.
+  // The parser's first fatal error, and whether it came with all decoded text used up.
   bool parserFailed = false;
   int parserCode = 0;
   std::string parserMessage;
   int parserLine = 0;
   int parserColumn = 0;
+  bool parserAtEnd = false;
+  // What libxml2 reports outside the parser's context. Its converters decode ahead of the
+  // parser and stop at the first bytes that are not valid in the file's encoding, so the
+  // parser then runs out of text exactly where those bytes stand.
+  std::string badBytes;  // "0x87 0x40 0x81 0x40": the bytes that could not be decoded
+  bool conversionFailed = false;
+  std::string otherFault;    // any other report, first one only
+  bool atEndOfFile = false;  // the whole file was read
 
   void Fail(std::string what) {
     if (failed) return;
@@ -260,6 +271,16 @@ xmlParserInputPtr OnResolveEntity(void*, const xmlChar*, const xmlChar*) {
   return nullptr;
 }
 
+// One line of a libxml2 message: without its line breaks and trailing blanks.
+std::string OneLine(const char* message) {
+  std::string text = message != nullptr ? message : "";
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  for (char& c : text) {
+    if (c == '\n') c = ' ';
+  }
+  return text;
+}
+
 void OnStructuredError(void* ctx, xmlErrorPtr error) {
   if (error == nullptr || error->level != XML_ERR_FATAL) return;
   // The context may be the parser's own or one it made for an entity's content.
@@ -269,21 +290,98 @@ void OnStructuredError(void* ctx, xmlErrorPtr error) {
   if (st.parserFailed) return;
   st.parserFailed = true;
   st.parserCode = error->code;
-  st.parserMessage = error->message != nullptr ? error->message : "";
-  while (!st.parserMessage.empty() &&
-         (st.parserMessage.back() == '\n' || st.parserMessage.back() == ' ')) {
-    st.parserMessage.pop_back();
-  }
-  for (char& c : st.parserMessage) {
-    if (c == '\n') c = ' ';
-  }
+  st.parserMessage = OneLine(error->message);
   if (ctxt == st.ctxt) {
     st.parserLine = error->line;
     st.parserColumn = error->int2;
+    st.parserAtEnd = ctxt->input != nullptr && ctxt->input->cur >= ctxt->input->end;
   } else {  // inside an entity's content: point at the reference in the file
     st.parserLine = xmlSAX2GetLineNumber(st.ctxt);
     st.parserColumn = xmlSAX2GetColumnNumber(st.ctxt);
   }
+}
+
+// libxml2's reports that no parser context takes: the encoding converters' and the input
+// layer's. Without this handler they go to standard error.
+void OnUnattachedError(void* data, xmlErrorPtr error) {
+  if (data == nullptr || error == nullptr || error->level < XML_ERR_ERROR) return;
+  ParseState& st = *static_cast<ParseState*>(data);
+  if (error->domain == XML_FROM_I18N && error->code == XML_I18N_CONV_FAILED) {
+    if (!st.conversionFailed && error->str1 != nullptr) {
+      // The report lists four bytes from the first bad one on, also where fewer are left.
+      std::size_t left = 4;
+      if (st.ctxt != nullptr && st.ctxt->input != nullptr && st.ctxt->input->buf != nullptr &&
+          st.ctxt->input->buf->raw != nullptr) {
+        left = std::min<std::size_t>(left, xmlBufUse(st.ctxt->input->buf->raw));
+      }
+      std::istringstream listed(error->str1);
+      std::string byte;
+      for (std::size_t i = 0; i < left && listed >> byte; ++i) {
+        st.badBytes += (st.badBytes.empty() ? "" : " ") + byte;
+      }
+    }
+    st.conversionFailed = true;
+  } else if (error->domain == XML_FROM_IO && error->code == XML_IO_ENCODER) {
+    st.conversionFailed = true;  // the input layer's echo of a converter's failure
+  } else if (st.otherFault.empty()) {
+    st.otherFault = OneLine(error->message);
+  }
+}
+
+// The few reports libxml2 makes as plain text (printf style).
+void OnGenericError(void* data, const char* format, ...) {
+  if (data == nullptr || format == nullptr) return;
+  ParseState& st = *static_cast<ParseState*>(data);
+  if (!st.otherFault.empty()) return;
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  st.otherFault = OneLine(text);
+}
+
+// libxml2 keeps its error handlers per thread; for one parse, those of the parsing thread
+// take everything libxml2 reports, and the earlier ones come back afterwards.
+class RoutedErrors {
+ public:
+  explicit RoutedErrors(ParseState& st)
+      : structured_(xmlStructuredError),
+        structuredContext_(xmlStructuredErrorContext),
+        generic_(xmlGenericError),
+        genericContext_(xmlGenericErrorContext) {
+    xmlSetStructuredErrorFunc(&st, OnUnattachedError);
+    xmlSetGenericErrorFunc(&st, OnGenericError);
+  }
+  ~RoutedErrors() {
+    xmlSetStructuredErrorFunc(structuredContext_, structured_);
+    xmlSetGenericErrorFunc(genericContext_, generic_);
+  }
+  RoutedErrors(const RoutedErrors&) = delete;
+  RoutedErrors& operator=(const RoutedErrors&) = delete;
+
+ private:
+  xmlStructuredErrorFunc structured_;
+  void* structuredContext_;
+  xmlGenericErrorFunc generic_;
+  void* genericContext_;
+};
+
+// The name of the encoding the file is decoded from: as declared, else as detected.
+std::string EncodingName(xmlParserCtxtPtr ctxt) {
+  if (ctxt->encoding != nullptr) return Chars(ctxt->encoding);
+  if (ctxt->input != nullptr && ctxt->input->buf != nullptr &&
+      ctxt->input->buf->encoder != nullptr && ctxt->input->buf->encoder->name != nullptr) {
+    return ctxt->input->buf->encoder->name;
+  }
+  return "its encoding";
+}
+
+// Whether bytes were left over at the end of the file that do not make a whole character.
+bool EndsInsideACharacter(xmlParserCtxtPtr ctxt) {
+  const xmlParserInputPtr input = ctxt->input;
+  return input != nullptr && input->buf != nullptr && input->buf->encoder != nullptr &&
+         input->buf->raw != nullptr && xmlBufUse(input->buf->raw) > 0;
 }
 
 int ReadFile(void* ctx, char* buffer, int len) {
@@ -294,6 +392,7 @@ int ReadFile(void* ctx, char* buffer, int len) {
     st.readErrno = errno != 0 ? errno : EIO;
     return -1;
   }
+  if (n == 0) st.atEndOfFile = true;
   return static_cast<int>(n);
 }
 
@@ -416,6 +515,7 @@ void ParseXmlFile(const std::string& path, NameTable& names, EventSink& sink) {
   sax.warning = nullptr;
   sax.fatalError = nullptr;
 
+  const RoutedErrors routed(st);
   std::unique_ptr<xmlParserCtxt, CtxtFree> ctxt(
       xmlCreateIOParserCtxt(&sax, nullptr, ReadFile, nullptr, &st, XML_CHAR_ENCODING_NONE));
   if (!ctxt) fail("the XML parser could not be started");
@@ -430,11 +530,30 @@ void ParseXmlFile(const std::string& path, NameTable& names, EventSink& sink) {
     fail("the file cannot be read (" + std::string(std::strerror(st.readErrno)) + ")");
   }
   if (st.failed) fail(Where(st.line, st.column) + st.failure);
+  // Where the text ran out is where the file's bytes stopped making characters; the parser's
+  // complaint about the text ending there is only the consequence. A parser failure before
+  // the end of the text stands: it comes first in the file.
+  const bool textRanOut = !st.parserFailed || st.parserAtEnd;
+  const std::string endsAt =
+      st.parserFailed ? Where(st.parserLine, st.parserColumn)
+                      : Where(xmlSAX2GetLineNumber(st.ctxt), xmlSAX2GetColumnNumber(st.ctxt));
+  if (st.conversionFailed && textRanOut) {
+    fail(endsAt +
+         (st.badBytes.empty() ? "the bytes here" : "the bytes starting with " + st.badBytes) +
+         " are not valid " + EncodingName(st.ctxt) + ", the file's encoding");
+  }
+  if (st.atEndOfFile && textRanOut && EndsInsideACharacter(st.ctxt)) {
+    fail(endsAt + "the file ends inside a character: its last bytes are not a whole " +
+         EncodingName(st.ctxt) + " character");
+  }
   if (st.parserFailed) {
     fail(Where(st.parserLine, st.parserColumn) +
          ParserFailureText(st.parserCode, st.parserMessage));
   }
-  if (!ctxt->wellFormed) fail("the file is not well-formed XML");
+  if (!ctxt->wellFormed) {
+    fail("the file is not well-formed XML" +
+         (st.otherFault.empty() ? std::string() : " (" + st.otherFault + ")"));
+  }
 }
 
 }  // namespace palomet::xmlimport

@@ -18,7 +18,8 @@ using test::TempDir;
 
 // Inputs that exercise what could differ between the two paths: typed values, Null,
 // empty values, the separator text inside a value, escapes, numbered tables with link
-// columns, an error-report table, a table name the sheet name has to clean.
+// columns, tables named like error reports (the user's data like any other), a table name
+// the sheet name has to clean.
 std::vector<std::string> WriteInputs(const TempDir& dir) {
   const std::string orders = R"(<orders>
   <order id="7" date="2026-01-05">
@@ -31,7 +32,8 @@ std::vector<std::string> WriteInputs(const TempDir& dir) {
   const std::string odd = R"(<data xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
   <Orders_x005B_1_x005D_><v>a|xxspearaeatorxx|b</v><w>_x0041_</w><n>007</n></Orders_x005B_1_x005D_>
   <Orders_x005B_1_x005D_><v xsi:nil="true"/><w> 12</w><n>1e5</n><d>2026-02-30</d></Orders_x005B_1_x005D_>
-  <ImportErrors><v>skipped</v></ImportErrors>
+  <ImportErrors><v>kept</v></ImportErrors>
+  <LastImportErrorsSeen at="3"><v>kept</v></LastImportErrorsSeen>
   <Sheet2><v>TRUE</v><v2>-0.730</v2><t>2026-01-05T10:20:30</t></Sheet2>
 </data>)";
   return {dir.Write("in/orders.xml", orders).string(), dir.Write("in/odd.xml", odd).string(),
@@ -68,8 +70,15 @@ TEST(CliMatchesWindow, SameWorkbookCellForCellInBothModes) {
 
     // And the workbook is the one intended, not merely two equal wrong ones.
     if (multiple) {
-      EXPECT_EQ(cli.SheetNames(), (std::vector<std::string>{"order", "line", "Orders1", "Sheet2",
-                                                            "order1", "line1"}));
+      EXPECT_EQ(cli.SheetNames(),
+                (std::vector<std::string>{"order", "line", "Orders1", "ImportErrors",
+                                          "LastImportErrorsSeen", "Sheet2", "order1", "line1"}));
+      // The value's column: LastImportErrorsSeen has its attribute first.
+      for (const auto& [name, column] :
+           {std::pair{"ImportErrors", 1}, {"LastImportErrorsSeen", 2}}) {
+        ASSERT_NE(cli.Find(name), nullptr) << name;
+        EXPECT_EQ(cli.Find(name)->At(2, column), "kept") << name;
+      }
       const auto* odd = cli.Find("Orders1");
       ASSERT_NE(odd, nullptr);
       EXPECT_EQ(odd->At(2, 1), "a|xxspearaeatorxx|b");  // whole, in one cell
@@ -83,8 +92,11 @@ TEST(CliMatchesWindow, SameWorkbookCellForCellInBothModes) {
       EXPECT_EQ(cli.Find("line1")->At(1, 1), "order1_Row");
     } else {
       EXPECT_EQ(cli.SheetNames(), std::vector<std::string>{"line1"});
-      // order (3 rows) + line (3) + Orders[1] (3) + Sheet2 (2) + order1 (3) + line1 (3).
-      EXPECT_EQ(cli.sheets[0].Rows(), 17);
+      // order (3 rows) + line (3) + Orders[1] (3) + ImportErrors (2) +
+      // LastImportErrorsSeen (2) + Sheet2 (2) + order1 (3) + line1 (3).
+      EXPECT_EQ(cli.sheets[0].Rows(), 21);
+      EXPECT_EQ(cli.sheets[0].At(11, 1), "kept");
+      EXPECT_EQ(cli.sheets[0].At(13, 2), "kept");
     }
   }
 }

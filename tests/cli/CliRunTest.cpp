@@ -248,6 +248,25 @@ TEST(CliExecutable, AnInterruptStopsTheRunAndLeavesNothingBehind) {
   EXPECT_EQ(test::ReadFile(dir.Path() / "err.txt"), "palomet-import: interrupted\n");
 }
 
+// The parser's own reports never reach the terminal: a file whose bytes go bad half-way gives
+// the one line that names the fault.
+TEST(CliExecutable, AFileWhoseEncodingFailsHalfWayGivesOneLine) {
+  TempDir dir;
+  const auto bad = dir.Write("sjis.xml",
+                             "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<r>\n"
+                             "<a>ok \x82\xa0</a>\n<a>bad \x87\x40\x81\x40 here</a>\n</r>\n");
+  const std::string command = std::string("'") + PALOMET_IMPORT_EXE + "' -o '" + dir.Str() +
+                              "/o.xlsx' '" + bad.string() + "' 2>'" + dir.Str() + "/err.txt'";
+  EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 1);
+  const std::string err = test::ReadFile(dir.Path() / "err.txt");
+  EXPECT_EQ(Lines(err), 1) << err;
+  EXPECT_EQ(
+      err.rfind("palomet-import: Cannot import '" + bad.string() + "': line 4, column 8: ", 0), 0u)
+      << err;
+  EXPECT_NE(err.find("0x87 0x40"), std::string::npos) << err;
+  EXPECT_NE(err.find("not valid Shift_JIS"), std::string::npos) << err;
+}
+
 TEST(CliExecutable, RunsHeadlessWithoutTheWidgetLibrary) {
   TempDir dir;
   const auto a = dir.Write("a.xml", Shape("1", "2")).string();

@@ -52,6 +52,9 @@ TEST_F(DropIntake, AddsFilesAsDroppedAndFolderTreesInDropOrder) {
       {"the same file twice", {"notes.txt", "notes.txt"}, {"notes.txt", "notes.txt"}},
       {"a hidden folder", {".H"}, {".H/h.xml"}},
       {"a link to a folder", {"linkToG"}, {"linkToG/g.xml"}},
+      {"folders sent with trailing slashes",
+       {"G/", "F//"},
+       {"G/g.xml", "F/.h.xml", "F/a.xml", "F/b.txt", "F/sub/s.dat"}},
       {"a vanished path", {"gone.xml", "notes.txt"}, {"notes.txt"}},
       {"a FIFO", {"pipe", "notes.txt"}, {"notes.txt"}},
       {"an empty folder list", {}, {}},
@@ -68,6 +71,18 @@ TEST_F(DropIntake, AddsFilesAsDroppedAndFolderTreesInDropOrder) {
     EXPECT_EQ(host.MousePointer(), pointer::kImage) << c.what;  // the drop leaves it alone
     EXPECT_EQ(host.pointerWrites, 1) << c.what;
   }
+}
+
+TEST(DroppedFolderPath, LosesItsTrailingSeparatorsButTheRootStays) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"/data/in/", "/data/in"},
+      {"/data/in//", "/data/in"},
+      {"/data/in", "/data/in"},
+      {"/", "/"},
+      {"//", "/"},
+      {"in/", "in"},
+  };
+  for (const auto& [path, kept] : cases) EXPECT_EQ(WithoutTrailingSeparators(path), kept) << path;
 }
 
 TEST_F(DropIntake, ClosingTheWindowDuringAFolderWalkEndsTheDrop) {

@@ -121,15 +121,6 @@ TEST_F(ImportRunTest, ACatalogueThatCannotListTheStagingDatabaseIsAnErrorNamingI
   }
 }
 
-TEST(ImportErrorsTables, TheNameTestIsACaseSensitiveSubstringTest) {
-  const std::pair<const char*, bool> cases[] = {
-      {"ImportErrors", true},   {"Sheet1$_ImportErrors", true}, {"ImportErrorsX", true},
-      {"AImportErrors1", true}, {"importerrors", false},        {"IMPORTERRORS", false},
-      {"Import Errors", false}, {"ImportError", false},
-  };
-  for (const auto& [name, skipped] : cases) EXPECT_EQ(IsImportErrorsTable(name), skipped) << name;
-}
-
 TEST_F(ImportRunTest, AWorkbookWindowOfAnEarlierRunCountsAsARunningSpreadsheet) {
   window.files.Add(Xml("a.xml", Shape("1", "2")));
   Start();

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,11 +68,15 @@ class Form1Harness {
   // Builds the window (running its start-up) and shows it.
   Form1& Start(bool show = true) {
     Stop();
-    form = std::make_unique<Form1>(
-        Form1Deps{messages, dialogs, [this] { return draw; },
-                  [this](const std::string& url) { openedUrls.push_back(url); },
-                  settingsFolder.empty() ? SettingsFolder().string() : settingsFolder,
-                  ProgramFolder().string(), stagingDatabase});
+    Form1Deps deps{messages,
+                   dialogs,
+                   [this] { return draw; },
+                   [this](const std::string& url) { openedUrls.push_back(url); },
+                   settingsFolder.empty() ? SettingsFolder().string() : settingsFolder,
+                   ProgramFolder().string(),
+                   stagingDatabase};
+    if (homePage) deps.homePage = *homePage;
+    form = std::make_unique<Form1>(std::move(deps));
     if (show) {
       form->show();
       (void)QTest::qWaitForWindowExposed(form.get());
@@ -120,6 +125,9 @@ class Form1Harness {
   FakeMessageBoxes messages;
   FakeDialogs dialogs;
   double draw = 0.5;
+  // The home page the window is built with, when set; else the one the build was
+  // configured with.
+  std::optional<std::string> homePage;
   std::vector<std::string> openedUrls;
   // Overrides the settings folder when not empty (e.g. one the store cannot use).
   std::string settingsFolder;
