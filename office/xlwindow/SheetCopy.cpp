@@ -1,6 +1,7 @@
 #include "office/xlwindow/SheetCopy.h"
 
 #include <algorithm>
+#include <bitset>
 #include <string>
 
 namespace palomet::xlwindow {
@@ -25,20 +26,40 @@ void AppendHtmlEscaped(std::string& out, std::string_view text) {
   }
 }
 
-// A cell of the HTML table. The number format goes with it, so that a spreadsheet that
-// pastes it keeps 12.50, 2024-06-01 and 007 as they show here instead of typing them anew.
+// The number formats of the HTML cells, by class, so that a spreadsheet that pastes them
+// keeps 12.50, 2024-06-01 and 007 as they show here instead of typing them anew. Classes
+// keep each cell short: a copy of a million cells would otherwise carry the format a
+// million times.
+std::string HtmlStyle(const std::bitset<256>& decimals) {
+  std::string style =
+      "<style>td.t{mso-number-format:\"\\@\"}"
+      " td.d{mso-number-format:\"yyyy-mm-dd\"}"
+      " td.dt{mso-number-format:\"yyyy-mm-dd\\\"T\\\"hh:mm:ss\"}";
+  for (std::size_t d = 0; d < decimals.size(); ++d) {
+    if (!decimals[d]) continue;
+    style += " td.n" + std::to_string(d) + "{mso-number-format:\"0" +
+             (d ? "." + std::string(d, '0') : std::string()) + "\"}";
+  }
+  return style + "</style>";
+}
+
 void AppendHtmlCell(std::string& out, const xl::CellValue& v, std::string_view shown) {
   switch (v.type) {
     case xl::CellType::Empty:
       out += "<td></td>";
       return;
     case xl::CellType::Text:
-      out += "<td style=\"mso-number-format:'\\@'\">";
+      out += "<td class=t>";
       break;
-    default:
-      out += "<td align=\"right\" style=\"mso-number-format:'";
-      AppendHtmlEscaped(out, v.NumberFormat());
-      out += "'\">";
+    case xl::CellType::Date:
+      out += "<td class=d align=right>";
+      break;
+    case xl::CellType::DateTime:
+      out += "<td class=dt align=right>";
+      break;
+    case xl::CellType::Number:
+      out += "<td class=n" + std::to_string(v.decimals) + " align=right>";
+      break;
   }
   AppendHtmlEscaped(out, shown);
   out += "</td>";
@@ -85,8 +106,8 @@ CopiedCells CopyCells(const xl::Worksheet& sheet, const std::vector<CellRect>& r
   out.rows = box.bottom - box.top + 1;
   const std::size_t width = static_cast<std::size_t>(box.right - box.left + 1);
   std::string text;
-  std::string html = "<html><head><meta charset=\"utf-8\"></head><body><table>\n";
-  const std::size_t htmlStart = html.size();
+  std::string html;  // the table's rows; the head, which names the formats used, comes last
+  std::bitset<256> decimals;
   std::string shown;
   for (int row = box.top; row <= box.bottom; ++row) {
     if (out.cellsCopied + width > limits.cells) break;
@@ -106,7 +127,8 @@ CopiedCells CopyCells(const xl::Worksheet& sheet, const std::vector<CellRect>& r
       if (col > box.left) text += '\t';
       AppendTsvField(text, view);
       AppendHtmlCell(html, v, view);
-      if (text.size() + html.size() - htmlStart > limits.bytes) {
+      if (v.type == xl::CellType::Number) decimals.set(v.decimals);
+      if (text.size() + html.size() > limits.bytes) {
         full = true;
         break;
       }
@@ -122,9 +144,9 @@ CopiedCells CopyCells(const xl::Worksheet& sheet, const std::vector<CellRect>& r
     out.cellsCopied += width;
     ++out.rowsCopied;
   }
-  html += "</table></body></html>\n";
   out.text = QString::fromStdString(text);
-  out.html = QString::fromStdString(html);
+  out.html = QString::fromStdString("<html><head><meta charset=\"utf-8\">" + HtmlStyle(decimals) +
+                                    "</head><body><table>\n" + html + "</table></body></html>\n");
   return out;
 }
 
