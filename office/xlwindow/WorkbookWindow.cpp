@@ -193,6 +193,8 @@ WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
   edit->addAction(findNext);
   // The shortcuts work wherever the focus is in the window, with the menu bar shown or not.
   addActions({saveAs, close, copy, selectAll, find, findNext});
+  grid_->setContextMenuPolicy(Qt::ActionsContextMenu);
+  grid_->addActions({copy, selectAll});
   statusBar();
 
   QToolBar* bar = addToolBar(tr("Workbook"));
