@@ -24,7 +24,6 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <QTextBlock>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
@@ -75,25 +74,7 @@ WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
   column->setSpacing(2);
   setCentralWidget(central);
 
-  // The current cell, as a spreadsheet's formula bar shows it: read-only, but selectable.
-  auto* cellRow = new QHBoxLayout;
-  cellRow->setContentsMargins(2, 0, 2, 0);
-  address_ = new QLineEdit(central);
-  address_->setObjectName("CellAddress");
-  address_->setReadOnly(true);
-  address_->setFixedWidth(address_->fontMetrics().horizontalAdvance("XFD1048576") + 16);
-  value_ = new QPlainTextEdit(central);
-  value_->setObjectName("ValueLine");
-  value_->setReadOnly(true);
-  value_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  value_->setTabChangesFocus(true);
-  value_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  connect(value_->document()->documentLayout(),
-          &QAbstractTextDocumentLayout::documentSizeChanged, this, [this] { FitValueLine(); });
-  cellRow->addWidget(address_, 0, Qt::AlignTop);
-  cellRow->addWidget(value_, 1);
-  column->addLayout(cellRow);
-  FitValueLine();
+  column->addLayout(MakeValueLine(central));
 
   tabs_ = new QTabWidget(central);
   tabs_->setObjectName("Sheets");
@@ -114,43 +95,7 @@ WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
     if (!syncing_) ShowCurrent();
   });
 
-  findBar_ = new QWidget(central);
-  findBar_->setObjectName("FindBar");
-  auto* findRow = new QHBoxLayout(findBar_);
-  findRow->setContentsMargins(4, 2, 4, 2);
-  findRow->addWidget(new QLabel(tr("Find:"), findBar_));
-  findText_ = new QLineEdit(findBar_);
-  findText_->setObjectName("FindText");
-  findText_->setClearButtonEnabled(true);
-  findRow->addWidget(findText_, 1);
-  auto* next = new QToolButton(findBar_);
-  next->setObjectName("FindNextButton");
-  next->setText(tr("Next"));
-  findRow->addWidget(next);
-  matchCase_ = new QCheckBox(tr("Match case"), findBar_);
-  matchCase_->setObjectName("MatchCase");
-  findRow->addWidget(matchCase_);
-  findStatus_ = new QLabel(findBar_);
-  findStatus_->setObjectName("FindStatus");
-  findStatus_->setMinimumWidth(findStatus_->fontMetrics().horizontalAdvance("M") * 24);
-  findRow->addWidget(findStatus_);
-  auto* hideFind = new QToolButton(findBar_);
-  hideFind->setText(tr("Close"));
-  findRow->addWidget(hideFind);
-  column->addWidget(findBar_);
-  findBar_->hide();
-  // Typing searches from the current cell on, as the text grows; Enter goes to the next.
-  connect(findText_, &QLineEdit::textChanged, this, [this] { StartSearch(true); });
-  connect(findText_, &QLineEdit::returnPressed, this, [this] { FindNext(); });
-  connect(matchCase_, &QCheckBox::toggled, this, [this] { StartSearch(true); });
-  connect(next, &QToolButton::clicked, this, [this] { FindNext(); });
-  connect(hideFind, &QToolButton::clicked, this, [this] { HideFind(); });
-  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), findBar_);
-  escape->setContext(Qt::WidgetWithChildrenShortcut);
-  connect(escape, &QShortcut::activated, this, [this] { HideFind(); });
-  searchSlice_.setSingleShot(true);
-  searchSlice_.setInterval(0);
-  connect(&searchSlice_, &QTimer::timeout, this, [this] { SearchSlice(); });
+  column->addWidget(MakeFindBar(central));
 
   auto* saveAs = new QAction(tr("Save As…"), this);
   saveAs->setObjectName("SaveAs");
@@ -169,30 +114,14 @@ WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
   file->addSeparator();
   file->addAction(close);
 
-  auto* copy = new QAction(tr("&Copy"), this);
-  copy->setObjectName("Copy");
-  copy->setShortcut(QKeySequence::Copy);
-  connect(copy, &QAction::triggered, this, [this] { Copy(); });
-  auto* selectAll = new QAction(tr("Select &All"), this);
-  selectAll->setObjectName("SelectAll");
-  selectAll->setShortcut(QKeySequence::SelectAll);
-  connect(selectAll, &QAction::triggered, this, [this] { SelectAll(); });
-  auto* find = new QAction(tr("&Find…"), this);
-  find->setObjectName("Find");
-  find->setShortcut(QKeySequence::Find);
-  connect(find, &QAction::triggered, this, [this] { ShowFind(); });
-  auto* findNext = new QAction(tr("Find &Next"), this);
-  findNext->setObjectName("FindNext");
-  findNext->setShortcuts(QKeySequence::FindNext);
-  connect(findNext, &QAction::triggered, this, [this] { FindNext(); });
   QMenu* edit = menuBar()->addMenu(tr("&Edit"));
-  edit->addAction(copy);
-  edit->addAction(selectAll);
+  QAction* copy = AddCommand(edit, tr("&Copy"), "Copy", QKeySequence::Copy, [this] { Copy(); });
+  QAction* selectAll = AddCommand(edit, tr("Select &All"), "SelectAll", QKeySequence::SelectAll,
+                                  [this] { SelectAll(); });
   edit->addSeparator();
-  edit->addAction(find);
-  edit->addAction(findNext);
-  // The shortcuts work wherever the focus is in the window, with the menu bar shown or not.
-  addActions({saveAs, close, copy, selectAll, find, findNext});
+  AddCommand(edit, tr("&Find…"), "Find", QKeySequence::Find, [this] { ShowFind(); });
+  AddCommand(edit, tr("Find &Next"), "FindNext", QKeySequence::FindNext, [this] { FindNext(); });
+  addActions({saveAs, close});
   grid_->setContextMenuPolicy(Qt::ActionsContextMenu);
   grid_->addActions({copy, selectAll});
   statusBar();
@@ -218,6 +147,81 @@ WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
   });
 
   StructureChanged();
+}
+
+QLayout* WorkbookWindow::MakeValueLine(QWidget* parent) {
+  // The current cell, as a spreadsheet's formula bar shows it: read-only, but selectable.
+  auto* cellRow = new QHBoxLayout;
+  cellRow->setContentsMargins(2, 0, 2, 0);
+  address_ = new QLineEdit(parent);
+  address_->setObjectName("CellAddress");
+  address_->setReadOnly(true);
+  address_->setFixedWidth(address_->fontMetrics().horizontalAdvance("XFD1048576") + 16);
+  value_ = new QPlainTextEdit(parent);
+  value_->setObjectName("ValueLine");
+  value_->setReadOnly(true);
+  value_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  value_->setTabChangesFocus(true);
+  value_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  connect(value_->document()->documentLayout(),
+          &QAbstractTextDocumentLayout::documentSizeChanged, this, [this] { FitValueLine(); });
+  cellRow->addWidget(address_, 0, Qt::AlignTop);
+  cellRow->addWidget(value_, 1);
+  FitValueLine();
+  return cellRow;
+}
+
+QWidget* WorkbookWindow::MakeFindBar(QWidget* parent) {
+  findBar_ = new QWidget(parent);
+  findBar_->setObjectName("FindBar");
+  auto* findRow = new QHBoxLayout(findBar_);
+  findRow->setContentsMargins(4, 2, 4, 2);
+  findRow->addWidget(new QLabel(tr("Find:"), findBar_));
+  findText_ = new QLineEdit(findBar_);
+  findText_->setObjectName("FindText");
+  findText_->setClearButtonEnabled(true);
+  findRow->addWidget(findText_, 1);
+  auto* next = new QToolButton(findBar_);
+  next->setObjectName("FindNextButton");
+  next->setText(tr("Next"));
+  findRow->addWidget(next);
+  matchCase_ = new QCheckBox(tr("Match case"), findBar_);
+  matchCase_->setObjectName("MatchCase");
+  findRow->addWidget(matchCase_);
+  findStatus_ = new QLabel(findBar_);
+  findStatus_->setObjectName("FindStatus");
+  findStatus_->setMinimumWidth(findStatus_->fontMetrics().horizontalAdvance("M") * 24);
+  findRow->addWidget(findStatus_);
+  auto* hideFind = new QToolButton(findBar_);
+  hideFind->setText(tr("Close"));
+  findRow->addWidget(hideFind);
+  findBar_->hide();
+  // Typing searches from the current cell on, as the text grows; Enter goes to the next.
+  connect(findText_, &QLineEdit::textChanged, this, [this] { StartSearch(true); });
+  connect(findText_, &QLineEdit::returnPressed, this, [this] { FindNext(); });
+  connect(matchCase_, &QCheckBox::toggled, this, [this] { StartSearch(true); });
+  connect(next, &QToolButton::clicked, this, [this] { FindNext(); });
+  connect(hideFind, &QToolButton::clicked, this, [this] { HideFind(); });
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), findBar_);
+  escape->setContext(Qt::WidgetWithChildrenShortcut);
+  connect(escape, &QShortcut::activated, this, [this] { HideFind(); });
+  searchSlice_.setSingleShot(true);
+  searchSlice_.setInterval(0);
+  connect(&searchSlice_, &QTimer::timeout, this, [this] { SearchSlice(); });
+  return findBar_;
+}
+
+QAction* WorkbookWindow::AddCommand(QMenu* menu, const QString& text, const char* name,
+                                    QKeySequence::StandardKey key,
+                                    const std::function<void()>& run) {
+  auto* action = new QAction(text, this);
+  action->setObjectName(name);
+  action->setShortcuts(key);
+  connect(action, &QAction::triggered, this, run);
+  menu->addAction(action);
+  // The shortcut works wherever the focus is in the window, with the menu bar shown or not.
+  addAction(action);
+  return action;
 }
 
 WorkbookWindow::~WorkbookWindow() {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QKeySequence>
 #include <QMainWindow>
 #include <QTableView>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -12,7 +14,10 @@
 #include "office/xlwindow/CellSearch.h"
 #include "office/xlwindow/WorkbookWindow.h"
 
+class QAction;
 class QCheckBox;
+class QLayout;
+class QMenu;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -58,6 +63,11 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  QLayout* MakeValueLine(QWidget* parent);
+  QWidget* MakeFindBar(QWidget* parent);
+  // A command of `menu` with the desktop's keys for it, reachable by its object name.
+  QAction* AddCommand(QMenu* menu, const QString& text, const char* name,
+                      QKeySequence::StandardKey key, const std::function<void()>& run);
   void SyncTabs();
   // Puts the grid on the current tab, showing its sheet.
   void ShowCurrent();
