@@ -26,6 +26,7 @@
 #include "office/xlwindow/WorkbookWindow.h"
 #include "tests/support/Form1Harness.h"
 #include "tests/support/WindowRunFixture.h"
+#include "tests/support/WorkbookWindowProbe.h"
 #include "tests/support/XlsxReadBack.h"
 
 namespace palomet {
@@ -55,14 +56,7 @@ class ImportRunGui : public test::WindowRunFixture {
     }
     return out;
   }
-  // The tabs once the window has shown the changes it gathers (a few times a second).
-  static QStringList Tabs(QMainWindow* w) {
-    QTest::qWait(250);
-    QStringList out;
-    auto* tabs = w->findChild<QTabWidget*>("Sheets");
-    for (int i = 0; i < tabs->count(); ++i) out << tabs->tabText(i);
-    return out;
-  }
+  static QStringList Tabs(QMainWindow* w) { return test::SettledTabs(w); }
   static QString Cell(QMainWindow* w, int tab, int row, int col) {
     QTest::qWait(250);
     auto* tabs = w->findChild<QTabWidget*>("Sheets");

@@ -14,6 +14,7 @@
 #include "office/xl/Excel.h"
 #include "office/xlwindow/WorkbookWindow.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/WorkbookWindowProbe.h"
 
 namespace palomet::xlwindow {
 
@@ -61,14 +62,7 @@ class WorkbookWindowTest : public testing::Test {
     }
     return nullptr;
   }
-  // The tabs once the window has shown the changes it gathers (a few times a second).
-  static QStringList Tabs(QMainWindow* w) {
-    QTest::qWait(250);
-    QStringList out;
-    auto* tabs = w->findChild<QTabWidget*>("Sheets");
-    for (int i = 0; i < tabs->count(); ++i) out << tabs->tabText(i);
-    return out;
-  }
+  static QStringList Tabs(QMainWindow* w) { return test::SettledTabs(w); }
   // Chooses the tab, as a click on it would, and gives what the grid then shows.
   static QAbstractItemModel* Grid(QMainWindow* w, int tab) {
     QTest::qWait(250);
