@@ -19,6 +19,7 @@
 
 #include "WorkbookWindowFixture.h"
 #include "office/xl/Excel.h"
+#include "office/xlwindow/CellSearch.h"
 #include "office/xlwindow/SheetCopy.h"
 
 namespace palomet::xlwindow {
@@ -313,6 +314,41 @@ TEST(SheetCopy, StopsAtWholeRowsAtEitherLimit) {
   copied = CopyCells(s, all);
   EXPECT_FALSE(copied.Capped());
   EXPECT_EQ(copied.cellsCopied, 20u);
+}
+
+// A run adds and deletes sheets while a search is under way (the default sheets go at its
+// end): the search goes on with the sheet that takes a deleted one's place, reads the
+// sheets added after it, and still ends when nothing matches.
+TEST(CellSearch, FollowsSheetsAddedAndDeletedBetweenSlices) {
+  using namespace std::chrono_literals;
+  auto app = xl::Application::Create();
+  xl::Workbook& wb = app->AddWorkbook();
+  for (int r = 1; r <= 5'000; ++r) wb.Sheet(2).SetCell(r, 1, "n");
+  wb.Sheet(3).SetCell(9, 9, "target");
+  const CellSearch::Where atSheet2{wb.Sheet(2).Id(), 1, 1};
+
+  CellSearch search;
+  search.Start(wb, "TARGET", false, atSheet2, true);
+  ASSERT_EQ(search.Continue(0ns), CellSearch::State::Searching) << "stops after a slice";
+  wb.Sheet(2).Delete();
+  ASSERT_EQ(search.Continue(10s), CellSearch::State::Found);
+  EXPECT_EQ(search.Match().sheet, wb.Sheets("Sheet3").Id());
+  EXPECT_EQ(search.Match().row, 9);
+  EXPECT_EQ(search.Match().col, 9);
+
+  wb.Activate(wb.Sheets("Sheet1"));
+  xl::Worksheet& more = app->AddSheet();  // between Sheet1 and Sheet3
+  for (int r = 1; r <= 5'000; ++r) more.SetCell(r, 1, "n");
+  search.Start(wb, "late", false, {more.Id(), 1, 1}, true);
+  ASSERT_EQ(search.Continue(0ns), CellSearch::State::Searching);
+  app->AddSheet().SetCell(1, 1, "written late");
+  ASSERT_EQ(search.Continue(10s), CellSearch::State::Found);
+  EXPECT_EQ(search.Match().sheet, wb.Sheet(3).Id()) << "the sheet added after the one read";
+
+  search.Start(wb, "absent", true, {more.Id(), 1, 1}, true);
+  ASSERT_EQ(search.Continue(0ns), CellSearch::State::Searching);
+  more.Delete();
+  EXPECT_EQ(search.Continue(10s), CellSearch::State::NoMatch);
 }
 
 }  // namespace
