@@ -10,6 +10,15 @@ QString ColumnLetters(int col) {
   return out;
 }
 
+QString CellName(int row, int col) {
+  return ColumnLetters(col) + QString::number(row + 1);
+}
+
+QString ShownText(const xl::CellValue& v) {
+  if (v.type == xl::CellType::Text) return QString::fromUtf8(v.text.data(), v.text.size());
+  return QString::fromStdString(v.DisplayText());
+}
+
 SheetModel::SheetModel(const xl::Worksheet& sheet, QObject* parent)
     : QAbstractTableModel(parent), sheet_(sheet) {
   Refresh();
@@ -33,7 +42,7 @@ QVariant SheetModel::data(const QModelIndex& index, int role) const {
     return QVariant::fromValue(Qt::AlignVCenter | (right ? Qt::AlignRight : Qt::AlignLeft));
   }
   if (v.type == xl::CellType::Empty) return {};
-  return QString::fromStdString(v.DisplayText());
+  return ShownText(v);
 }
 
 QVariant SheetModel::headerData(int section, Qt::Orientation orientation, int role) const {

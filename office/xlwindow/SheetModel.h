@@ -34,5 +34,9 @@ class SheetModel : public QAbstractTableModel {
 
 // "A", "B", ..., "Z", "AA", ... for 0-based column `col`.
 QString ColumnLetters(int col);
+// The address of the 0-based cell as the sheet names it: "A1", "AD250".
+QString CellName(int row, int col);
+// The cell as the grid shows it (12.50, 2024-06-01, 007); empty for an empty cell.
+QString ShownText(const xl::CellValue& v);
 
 }  // namespace palomet::xlwindow

@@ -1,26 +1,38 @@
 #include "office/xlwindow/WorkbookWindow.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QToolBar>
+#include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <unordered_set>
 
 #include "office/MessageBoxes.h"
+#include "office/xlwindow/SheetCopy.h"
 #include "office/xlwindow/SheetModel.h"
 #include "office/xlwindow/WorkbookWindowImpl.h"
 
@@ -56,7 +68,15 @@ WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
   setAttribute(Qt::WA_DeleteOnClose);
   resize(900, 600);
 
-  tabs_ = new QTabWidget(this);
+  auto* central = new QWidget(this);
+  auto* column = new QVBoxLayout(central);
+  column->setContentsMargins(0, 2, 0, 0);
+  column->setSpacing(2);
+  setCentralWidget(central);
+
+  column->addLayout(MakeValueLine(central));
+
+  tabs_ = new QTabWidget(central);
   tabs_->setObjectName("Sheets");
   tabs_->setTabPosition(QTabWidget::South);
   tabs_->setDocumentMode(true);
@@ -64,7 +84,7 @@ WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
   // every repaint of the bar, which a workbook of thousands of sheets cannot afford.
   tabs_->setElideMode(Qt::ElideNone);
   tabs_->setUsesScrollButtons(true);
-  setCentralWidget(tabs_);
+  column->addWidget(tabs_, 1);
   grid_ = new QTableView(this);
   grid_->setObjectName("Grid");
   grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -74,6 +94,8 @@ WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
   connect(tabs_, &QTabWidget::currentChanged, this, [this] {
     if (!syncing_) ShowCurrent();
   });
+
+  column->addWidget(MakeFindBar(central));
 
   auto* saveAs = new QAction(tr("Save As…"), this);
   saveAs->setObjectName("SaveAs");
@@ -91,16 +113,29 @@ WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
   file->addAction(open);
   file->addSeparator();
   file->addAction(close);
+
+  QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+  QAction* copy = AddCommand(edit, tr("&Copy"), "Copy", QKeySequence::Copy, [this] { Copy(); });
+  QAction* selectAll = AddCommand(edit, tr("Select &All"), "SelectAll", QKeySequence::SelectAll,
+                                  [this] { SelectAll(); });
+  edit->addSeparator();
+  AddCommand(edit, tr("&Find…"), "Find", QKeySequence::Find, [this] { ShowFind(); });
+  AddCommand(edit, tr("Find &Next"), "FindNext", QKeySequence::FindNext, [this] { FindNext(); });
+  addActions({saveAs, close});
+  grid_->setContextMenuPolicy(Qt::ActionsContextMenu);
+  grid_->addActions({copy, selectAll});
+
   QToolBar* bar = addToolBar(tr("Workbook"));
   bar->setObjectName("WorkbookToolBar");
   bar->setMovable(false);
   bar->addAction(saveAs);
   bar->addAction(open);
 
-  // A permanent part of the status line: menu hints and the like do not wipe it.
+  // The application's own text holds the status line's right end: the window's passing
+  // messages (copy, menu hints) show beside it and never wipe it.
   note_ = new QLabel(this);
   note_->setObjectName("StatusNote");
-  statusBar()->addWidget(note_, 1);
+  statusBar()->addPermanentWidget(note_);
   StatusBarChanged();
 
   // New cells show within a fraction of a second; a run yields often enough for this to fire.
@@ -118,6 +153,81 @@ WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
   });
 
   StructureChanged();
+}
+
+QLayout* WorkbookWindow::MakeValueLine(QWidget* parent) {
+  // The current cell, as a spreadsheet's formula bar shows it: read-only, but selectable.
+  auto* cellRow = new QHBoxLayout;
+  cellRow->setContentsMargins(2, 0, 2, 0);
+  address_ = new QLineEdit(parent);
+  address_->setObjectName("CellAddress");
+  address_->setReadOnly(true);
+  address_->setFixedWidth(address_->fontMetrics().horizontalAdvance("XFD1048576") + 16);
+  value_ = new QPlainTextEdit(parent);
+  value_->setObjectName("ValueLine");
+  value_->setReadOnly(true);
+  value_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  value_->setTabChangesFocus(true);
+  value_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  connect(value_->document()->documentLayout(),
+          &QAbstractTextDocumentLayout::documentSizeChanged, this, [this] { FitValueLine(); });
+  cellRow->addWidget(address_, 0, Qt::AlignTop);
+  cellRow->addWidget(value_, 1);
+  FitValueLine();
+  return cellRow;
+}
+
+QWidget* WorkbookWindow::MakeFindBar(QWidget* parent) {
+  findBar_ = new QWidget(parent);
+  findBar_->setObjectName("FindBar");
+  auto* findRow = new QHBoxLayout(findBar_);
+  findRow->setContentsMargins(4, 2, 4, 2);
+  findRow->addWidget(new QLabel(tr("Find:"), findBar_));
+  findText_ = new QLineEdit(findBar_);
+  findText_->setObjectName("FindText");
+  findText_->setClearButtonEnabled(true);
+  findRow->addWidget(findText_, 1);
+  auto* next = new QToolButton(findBar_);
+  next->setObjectName("FindNextButton");
+  next->setText(tr("Next"));
+  findRow->addWidget(next);
+  matchCase_ = new QCheckBox(tr("Match case"), findBar_);
+  matchCase_->setObjectName("MatchCase");
+  findRow->addWidget(matchCase_);
+  findStatus_ = new QLabel(findBar_);
+  findStatus_->setObjectName("FindStatus");
+  findStatus_->setMinimumWidth(findStatus_->fontMetrics().horizontalAdvance("M") * 24);
+  findRow->addWidget(findStatus_);
+  auto* hideFind = new QToolButton(findBar_);
+  hideFind->setText(tr("Close"));
+  findRow->addWidget(hideFind);
+  findBar_->hide();
+  // Typing searches from the current cell on, as the text grows; Enter goes to the next.
+  connect(findText_, &QLineEdit::textChanged, this, [this] { StartSearch(true); });
+  connect(findText_, &QLineEdit::returnPressed, this, [this] { FindNext(); });
+  connect(matchCase_, &QCheckBox::toggled, this, [this] { StartSearch(true); });
+  connect(next, &QToolButton::clicked, this, [this] { FindNext(); });
+  connect(hideFind, &QToolButton::clicked, this, [this] { HideFind(); });
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), findBar_);
+  escape->setContext(Qt::WidgetWithChildrenShortcut);
+  connect(escape, &QShortcut::activated, this, [this] { HideFind(); });
+  searchSlice_.setSingleShot(true);
+  searchSlice_.setInterval(0);
+  connect(&searchSlice_, &QTimer::timeout, this, [this] { SearchSlice(); });
+  return findBar_;
+}
+
+QAction* WorkbookWindow::AddCommand(QMenu* menu, const QString& text, const char* name,
+                                    QKeySequence::StandardKey key,
+                                    const std::function<void()>& run) {
+  auto* action = new QAction(text, this);
+  action->setObjectName(name);
+  action->setShortcuts(key);
+  connect(action, &QAction::triggered, this, run);
+  menu->addAction(action);
+  // The shortcut works wherever the focus is in the window, with the menu bar shown or not.
+  addAction(action);
+  return action;
 }
 
 WorkbookWindow::~WorkbookWindow() {
@@ -267,6 +377,7 @@ void WorkbookWindow::DetachGrid() {
   QItemSelectionModel* selection = grid_->selectionModel();
   grid_->setModel(nullptr);
   delete selection;
+  UpdateValueLine();
 }
 
 void WorkbookWindow::ShowCurrent() {
@@ -292,13 +403,205 @@ void WorkbookWindow::ShowCurrent() {
     QItemSelectionModel* selection = grid_->selectionModel();
     grid_->setModel(model);
     delete selection;  // the view makes a new one for each model and keeps the old
+    connect(grid_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { UpdateValueLine(); });
+    // There is always a current cell, as in a spreadsheet; a sheet opens at its first.
+    grid_->setCurrentIndex(model->index(0, 0));
   }
   model->Refresh();
+  UpdateValueLine();
 }
 
 void WorkbookWindow::RefreshGrids() {
   // Only the shown sheet needs it: a sheet picks its cells up when its tab is chosen.
-  if (auto* model = static_cast<SheetModel*>(grid_->model())) model->Refresh();
+  if (auto* model = static_cast<SheetModel*>(grid_->model())) {
+    model->Refresh();
+    UpdateValueLine();  // the run may have written the current cell
+  }
+}
+
+void WorkbookWindow::UpdateValueLine() {
+  const auto* model = static_cast<const SheetModel*>(grid_->model());
+  const QModelIndex current = grid_->currentIndex();
+  QString address, value;
+  if (model && current.isValid()) {
+    address = CellName(current.row(), current.column());
+    value = ShownText(model->Sheet().Cell(current.row() + 1, current.column() + 1));
+  }
+  if (address_->text() != address) address_->setText(address);
+  // Setting the same text again would drop what the user selected in it.
+  if (value != valueShown_ || value_->document()->isEmpty() != value.isEmpty()) {
+    valueShown_ = value;
+    value_->setPlainText(value);
+  }
+}
+
+void WorkbookWindow::FitValueLine() {
+  // One line high, growing with a value of several lines up to four; more scrolls.
+  const int lines = std::clamp(
+      static_cast<int>(value_->document()->documentLayout()->documentSize().height()), 1, 4);
+  const QMargins m = value_->contentsMargins();
+  const int height = lines * value_->fontMetrics().lineSpacing() +
+                     2 * static_cast<int>(value_->document()->documentMargin()) + m.top() +
+                     m.bottom();
+  if (value_->height() != height) value_->setFixedHeight(height);
+  address_->setFixedHeight(address_->sizeHint().height());
+}
+
+void WorkbookWindow::Copy() {
+  QWidget* focus = QApplication::focusWidget();
+  if (auto* line = qobject_cast<QLineEdit*>(focus); line && isAncestorOf(line)) {
+    line->copy();
+  } else if (focus == value_) {
+    value_->copy();
+  } else {
+    CopySelection();
+  }
+}
+
+void WorkbookWindow::SelectAll() {
+  QWidget* focus = QApplication::focusWidget();
+  if (auto* line = qobject_cast<QLineEdit*>(focus); line && isAncestorOf(line)) {
+    line->selectAll();
+  } else if (focus == value_) {
+    value_->selectAll();
+  } else if (grid_->model()) {
+    grid_->selectAll();
+  }
+}
+
+void WorkbookWindow::CopySelection() {
+  const auto* model = static_cast<const SheetModel*>(grid_->model());
+  if (!model) return;
+  std::vector<CellRect> ranges;
+  for (const QItemSelectionRange& r : grid_->selectionModel()->selection()) {
+    if (r.isValid()) ranges.push_back(CellRect{r.top(), r.left(), r.bottom(), r.right()});
+  }
+  const QModelIndex current = grid_->currentIndex();
+  if (ranges.empty() && current.isValid()) {
+    ranges.push_back(CellRect{current.row(), current.column(), current.row(), current.column()});
+  }
+  if (ranges.empty()) return;
+  const CopyLimits limits;
+  const CopiedCells copied = CopyCells(model->Sheet(), ranges, limits);
+  const QLocale english(QLocale::English);
+  if (copied.rowsCopied == 0) {
+    statusBar()->showMessage(
+        tr("Nothing was copied: one row of the selection holds more than %1 MB of text, "
+           "more than a copy may hold.")
+            .arg(english.toString(static_cast<qulonglong>(limits.bytes >> 20))));
+    return;
+  }
+  auto* mime = new QMimeData;
+  mime->setText(copied.text);
+  mime->setHtml(copied.html);
+  QGuiApplication::clipboard()->setMimeData(mime);
+  if (copied.Capped()) {
+    // Said until the next message, so that nobody pastes a part believing it the whole.
+    statusBar()->showMessage(
+        tr("Copied only the first %1 of %2 rows: a copy holds at most %3 cells and %4 MB of "
+           "text. Save As writes the whole workbook.")
+            .arg(english.toString(static_cast<qlonglong>(copied.rowsCopied)),
+                 english.toString(static_cast<qlonglong>(copied.rows)),
+                 english.toString(static_cast<qulonglong>(limits.cells)),
+                 english.toString(static_cast<qulonglong>(limits.bytes >> 20))));
+  } else {
+    statusBar()->showMessage(
+        tr("Copied %1 cells.").arg(english.toString(static_cast<qulonglong>(copied.cellsCopied))),
+        5000);
+  }
+}
+
+void WorkbookWindow::ShowFind() {
+  findBar_->show();
+  findText_->setFocus(Qt::ShortcutFocusReason);
+  findText_->selectAll();
+}
+
+void WorkbookWindow::HideFind() {
+  search_.Stop();
+  searchSlice_.stop();
+  SetFindStatus({});
+  findBar_->hide();
+  grid_->setFocus(Qt::OtherFocusReason);
+}
+
+void WorkbookWindow::FindNext() {
+  if (!findBar_->isVisible() || findText_->text().isEmpty()) {
+    ShowFind();
+    return;
+  }
+  // A search under way goes on; it already heads for the next match.
+  if (search_.Current() != CellSearch::State::Searching) StartSearch(false);
+}
+
+void WorkbookWindow::StartSearch(bool includeCurrent) {
+  search_.Stop();
+  searchSlice_.stop();
+  SetFindStatus({});
+  if (!app_->WorkbookCount() || findText_->text().isEmpty()) return;
+  const xl::Workbook& wb = app_->ActiveWorkbook();
+  CellSearch::Where from;
+  const QModelIndex current = grid_->currentIndex();
+  if (shownSheet_ && current.isValid()) {
+    from = {shownSheet_, current.row() + 1, current.column() + 1};
+  } else {
+    const int tab = tabs_->currentIndex();
+    from.sheet = tab >= 0 && static_cast<std::size_t>(tab) < order_.size()
+                     ? order_[static_cast<std::size_t>(tab)].id
+                     : wb.Sheet(1).Id();
+    includeCurrent = true;
+  }
+  search_.Start(wb, findText_->text(), matchCase_->isChecked(), from, includeCurrent);
+  SearchSlice();
+}
+
+void WorkbookWindow::SearchSlice() {
+  const xl::Workbook* wb = app_->WorkbookCount() ? &app_->ActiveWorkbook() : nullptr;
+  if (search_.Book() != wb) search_.Stop();  // another workbook came
+  // A slice takes a few milliseconds, short enough for the window, and a run that serves
+  // its events, to go on as if no search were under way.
+  switch (search_.Continue(std::chrono::milliseconds(8))) {
+    case CellSearch::State::Searching:
+      if (const xl::Worksheet* sheet = search_.SheetNow()) {
+        SetFindStatus(tr("Searching %1…").arg(QString::fromStdString(sheet->Name())));
+      }
+      searchSlice_.start();
+      break;
+    case CellSearch::State::Found: {
+      const CellSearch::Where at = search_.Match();
+      SetFindStatus(search_.Wrapped() ? tr("Continued from the first sheet.") : QString());
+      GoTo(at.sheet, at.row, at.col);
+      break;
+    }
+    case CellSearch::State::NoMatch:
+      SetFindStatus(tr("No match."));
+      break;
+    case CellSearch::State::Idle:
+      break;
+  }
+}
+
+void WorkbookWindow::SetFindStatus(const QString& text) {
+  if (findStatus_->text() != text) findStatus_->setText(text);
+}
+
+void WorkbookWindow::GoTo(std::uint64_t sheetId, std::int64_t row, std::int64_t col) {
+  if (pages_.find(sheetId) == pages_.end() || pending_) {
+    // The sheet came with changes gathered but not shown yet.
+    pending_ = false;
+    SyncTabs();
+  }
+  const auto page = pages_.find(sheetId);
+  if (page == pages_.end()) return;
+  if (tabs_->currentWidget() != page->second) tabs_->setCurrentWidget(page->second);
+  if (shownSheet_ != sheetId) ShowCurrent();
+  auto* model = static_cast<SheetModel*>(grid_->model());
+  if (!model || shownSheet_ != sheetId) return;
+  model->Refresh();  // the match may lie in rows the grid has not taken in yet
+  const QModelIndex index = model->index(static_cast<int>(row - 1), static_cast<int>(col - 1));
+  grid_->setCurrentIndex(index);
+  grid_->scrollTo(index);
 }
 
 void WorkbookWindow::UpdateTitle() {

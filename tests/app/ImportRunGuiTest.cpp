@@ -6,7 +6,9 @@
 
 #include <QAbstractItemModel>
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QProgressBar>
 #include <QPushButton>
@@ -15,6 +17,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <cstdlib>
 #include <fstream>
 
@@ -23,6 +26,7 @@
 #include "office/xlwindow/WorkbookWindow.h"
 #include "tests/support/Form1Harness.h"
 #include "tests/support/WindowRunFixture.h"
+#include "tests/support/WorkbookWindowProbe.h"
 #include "tests/support/XlsxReadBack.h"
 
 namespace palomet {
@@ -52,14 +56,7 @@ class ImportRunGui : public test::WindowRunFixture {
     }
     return out;
   }
-  // The tabs once the window has shown the changes it gathers (a few times a second).
-  static QStringList Tabs(QMainWindow* w) {
-    QTest::qWait(250);
-    QStringList out;
-    auto* tabs = w->findChild<QTabWidget*>("Sheets");
-    for (int i = 0; i < tabs->count(); ++i) out << tabs->tabText(i);
-    return out;
-  }
+  static QStringList Tabs(QMainWindow* w) { return test::SettledTabs(w); }
   static QString Cell(QMainWindow* w, int tab, int row, int col) {
     QTest::qWait(250);
     auto* tabs = w->findChild<QTabWidget*>("Sheets");
@@ -263,6 +260,70 @@ TEST_F(ImportRunGui, ASecondClickDuringTheRunIsIgnoredAndTheModeChangeWaitsForTh
   EXPECT_EQ(Tabs(WorkbookWindows()[0]), QStringList{"T1"}) << "rows moved by the mode change";
   EXPECT_TRUE(h.Find<QRadioButton>("Option2")->isChecked());
   EXPECT_EQ(h.StoredSetting("Option"), "2");
+}
+
+// The workbook window is used while the run fills it: the run goes on to "Done." with every
+// row, and copy and find see what has been written so far.
+TEST_F(ImportRunGui, CopyAndFindWhileTheRunFillsTheWorkbook) {
+  h.Start();
+  h.Find<QRadioButton>("Option1")->click();  // one sheet, which the grid shows throughout
+  h.List().Add(Xml("a.xml",
+                   "<root><T><id>1</id><name>alpha</name></T><T><id>2</id><name>beta</name></T>"
+                   "</root>"));
+  h.List().Add(Xml("b.xml",
+                   "<root><T><id>3</id><name>gamma</name></T><T><id>4</id><name>a Needle</name>"
+                   "</T></root>"));
+  QMainWindow* w = nullptr;
+  QLineEdit* field = nullptr;
+  QString statusAtFirst, copiedAtSecond, statusAtSecond;
+  const auto press = [](QWidget* target, QKeySequence::StandardKey key) {
+    const QKeyCombination k = QKeySequence(key)[0];
+    QTest::keyClick(target, k.key(), k.keyboardModifiers());
+  };
+  // Served by the run's first yield of each table, before that table's first row.
+  QObject::connect(Bar(), &QProgressBar::valueChanged, Bar(), [&](int value) {
+    if (value != 50 && value != 100) return;
+    QMetaObject::invokeMethod(
+        Bar(),
+        [&, value] {
+          if (value == 50) {
+            ASSERT_EQ(WorkbookWindows().size(), 1u);
+            w = WorkbookWindows()[0];
+            w->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+            // The user looks at the new window for a moment: it shows the sheets by then.
+            auto* grid = w->findChild<QTableView*>("Grid");
+            ASSERT_TRUE(QTest::qWaitFor([&] { return grid->isVisible(); }, 2000));
+            grid->setFocus();
+            press(grid, QKeySequence::Find);
+            field = w->findChild<QLineEdit*>("FindText");
+            QTest::keyClicks(field, "needle");
+            statusAtFirst = w->findChild<QLabel*>("FindStatus")->text();
+          } else {
+            auto* grid = w->findChild<QTableView*>("Grid");
+            grid->setFocus();
+            press(grid, QKeySequence::SelectAll);
+            press(grid, QKeySequence::Copy);
+            copiedAtSecond = QGuiApplication::clipboard()->text();
+            QTest::keyClick(field, Qt::Key_Return);
+            statusAtSecond = w->findChild<QLabel*>("FindStatus")->text();
+          }
+        },
+        Qt::QueuedConnection);
+  });
+  ClickStart();
+  EXPECT_EQ(Texts(), std::vector<std::string>{"Done."});
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(statusAtFirst, "No match.");
+  EXPECT_EQ(copiedAtSecond, "id\tname\n1\talpha\n2\tbeta\n") << "the first table, whole";
+  EXPECT_EQ(statusAtSecond, "No match.") << "the second table is not written yet";
+
+  // Once the run is done the same search finds the second table's cell.
+  QTest::keyClick(field, Qt::Key_Return);
+  EXPECT_EQ(w->findChild<QLineEdit*>("CellAddress")->text(), "B6");
+  const auto book = SaveAndRead("during.xlsx");
+  ASSERT_NE(book.Find("T1"), nullptr) << book.dump;
+  EXPECT_EQ(book.Find("T1")->Rows(), 6) << "no row lost";
 }
 
 TEST_F(ImportRunGui, ClosingTheWindowEndsTheRunAndTheWorkbookKeepsWhatWasWritten) {

@@ -11,85 +11,12 @@
 #include <QTableView>
 #include <QTest>
 
+#include "WorkbookWindowFixture.h"
 #include "XlsxReadBack.h"
 #include "office/xl/Excel.h"
-#include "office/xlwindow/WorkbookWindow.h"
-#include "tests/support/TempDir.h"
 
 namespace palomet::xlwindow {
 namespace {
-
-class FakePrompts : public WindowPrompts {
- public:
-  SaveAnswer AskSaveChanges(const QString& title) override {
-    asked.push_back(title);
-    return answer;
-  }
-  QString AskSavePath(const QString& suggested) override {
-    suggestedNames.push_back(suggested);
-    return savePath;
-  }
-  void ShowError(const QString& text) override { errors.push_back(text); }
-
-  SaveAnswer answer = SaveAnswer::Cancel;
-  QString savePath;
-  QStringList asked, suggestedNames, errors;
-};
-
-class WorkbookWindowTest : public testing::Test {
- protected:
-  void SetUp() override {
-    prompts = std::make_shared<FakePrompts>();
-    InstallWorkbookWindows(prompts, [this](const QString& path) {
-      opened.push_back(path);
-      return true;
-    });
-  }
-  void TearDown() override {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-      if (w->objectName() == "WorkbookWindow") {
-        prompts->answer = WindowPrompts::SaveAnswer::Discard;
-        w->close();
-      }
-    }
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    xl::Application::SetViewFactory(nullptr);
-  }
-
-  static QMainWindow* Window() {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-      if (w->objectName() == "WorkbookWindow" && w->isVisible())
-        return qobject_cast<QMainWindow*>(w);
-    }
-    return nullptr;
-  }
-  // The tabs once the window has shown the changes it gathers (a few times a second).
-  static QStringList Tabs(QMainWindow* w) {
-    QTest::qWait(250);
-    QStringList out;
-    auto* tabs = w->findChild<QTabWidget*>("Sheets");
-    for (int i = 0; i < tabs->count(); ++i) out << tabs->tabText(i);
-    return out;
-  }
-  // Chooses the tab, as a click on it would, and gives what the grid then shows.
-  static QAbstractItemModel* Grid(QMainWindow* w, int tab) {
-    QTest::qWait(250);
-    auto* tabs = w->findChild<QTabWidget*>("Sheets");
-    tabs->setCurrentIndex(tab);
-    return Settled(w) ? w->findChild<QTableView*>("Grid")->model() : nullptr;
-  }
-  // While sheets keep coming the grid catches up with the current tab a moment later.
-  static bool Settled(QMainWindow* w) {
-    QTest::qWait(250);
-    auto* tabs = w->findChild<QTabWidget*>("Sheets");
-    auto* grid = w->findChild<QTableView*>("Grid");
-    return QTest::qWaitFor([&] { return grid->parentWidget() == tabs->currentWidget(); }, 2000);
-  }
-
-  std::shared_ptr<FakePrompts> prompts;
-  QStringList opened;
-  test::TempDir dir;
-};
 
 TEST_F(WorkbookWindowTest, ShowsTheSheetsAndFillsAsCellsAreWritten) {
   auto app = xl::Application::Create();
