@@ -282,6 +282,14 @@ std::int64_t Worksheet::UsedColumns() const {
   return impl_->spill ? impl_->spill->UsedColumns() : impl_->memory->UsedColumns();
 }
 
+std::int64_t Worksheet::FirstUsedRow() const {
+  return impl_->spill ? impl_->spill->FirstRow() : impl_->memory->FirstRow();
+}
+
+std::int64_t Worksheet::FirstUsedColumn() const {
+  return impl_->spill ? impl_->spill->FirstColumn() : impl_->memory->FirstColumn();
+}
+
 std::size_t Worksheet::CellCount() const {
   return impl_->spill ? impl_->spill->Count() : impl_->memory->Count();
 }

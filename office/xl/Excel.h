@@ -1,7 +1,7 @@
 #pragma once
 
 // The in-process workbook engine: applications, workbooks and sheets with the rules of
-// real .xlsx workbooks, saved with libxlsxwriter. Every refusal is a palomet::Error with
+// real .xlsx workbooks, saved by a package writer of its own. Every refusal is a palomet::Error with
 // number errnum::kSpreadsheet and a description that says which rule was broken.
 // All calls come from one thread (the user-interface thread).
 
@@ -121,6 +121,9 @@ class Worksheet {
   // The last used row and column (0 when the sheet is empty).
   std::int64_t UsedRows() const;
   std::int64_t UsedColumns() const;
+  // The first used row and the leftmost used column (0 when the sheet is empty).
+  std::int64_t FirstUsedRow() const;
+  std::int64_t FirstUsedColumn() const;
   // Grows with every change of a cell; lets a view notice new cells cheaply.
   std::uint64_t Revision() const { return revision_; }
 
