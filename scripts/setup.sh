@@ -34,7 +34,8 @@ case "$mode" in
   test|test-sanitized|package) packages+=(help2man dpkg-dev lintian) ;;
 esac
 if [ "$mode" = test ] || [ "$mode" = test-sanitized ]; then
-  packages+=(libgtest-dev libgmock-dev python3 python3-openpyxl desktop-file-utils unzip)
+  packages+=(libgtest-dev libgmock-dev python3 python3-openpyxl desktop-file-utils unzip
+             libreoffice-calc-nogui)
 fi
 if [ "$mode" = fuzz ]; then
   packages+=(clang-14 libclang-rt-14-dev)
