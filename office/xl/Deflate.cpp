@@ -14,8 +14,10 @@ namespace palomet::xl::detail {
 
 #if PALOMET_DEFLATE_ISAL
 
+// Level 2: as fast as level 1 on the benchmark workloads and a little smaller; level 3 takes
+// twice the time for 0-5 % less.
 int DefaultDeflateLevel() {
-  return 1;
+  return 2;
 }
 
 const char* DeflateLibrary() {
@@ -73,8 +75,9 @@ std::uint32_t Crc32(std::uint32_t crc, const char* data, std::size_t n) {
 
 #else
 
+// Level 2: level 1 leaves nested workloads over a quarter larger than level 6.
 int DefaultDeflateLevel() {
-  return 1;
+  return 2;
 }
 
 const char* DeflateLibrary() {
