@@ -439,14 +439,14 @@ void Workbook::RemoveSheet(Worksheet* sheet) {
   app_->NotifyStructure();
 }
 
-void Workbook::SaveCopyAs(const std::filesystem::path& path) const {
+void Workbook::SaveCopyAs(const std::filesystem::path& path, const SaveProgress& progress) const {
   std::vector<const Worksheet*> order;
   for (const auto& s : sheets_) order.push_back(s.get());
-  detail::WriteXlsx(path, order, active_);
+  detail::WriteXlsx(path, order, active_, progress);
 }
 
-void Workbook::SaveAs(const std::filesystem::path& path) {
-  SaveCopyAs(path);
+void Workbook::SaveAs(const std::filesystem::path& path, const SaveProgress& progress) {
+  SaveCopyAs(path, progress);
   saved_ = true;
   savedPath_ = path;
   app_->NotifyStructure();

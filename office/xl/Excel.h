@@ -77,6 +77,9 @@ struct CellValue {
   std::string NumberFormat() const;
 };
 
+// Told during a save: cells written so far, and of how many.
+using SaveProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
 // How a workbook keeps its cells.
 enum class CellStorage {
   // Cells compactly in memory (at most 16 bytes a cell besides its text), readable at
@@ -174,9 +177,10 @@ class Workbook {
 
   // Writes the workbook as .xlsx to `path`: to a temporary file beside it, renamed over it
   // when complete, so the file appears whole or not at all. Throws Error naming the file.
-  void SaveAs(const std::filesystem::path& path);
+  // `progress`, when given, hears now and then how many of the cells are written.
+  void SaveAs(const std::filesystem::path& path, const SaveProgress& progress = {});
   // Writes a copy the same way; the workbook's saved state and name stay as they are.
-  void SaveCopyAs(const std::filesystem::path& path) const;
+  void SaveCopyAs(const std::filesystem::path& path, const SaveProgress& progress = {}) const;
   // True when no cell or sheet changed since the last save (a new workbook counts as unsaved
   // only once something was written).
   bool Saved() const { return saved_; }

@@ -178,8 +178,23 @@ std::uint64_t SheetXmlBound(const Worksheet& sheet) {
   return 4096 + std::uint64_t{sheet.CellCount()} * 128 + std::uint64_t{sheet.TextBytes()} * 7;
 }
 
+// Counts the cells written and tells the caller every so often.
+struct Progress {
+  const std::function<void(std::uint64_t, std::uint64_t)>& tell;
+  std::uint64_t total = 0;
+  std::uint64_t done = 0;
+  std::uint64_t told = 0;
+  void Cell() {
+    if (++done - told >= (std::uint64_t{1} << 16)) Tell();
+  }
+  void Tell() {
+    told = done;
+    if (tell) tell(done, total);
+  }
+};
+
 void WriteSheet(PackageZip& zip, const Worksheet& sheet, std::size_t number, bool active,
-                Styles& styles) {
+                Styles& styles, Progress& progress) {
   zip.BeginPart("xl/worksheets/sheet" + std::to_string(number) + ".xml",
                 SheetXmlBound(sheet) >= PackageZip::kZip64From);
   std::string& out = zip.Out();
@@ -244,6 +259,7 @@ void WriteSheet(PackageZip& zip, const Worksheet& sheet, std::size_t number, boo
         o += "</v></c>";
       }
       zip.Filled();
+      progress.Cell();
     });
     zip.Out() += "</row></sheetData>";
   }
@@ -251,6 +267,7 @@ void WriteSheet(PackageZip& zip, const Worksheet& sheet, std::size_t number, boo
       "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" "
       "footer=\"0.3\"/></worksheet>";
   zip.EndPart();
+  progress.Tell();
 }
 
 void WritePart(PackageZip& zip, const std::string& name, std::string_view text) {
@@ -393,7 +410,8 @@ mode_t CurrentUmask() {
 }  // namespace
 
 void WriteXlsx(const std::filesystem::path& path, const std::vector<const Worksheet*>& sheets,
-               const Worksheet* active) {
+               const Worksheet* active,
+               const std::function<void(std::uint64_t, std::uint64_t)>& tell) {
   const std::string shown = path.string();
   auto fail = [&](const std::string& why) { SaveFailed(shown, why); };
 
@@ -417,8 +435,10 @@ void WriteXlsx(const std::filesystem::path& path, const std::vector<const Worksh
     WritePart(zip, "xl/_rels/workbook.xml.rels", WorkbookRels(sheets.size()));
     WritePart(zip, "xl/theme/theme1.xml", kThemeXml);
     Styles styles;
+    Progress progress{tell};
+    for (const Worksheet* s : sheets) progress.total += s->CellCount();
     for (std::size_t i = 0; i < sheets.size(); ++i) {
-      WriteSheet(zip, *sheets[i], i + 1, sheets[i] == active, styles);
+      WriteSheet(zip, *sheets[i], i + 1, sheets[i] == active, styles, progress);
     }
     zip.BeginPart("xl/styles.xml");
     styles.Write(zip);

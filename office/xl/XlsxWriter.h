@@ -2,7 +2,9 @@
 
 // Internal to the engine: the .xlsx package writer.
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -17,8 +19,9 @@ namespace palomet::xl::detail {
 // sheet stays in memory. The file is written beside `path` under a temporary name, synced and
 // renamed over it once complete: `path` is replaced whole or left as it was. Throws Error
 // naming the file and the system's reason.
+// `progress`, when set, is called every 64K cells and after each sheet.
 void WriteXlsx(const std::filesystem::path& path, const std::vector<const Worksheet*>& sheets,
-               const Worksheet* active);
+               const Worksheet* active, const std::function<void(std::uint64_t, std::uint64_t)>& progress = {});
 
 // The theme part every package carries.
 extern const std::string_view kThemeXml;

@@ -11,6 +11,7 @@
 #include "office/xl/Excel.h"
 #include "office/xlwindow/WorkbookWindow.h"
 
+class QProgressBar;
 class QTabWidget;
 class QTableView;
 
@@ -37,6 +38,8 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   // The commands, reachable for tests as well as through the actions.
   bool SaveAs();
   void OpenInSpreadsheet();
+  // A save that takes longer than this shows the busy pointer and its progress (tests set 0).
+  void SetSaveFeedbackDelay(int ms) { feedbackDelayMs_ = ms; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -55,6 +58,9 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   void Rename(std::size_t pos, const xl::Worksheet& sheet);
   void RefreshGrids();
   void UpdateTitle();
+  // Writes the active workbook (or a copy), with the busy pointer and progress in the
+  // status bar once the save takes more than a moment. Throws what the save throws.
+  void SaveWithFeedback(const QString& path, bool copy);
 
   std::shared_ptr<xl::Application> app_;
   std::shared_ptr<WindowPrompts> prompts_;
@@ -74,6 +80,9 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   bool pending_ = false;                                   // changes gathered, not shown yet
   std::uint64_t shownSheet_ = 0;                           // the sheet on the grid, 0 for none
   bool syncing_ = false;                                   // tabs being brought in line
+  bool saving_ = false;                                    // a save is under way
+  int feedbackDelayMs_ = 300;
+  QProgressBar* saveProgress_ = nullptr;  // in the status bar, made at the first long save
 };
 
 }  // namespace palomet::xlwindow
