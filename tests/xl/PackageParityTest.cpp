@@ -24,7 +24,6 @@ using test::TempDir;
 struct Package {
   std::vector<std::string> order;
   std::map<std::string, std::string> parts;
-  std::vector<unsigned long> versionsNeeded;
 };
 
 Package ReadPackage(const std::filesystem::path& path) {
@@ -45,7 +44,6 @@ Package ReadPackage(const std::filesystem::path& path) {
     EXPECT_EQ(unzCloseCurrentFile(z), UNZ_OK) << name << ": CRC mismatch";
     p.order.push_back(name);
     p.parts[name] = std::move(data);
-    p.versionsNeeded.push_back(info.version_needed);
   }
   unzClose(z);
   return p;
@@ -106,8 +104,6 @@ void ExpectSameAsOracle(Workbook& book, const TempDir& dir) {
                     << mine.substr(from, 200) << "\n  oracle: " << theirs.substr(from, 200);
     }
   }
-  // No ZIP64 fields in a file far below 4 GB: every entry needs version 2.0 only.
-  for (unsigned long v : a.versionsNeeded) EXPECT_EQ(v, 20u);
 
   EXPECT_EQ(std::system(("unzip -tqq '" + ours.string() + "' >/dev/null").c_str()), 0);
 
