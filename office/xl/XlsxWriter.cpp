@@ -452,6 +452,12 @@ void WriteXlsx(const std::filesystem::path& path, const std::vector<const Worksh
   if (::close(fd) != 0) fail(std::strerror(errno));
   if (::rename(temp.path.c_str(), shown.c_str()) != 0) fail(std::strerror(errno));
   temp.keep = true;
+  // The new name is on disk once the folder is synced too; the file is whole either way.
+  const int folder = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
 }
 
 }  // namespace palomet::xl::detail
