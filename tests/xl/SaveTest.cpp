@@ -178,7 +178,7 @@ TEST(Save, AFailedSaveLeavesTheTargetAsItWasAndNoTemporaryFile) {
   wb.SaveAs(dir.Path() / "old.xlsx");
   EXPECT_TRUE(ReadXlsx((dir.Path() / "old.xlsx").string()).ok);
 
-  // An unwritable folder (libxlsxwriter only tells at close).
+  // An unwritable folder: refused when the temporary file beside the target is made.
   if (::geteuid() != 0) {
     std::filesystem::create_directory(dir.Path() / "ro");
     std::filesystem::permissions(
