@@ -221,8 +221,8 @@ def layer_benches(a, datadir, only):
          ["compare"] + w1 + ["1" if a.quick else "3"]),
     ]
     if "w2" in only:
-        # W2 in multiple-sheets mode is a workbook of thousands of small sheets: what the
-        # writer alone holds per sheet until the file is done bounds its peak memory.
+        # W2 in multiple-sheets mode is a workbook of thousands of small sheets: libxlsxwriter
+        # holds state per sheet until the file is done; the engine's own writer holds none.
         sheets = max(1, int(round(4000 * scale_of(datadir))))
         runs.append(("memory of many small sheets, libxlsxwriter alone beside the engine",
                      "workbook_bench", ["sheets", str(sheets), "30"]))

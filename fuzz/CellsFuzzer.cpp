@@ -213,11 +213,11 @@ void CheckEscaping(const std::string& text) {
   Expect(Utf16Units(escaped, escapedUnits) && escapedUnits == units + detail::EscapeGrowth(text),
          "the escape growth in characters");
   Expect(escaped.find('\0') == std::string::npos, "a NUL written to the .xlsx");
-  // libxlsxwriter then writes the other control characters (but tab, LF and CR) as _xHHHH_.
+  // The package writer then writes the other control characters (but tab and LF) as _xHHHH_.
   std::string written;
   for (const char c : escaped) {
     const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+    if (u < 0x20 && c != '\t' && c != '\n') {
       char buf[8];
       std::snprintf(buf, sizeof buf, "_x%04X_", u);
       written += buf;

@@ -23,15 +23,19 @@ case "$mode" in
   *) build=${PALOMET_BUILD_DIR:-$top/build} ;;
 esac
 
+# libxlsxwriter-dev: the benchmarks' reference pipeline and the tests' oracle for the .xlsx
+# writer, which is built on minizip (zip container), ISA-L (deflate) and zlib.
 packages=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins
-          libsqlite3-dev libxml2-dev libxlsxwriter-dev fonts-liberation)
+          libsqlite3-dev libxml2-dev libxlsxwriter-dev libminizip-dev libisal-dev zlib1g-dev
+          fonts-liberation)
 # Manual pages are made with help2man, the package with dpkg-dev's tools; the tests
 # check the install tree, the desktop entry and the package.
 case "$mode" in
   test|test-sanitized|package) packages+=(help2man dpkg-dev lintian) ;;
 esac
 if [ "$mode" = test ] || [ "$mode" = test-sanitized ]; then
-  packages+=(libgtest-dev libgmock-dev python3 python3-openpyxl desktop-file-utils)
+  packages+=(libgtest-dev libgmock-dev python3 python3-openpyxl desktop-file-utils unzip
+             libreoffice-calc-nogui)
 fi
 if [ "$mode" = fuzz ]; then
   packages+=(clang-14 libclang-rt-14-dev)

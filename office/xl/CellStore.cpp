@@ -63,8 +63,9 @@ void MemoryStore::Put(const CellRec& rec, std::string_view text) {
   if (rec.type == kText) stored.text = StoreText(text);
   Push(stored);
   if (!after) sorted_ = false;
-  if (rec.type != kEmpty && (!anyCol_ || rec.col > maxCol_)) {
-    maxCol_ = rec.col;
+  if (rec.type != kEmpty) {
+    if (!anyCol_ || rec.col > maxCol_) maxCol_ = rec.col;
+    if (!anyCol_ || rec.col < minCol_) minCol_ = rec.col;
     anyCol_ = true;
   }
 }
@@ -79,12 +80,14 @@ void MemoryStore::Normalize() const {
                    [](const CellRec& a, const CellRec& b) { return Key(a) < Key(b); });
   std::size_t n = 0;
   maxCol_ = 0;
+  minCol_ = 0;
   anyCol_ = false;
   for (std::size_t i = 0; i < all.size(); ++i) {
     if (i + 1 < all.size() && Key(all[i + 1]) == Key(all[i])) continue;
     if (all[i].type == kEmpty) continue;
     At(n++) = all[i];
     if (!anyCol_ || all[i].col > maxCol_) maxCol_ = all[i].col;
+    if (!anyCol_ || all[i].col < minCol_) minCol_ = all[i].col;
     anyCol_ = true;
   }
   size_ = n;
@@ -122,6 +125,16 @@ std::int64_t MemoryStore::UsedRows() const {
 std::int64_t MemoryStore::UsedColumns() const {
   Normalize();
   return anyCol_ ? std::int64_t{maxCol_} + 1 : 0;
+}
+
+std::int64_t MemoryStore::FirstRow() const {
+  Normalize();
+  return size_ ? std::int64_t{At(0).row} + 1 : 0;
+}
+
+std::int64_t MemoryStore::FirstColumn() const {
+  Normalize();
+  return anyCol_ ? std::int64_t{minCol_} + 1 : 0;
 }
 
 void MemoryStore::ForEach(const CellVisitor& visit) const {
@@ -209,11 +222,16 @@ bool SpillStore::Append(const CellRec& rec, std::string_view text) {
   if (rec.type == kText) stored.text = text.size();
   Put(&stored, sizeof stored);
   if (rec.type == kText) Put(text.data(), text.size());
+  if (count_ == 0) {
+    firstRow_ = rec.row;
+    minCol_ = rec.col;
+  }
   ++count_;
   textBytes_ += text.size();
   lastKey_ = Key(rec);
   lastRow_ = rec.row;
   maxCol_ = std::max(maxCol_, rec.col);
+  minCol_ = std::min(minCol_, rec.col);
   return true;
 }
 

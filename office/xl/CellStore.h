@@ -24,6 +24,9 @@ class MemoryStore {
   std::size_t Count() const;
   std::int64_t UsedRows() const;
   std::int64_t UsedColumns() const;
+  // The first row and the leftmost column holding a cell, 1-based (0 when empty).
+  std::int64_t FirstRow() const;
+  std::int64_t FirstColumn() const;
   void ForEach(const CellVisitor& visit) const;
   std::size_t CellBytes() const { return blocks_.size() * kBlockCells * sizeof(CellRec); }
   std::size_t TextBytes() const;
@@ -46,6 +49,7 @@ class MemoryStore {
   std::size_t textUsed_ = kTextBlock;  // bytes used in the last text block
   mutable bool sorted_ = true;
   mutable std::uint16_t maxCol_ = 0;
+  mutable std::uint16_t minCol_ = 0;
   mutable bool anyCol_ = false;
 };
 
@@ -91,6 +95,8 @@ class SpillStore {
   std::size_t TextBytes() const { return textBytes_; }
   std::int64_t UsedRows() const { return count_ ? std::int64_t{lastRow_} + 1 : 0; }
   std::int64_t UsedColumns() const { return count_ ? std::int64_t{maxCol_} + 1 : 0; }
+  std::int64_t FirstRow() const { return count_ ? std::int64_t{firstRow_} + 1 : 0; }
+  std::int64_t FirstColumn() const { return count_ ? std::int64_t{minCol_} + 1 : 0; }
 
  private:
   struct Extent {
@@ -106,7 +112,9 @@ class SpillStore {
   std::size_t textBytes_ = 0;
   std::uint64_t lastKey_ = 0;
   std::uint32_t lastRow_ = 0;
+  std::uint32_t firstRow_ = 0;
   std::uint16_t maxCol_ = 0;
+  std::uint16_t minCol_ = 0;
 };
 
 }  // namespace palomet::xl::detail

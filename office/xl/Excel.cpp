@@ -318,6 +318,14 @@ std::int64_t Worksheet::UsedColumns() const {
   return impl_->spill ? impl_->spill->UsedColumns() : impl_->memory->UsedColumns();
 }
 
+std::int64_t Worksheet::FirstUsedRow() const {
+  return impl_->spill ? impl_->spill->FirstRow() : impl_->memory->FirstRow();
+}
+
+std::int64_t Worksheet::FirstUsedColumn() const {
+  return impl_->spill ? impl_->spill->FirstColumn() : impl_->memory->FirstColumn();
+}
+
 std::size_t Worksheet::CellCount() const {
   return impl_->spill ? impl_->spill->Count() : impl_->memory->Count();
 }
@@ -467,14 +475,14 @@ void Workbook::RemoveSheet(Worksheet* sheet) {
   app_->NotifyStructure();
 }
 
-void Workbook::SaveCopyAs(const std::filesystem::path& path) const {
+void Workbook::SaveCopyAs(const std::filesystem::path& path, const SaveProgress& progress) const {
   std::vector<const Worksheet*> order;
   for (const auto& s : sheets_) order.push_back(s.get());
-  detail::WriteXlsx(path, order, active_);
+  detail::WriteXlsx(path, order, active_, progress);
 }
 
-void Workbook::SaveAs(const std::filesystem::path& path) {
-  SaveCopyAs(path);
+void Workbook::SaveAs(const std::filesystem::path& path, const SaveProgress& progress) {
+  SaveCopyAs(path, progress);
   saved_ = true;
   savedPath_ = path;
   app_->NotifyStructure();

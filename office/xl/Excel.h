@@ -1,7 +1,7 @@
 #pragma once
 
 // The in-process workbook engine: applications, workbooks and sheets with the rules of
-// real .xlsx workbooks, saved with libxlsxwriter. Every refusal is a palomet::Error with
+// real .xlsx workbooks, saved by a package writer of its own. Every refusal is a palomet::Error with
 // number errnum::kSpreadsheet and a description that says which rule was broken.
 // All calls come from one thread (the user-interface thread).
 
@@ -89,6 +89,9 @@ struct CellValue {
   std::string NumberFormat() const;
 };
 
+// Told during a save: cells written so far, and of how many.
+using SaveProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
 // How a workbook keeps its cells.
 enum class CellStorage {
   // Cells compactly in memory (at most 16 bytes a cell besides its text), readable at
@@ -147,6 +150,9 @@ class Worksheet {
   // The last used row and column (0 when the sheet is empty).
   std::int64_t UsedRows() const;
   std::int64_t UsedColumns() const;
+  // The first used row and the leftmost used column (0 when the sheet is empty).
+  std::int64_t FirstUsedRow() const;
+  std::int64_t FirstUsedColumn() const;
   // Grows with every change of a cell; lets a view notice new cells cheaply.
   std::uint64_t Revision() const { return revision_; }
 
@@ -199,9 +205,10 @@ class Workbook {
 
   // Writes the workbook as .xlsx to `path`: to a temporary file beside it, renamed over it
   // when complete, so the file appears whole or not at all. Throws Error naming the file.
-  void SaveAs(const std::filesystem::path& path);
+  // `progress`, when given, hears now and then how many of the cells are written.
+  void SaveAs(const std::filesystem::path& path, const SaveProgress& progress = {});
   // Writes a copy the same way; the workbook's saved state and name stay as they are.
-  void SaveCopyAs(const std::filesystem::path& path) const;
+  void SaveCopyAs(const std::filesystem::path& path, const SaveProgress& progress = {}) const;
   // True when no cell or sheet changed since the last save (a new workbook counts as unsaved
   // only once something was written).
   bool Saved() const { return saved_; }

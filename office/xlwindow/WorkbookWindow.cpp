@@ -6,8 +6,11 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -19,6 +22,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QShortcut>
+#include <QProgressBar>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -610,14 +614,66 @@ void WorkbookWindow::UpdateTitle() {
   setWindowTitle(book.isEmpty() ? QString(kAppTitle) : book + " - " + kAppTitle);
 }
 
+void WorkbookWindow::SaveWithFeedback(const QString& path, bool copy) {
+  xl::Workbook& wb = app_->ActiveWorkbook();
+  QElapsedTimer clock;
+  clock.start();
+  bool busy = false;
+  qint64 pumped = -1;
+  // While the file is written the window still paints and its timers run, but it takes no
+  // input: the workbook must not change under the writer.
+  auto progress = [&](std::uint64_t done, std::uint64_t total) {
+    const qint64 ms = clock.elapsed();
+    if (!busy && ms < feedbackDelayMs_) return;
+    if (!busy) {
+      busy = true;
+      setCursor(Qt::WaitCursor);
+      if (!saveProgress_) {
+        saveProgress_ = new QProgressBar(this);
+        saveProgress_->setObjectName("SaveProgress");
+        saveProgress_->setRange(0, 1000);
+        saveProgress_->setMaximumWidth(240);
+        statusBar()->addPermanentWidget(saveProgress_);
+      }
+      statusBar()->showMessage(tr("Saving %1…").arg(path));
+      saveProgress_->show();
+      statusBar()->show();
+    }
+    saveProgress_->setValue(total ? static_cast<int>(done * 1000 / total) : 1000);
+    if (pumped < 0 || ms - pumped >= 50) {
+      pumped = ms;
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+  };
+  struct Done {
+    WorkbookWindow* w;
+    bool& busy;
+    ~Done() {
+      w->saving_ = false;
+      if (!busy) return;
+      w->unsetCursor();
+      w->saveProgress_->hide();
+      w->statusBar()->clearMessage();
+      w->statusBar()->hide();
+    }
+  } done{this, busy};
+  saving_ = true;
+  if (copy) {
+    wb.SaveCopyAs(path.toStdString(), progress);
+  } else {
+    wb.SaveAs(path.toStdString(), progress);
+  }
+}
+
 bool WorkbookWindow::SaveAs() {
+  if (saving_) return false;
   if (!app_->WorkbookCount()) return true;
   xl::Workbook& wb = app_->ActiveWorkbook();
   QString path = prompts_->AskSavePath(QString::fromStdString(wb.Name()) + ".xlsx");
   if (path.isEmpty()) return false;
   if (!path.endsWith(".xlsx", Qt::CaseInsensitive)) path += ".xlsx";
   try {
-    wb.SaveAs(path.toStdString());
+    SaveWithFeedback(path, false);
   } catch (const Error& e) {
     prompts_->ShowError(QString::fromStdString(e.Description()));
     return false;
@@ -626,7 +682,7 @@ bool WorkbookWindow::SaveAs() {
 }
 
 void WorkbookWindow::OpenInSpreadsheet() {
-  if (!app_->WorkbookCount()) return;
+  if (!app_->WorkbookCount() || saving_) return;
   const xl::Workbook& wb = app_->ActiveWorkbook();
   // The copy has to outlive this window: the spreadsheet application opens it later.
   QTemporaryDir dir(QDir::temp().filePath("palomet-XXXXXX"));
@@ -639,7 +695,7 @@ void WorkbookWindow::OpenInSpreadsheet() {
   if (!name.endsWith(".xlsx", Qt::CaseInsensitive)) name += ".xlsx";
   const QString path = dir.filePath(name);
   try {
-    wb.SaveCopyAs(path.toStdString());
+    SaveWithFeedback(path, true);
   } catch (const Error& e) {
     prompts_->ShowError(QString::fromStdString(e.Description()));
     return;
@@ -648,6 +704,10 @@ void WorkbookWindow::OpenInSpreadsheet() {
 }
 
 void WorkbookWindow::closeEvent(QCloseEvent* event) {
+  if (saving_) {  // asked while the file is written: the save goes on, the window stays
+    event->ignore();
+    return;
+  }
   // Closing always asks about unsaved work, whatever DisplayAlerts says.
   if (app_->WorkbookCount() && !app_->ActiveWorkbook().Saved()) {
     switch (prompts_->AskSaveChanges(QString::fromStdString(app_->ActiveWorkbook().Name()))) {

@@ -21,6 +21,7 @@ class QMenu;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QProgressBar;
 class QTabWidget;
 class QTableView;
 
@@ -60,6 +61,8 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   void ShowFind();
   // Goes to the next cell that holds the find bar's text (opens the bar when it is closed).
   void FindNext();
+  // A save that takes longer than this shows the busy pointer and its progress (tests set 0).
+  void SetSaveFeedbackDelay(int ms) { feedbackDelayMs_ = ms; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -95,6 +98,9 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   void SetFindStatus(const QString& text);
   // Shows the cell of that sheet on the grid as the current cell.
   void GoTo(std::uint64_t sheetId, std::int64_t row, std::int64_t col);
+  // Writes the active workbook (or a copy), with the busy pointer and progress in the
+  // status bar once the save takes more than a moment. Throws what the save throws.
+  void SaveWithFeedback(const QString& path, bool copy);
 
   std::shared_ptr<xl::Application> app_;
   std::shared_ptr<WindowPrompts> prompts_;
@@ -124,6 +130,9 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   bool pending_ = false;                                   // changes gathered, not shown yet
   std::uint64_t shownSheet_ = 0;                           // the sheet on the grid, 0 for none
   bool syncing_ = false;                                   // tabs being brought in line
+  bool saving_ = false;                                    // a save is under way
+  int feedbackDelayMs_ = 300;
+  QProgressBar* saveProgress_ = nullptr;  // in the status bar, made at the first long save
 };
 
 }  // namespace palomet::xlwindow

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -179,7 +178,7 @@ TEST(Save, AFailedSaveLeavesTheTargetAsItWasAndNoTemporaryFile) {
   wb.SaveAs(dir.Path() / "old.xlsx");
   EXPECT_TRUE(ReadXlsx((dir.Path() / "old.xlsx").string()).ok);
 
-  // An unwritable folder (libxlsxwriter only tells at close).
+  // An unwritable folder: refused when the temporary file beside the target is made.
   if (::geteuid() != 0) {
     std::filesystem::create_directory(dir.Path() / "ro");
     std::filesystem::permissions(
@@ -217,59 +216,27 @@ TEST(Save, WriteThroughSheetsWrittenInTurnsKeepTheirOwnCells) {
   EXPECT_EQ(PartsOf(dir.Path() / "memory.xlsx"), PartsOf(dir.Path() / "through.xlsx"));
 }
 
-// The writer keeps a temporary file open per sheet until the package is written: a workbook
-// of more sheets than the soft limit of open files still saves, and one that cannot be
-// written under the hard limit fails saying why, leaving nothing behind.
-TEST(Save, MoreSheetsThanTheOpenFileLimitAllows) {
+// Saving opens one file whatever the number of sheets, and leaves the process's limits
+// alone: a workbook of many more sheets than a low limit of open files saves under it.
+TEST(Save, ManySheetsUnderALowOpenFileLimit) {
   TempDir dir;
-  auto fill = [](Application& app, int sheets) {
-    app.AddWorkbook();
-    for (int i = 0; i < sheets; ++i) app.AddSheet().SetCell(1, 1, std::to_string(i));
-  };
+  auto app = Application::Create(CellStorage::WriteThrough);
+  app->AddWorkbook();
+  for (int i = 0; i < 300; ++i) app->AddSheet().SetCell(1, 1, std::to_string(i));
   rlimit saved{};
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-  if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < 1'000) GTEST_SKIP();
-  {
-    auto app = Application::Create(CellStorage::WriteThrough);
-    fill(*app, 300);
-    rlimit low = saved;
-    low.rlim_cur = 64;
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
-    EXPECT_NO_THROW(app->ActiveWorkbook().SaveAs(dir.Path() / "many.xlsx"));
-    rlimit after{};
-    ::getrlimit(RLIMIT_NOFILE, &after);
-    ::setrlimit(RLIMIT_NOFILE, &saved);
-    EXPECT_EQ(after.rlim_cur, 64u);  // put back after the save
-    const auto book = ReadXlsx((dir.Path() / "many.xlsx").string());
-    ASSERT_TRUE(book.ok) << book.error;
-    EXPECT_EQ(book.sheets.size(), 303u);
-  }
-  // A hard limit cannot be raised again: the refusal is checked in a child process.
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    rlimit hard{64, 64};
-    int code = ::setrlimit(RLIMIT_NOFILE, &hard) == 0 ? 0 : 10;
-    auto app = Application::Create(CellStorage::WriteThrough);
-    fill(*app, 300);
-    const auto target = dir.Path() / "refused.xlsx";
-    try {
-      app->ActiveWorkbook().SaveAs(target);
-      code = code ? code : 11;
-    } catch (const Error& e) {
-      const std::string& d = e.Description();
-      if (d.find(target.string()) == std::string::npos ||
-          d.find("303 sheets") == std::string::npos || d.find("ulimit -n") == std::string::npos) {
-        code = code ? code : 12;
-      }
-    }
-    ::_exit(code);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "refused.xlsx"));
+  rlimit low = saved;
+  low.rlim_cur = 64;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  EXPECT_NO_THROW(app->ActiveWorkbook().SaveAs(dir.Path() / "many.xlsx"));
+  rlimit after{};
+  ::getrlimit(RLIMIT_NOFILE, &after);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_EQ(after.rlim_cur, 64u);
+  const auto book = ReadXlsx((dir.Path() / "many.xlsx").string());
+  ASSERT_TRUE(book.ok) << book.error;
+  ASSERT_EQ(book.sheets.size(), 303u);
+  EXPECT_EQ(book.sheets[300].cells.at(0).number, 299);
   EXPECT_EQ(test::EntryNames(dir.Path()), std::vector<std::string>{"many.xlsx"});
 }
 

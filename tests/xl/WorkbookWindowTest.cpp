@@ -7,13 +7,18 @@
 #include <QAction>
 #include <QApplication>
 #include <QMainWindow>
+#include <QProgressBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 
 #include "WorkbookWindowFixture.h"
 #include "XlsxReadBack.h"
 #include "office/xl/Excel.h"
+#include "office/xlwindow/WorkbookWindow.h"
+#include "office/xlwindow/WorkbookWindowImpl.h"
+#include "tests/support/TempDir.h"
 
 namespace palomet::xlwindow {
 namespace {
@@ -121,6 +126,44 @@ TEST_F(WorkbookWindowTest, SaveAsWritesTheWorkbookAndClosingThenAsksNothing) {
   EXPECT_TRUE(w->close());
   EXPECT_TRUE(prompts->asked.isEmpty());
   EXPECT_THROW(xl::Application::Attach(), Error) << "a closed window's instance is gone";
+}
+
+// A save that takes more than a moment shows the busy pointer and how far it got, keeps the
+// window open when asked to close meanwhile, and puts pointer and progress away afterwards.
+TEST_F(WorkbookWindowTest, ALongSaveShowsTheBusyPointerAndItsProgress) {
+  auto app = xl::Application::Create();
+  app->SetVisible(true);
+  xl::Worksheet& sheet = app->AddWorkbook().ActiveSheet();
+  for (int r = 1; r <= 50'000; ++r) {
+    sheet.SetCell(r, 1, "1.5");
+    sheet.SetCell(r, 2, "text");
+    sheet.SetCell(r, 3, "2026-01-05");
+  }
+  auto* w = qobject_cast<WorkbookWindow*>(Window());
+  ASSERT_NE(w, nullptr);
+  w->SetSaveFeedbackDelay(0);
+  Qt::CursorShape during = Qt::ArrowCursor;
+  bool shown = false, closed = true;
+  int value = -1;
+  QTimer::singleShot(0, w, [&] {
+    during = w->cursor().shape();
+    auto* bar = w->findChild<QProgressBar*>("SaveProgress");
+    shown = bar && bar->isVisible();
+    value = bar ? bar->value() : -1;
+    closed = w->close();
+  });
+  prompts->savePath = QString::fromStdString((dir.Path() / "long.xlsx").string());
+  EXPECT_TRUE(w->SaveAs());
+  EXPECT_EQ(during, Qt::WaitCursor);
+  EXPECT_TRUE(shown);
+  EXPECT_GT(value, 0);
+  EXPECT_LT(value, 1000);
+  EXPECT_FALSE(closed) << "the window closed while its workbook was being written";
+  EXPECT_TRUE(w->isVisible());
+  EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor) << "the busy pointer stayed";
+  EXPECT_FALSE(w->findChild<QProgressBar*>("SaveProgress")->isVisible());
+  EXPECT_TRUE(app->ActiveWorkbook().Saved());
+  EXPECT_EQ(std::system(("unzip -tqq '" + (dir.Path() / "long.xlsx").string() + "'").c_str()), 0);
 }
 
 TEST_F(WorkbookWindowTest, ClosingAnUnsavedWorkbookAsksEvenWithAlertsOff) {

@@ -16,19 +16,20 @@ wb = openpyxl.load_workbook(sys.argv[1])
 out = {"active": wb.active.title, "sheets": []}
 for ws in wb.worksheets:
     cells = []
-    for row in ws.iter_rows():
-        for c in row:
-            v = c.value
-            if v is None:
-                continue
-            if isinstance(v, str):
-                kind, v = "s", ESC.sub(lambda m: chr(int(m.group(1), 16)), v)
-            elif isinstance(v, datetime.datetime):
-                kind, v = "d", v.isoformat()
-            elif isinstance(v, bool):
-                kind = "b"
-            else:
-                kind, v = "n", float(v)
-            cells.append([c.row, c.column, kind, c.number_format, v])
+    # The cells the file holds, in row order: iterating the used range would visit every
+    # empty cell of a sheet that reaches its last row and column.
+    for _, c in sorted(ws._cells.items()):
+        v = c.value
+        if v is None:
+            continue
+        if isinstance(v, str):
+            kind, v = "s", ESC.sub(lambda m: chr(int(m.group(1), 16)), v)
+        elif isinstance(v, datetime.datetime):
+            kind, v = "d", v.isoformat()
+        elif isinstance(v, bool):
+            kind = "b"
+        else:
+            kind, v = "n", float(v)
+        cells.append([c.row, c.column, kind, c.number_format, v])
     out["sheets"].append({"name": ws.title, "cells": cells})
 print(json.dumps(out))

@@ -1,0 +1,271 @@
+#include "office/xl/PackageZip.h"
+
+#include <unistd.h>
+#include <zip.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <utility>
+
+#include "office/Error.h"
+#include "office/xl/Deflate.h"
+
+namespace palomet::xl::detail {
+
+// minizip's view of the file: our descriptor, the first write error's errno (minizip itself
+// keeps only "it failed"), and, once the save is given up, writes that go nowhere so that
+// minizip can still free what it holds.
+struct PackageZip::Io {
+  int fd = -1;
+  int error = 0;
+  std::atomic<bool> discard{false};
+  zipFile zip = nullptr;
+};
+
+namespace {
+
+
+voidpf OpenCb(voidpf, const void* io, int) {
+  return const_cast<void*>(io);
+}
+
+uLong ReadCb(voidpf, voidpf, void*, uLong) {
+  return 0;  // a new package is never read
+}
+
+template <typename IoT>
+uLong WriteCb(voidpf, voidpf stream, const void* buf, uLong size) {
+  auto* io = static_cast<IoT*>(stream);
+  if (io->discard.load(std::memory_order_relaxed)) return size;
+  const char* p = static_cast<const char*>(buf);
+  uLong left = size;
+  while (left > 0) {
+    const ssize_t n = ::write(io->fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (io->error == 0) io->error = n < 0 ? errno : EIO;
+      return size - left;
+    }
+    p += n;
+    left -= static_cast<uLong>(n);
+  }
+  return size;
+}
+
+template <typename IoT>
+ZPOS64_T TellCb(voidpf, voidpf stream) {
+  auto* io = static_cast<IoT*>(stream);
+  const off_t at = ::lseek(io->fd, 0, SEEK_CUR);
+  return at < 0 ? static_cast<ZPOS64_T>(-1) : static_cast<ZPOS64_T>(at);
+}
+
+template <typename IoT>
+long SeekCb(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+  auto* io = static_cast<IoT*>(stream);
+  const int whence = origin == ZLIB_FILEFUNC_SEEK_SET   ? SEEK_SET
+                     : origin == ZLIB_FILEFUNC_SEEK_CUR ? SEEK_CUR
+                                                        : SEEK_END;
+  if (::lseek(io->fd, static_cast<off_t>(offset), whence) < 0) {
+    if (io->error == 0) io->error = errno;
+    return -1;
+  }
+  return 0;
+}
+
+int CloseCb(voidpf, voidpf) {
+  return 0;  // the descriptor belongs to the caller
+}
+
+template <typename IoT>
+int ErrorCb(voidpf, voidpf stream) {
+  return static_cast<IoT*>(stream)->error;
+}
+
+// Every entry carries the same time, as spreadsheet files commonly do; the document's own
+// properties hold the creation time.
+constexpr uLong kDos1980 = (0u << 25) | (1u << 21) | (1u << 16);
+
+}  // namespace
+
+PackageZip::PackageZip(int fd, std::string shown)
+    : shown_(std::move(shown)), io_(std::make_unique<Io>()), block_(std::make_unique<std::string>()) {
+  io_->fd = fd;
+  block_->reserve(kBlock + kBlock / 4);
+  zlib_filefunc64_def funcs{};
+  funcs.zopen64_file = OpenCb;
+  funcs.zread_file = ReadCb;
+  funcs.zwrite_file = WriteCb<Io>;
+  funcs.ztell64_file = TellCb<Io>;
+  funcs.zseek64_file = SeekCb<Io>;
+  funcs.zclose_file = CloseCb;
+  funcs.zerror_file = ErrorCb<Io>;
+  io_->zip = zipOpen2_64(io_.get(), APPEND_STATUS_CREATE, nullptr, &funcs);
+  if (!io_->zip) Fail("the file cannot be written");
+  worker_ = std::thread([this] { Work(); });
+}
+
+PackageZip::~PackageZip() {
+  StopWorker();
+}
+
+void PackageZip::StopWorker() {
+  if (!worker_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    abort_ = true;
+    io_->discard = true;
+    jobs_.push_back(Job{Job::Close, {}, false, nullptr});
+  }
+  changed_.notify_all();
+  worker_.join();
+}
+
+void PackageZip::Fail(const std::string& why) const {
+  throw Error(errnum::kSpreadsheet, "Cannot save the workbook as \"" + shown_ + "\": " + why + ".");
+}
+
+void PackageZip::CheckFailed() {
+  std::lock_guard lock(mutex_);
+  if (failed_) Fail(failure_);
+}
+
+void PackageZip::Push(Job job) {
+  std::unique_lock lock(mutex_);
+  if (job.kind == Job::Data) {
+    changed_.wait(lock, [&] { return dataQueued_ < kInFlight || failed_; });
+    ++dataQueued_;
+  }
+  if (failed_) Fail(failure_);
+  jobs_.push_back(std::move(job));
+  lock.unlock();
+  changed_.notify_all();
+}
+
+void PackageZip::HandOff() {
+  if (block_->empty()) return;
+  std::unique_ptr<std::string> next;
+  {
+    std::lock_guard lock(mutex_);
+    if (!spare_.empty()) {
+      next = std::move(spare_.back());
+      spare_.pop_back();
+    }
+  }
+  if (!next) {
+    next = std::make_unique<std::string>();
+    next->reserve(kBlock + kBlock / 4);
+  }
+  next->clear();
+  Push(Job{Job::Data, {}, false, std::exchange(block_, std::move(next))});
+}
+
+void PackageZip::BeginPart(const std::string& name, bool mayPass4GB) {
+  Push(Job{Job::Begin, name, mayPass4GB, nullptr});
+}
+
+void PackageZip::EndPart() {
+  HandOff();
+  Push(Job{Job::End, {}, false, nullptr});
+}
+
+void PackageZip::Finish() {
+  Push(Job{Job::Close, {}, false, nullptr});
+  worker_.join();
+  finished_ = true;
+  CheckFailed();
+}
+
+void PackageZip::Work() {
+  std::unique_ptr<RawDeflater> deflater;
+  std::string packed;
+  std::uint32_t crc = 0;
+  std::uint64_t size = 0;
+  bool failed = false;
+  auto fail = [&](std::string why) {
+    if (io_->error != 0) why = std::strerror(io_->error);
+    failed = true;
+    std::lock_guard lock(mutex_);
+    if (!failed_) {
+      failed_ = true;
+      failure_ = std::move(why);
+    }
+    changed_.notify_all();
+  };
+  auto write = [&]() {
+    if (!packed.empty() &&
+        zipWriteInFileInZip(io_->zip, packed.data(), static_cast<unsigned>(packed.size())) != ZIP_OK) {
+      fail("the file cannot be written");
+    }
+    packed.clear();
+  };
+  for (;;) {
+    Job job;
+    bool abort;
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [&] { return !jobs_.empty(); });
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+      if (job.kind == Job::Data) --dataQueued_;
+      abort = abort_;
+    }
+    changed_.notify_all();
+    if (abort || failed) io_->discard = true;
+    try {
+      switch (job.kind) {
+        case Job::Begin: {
+          if (failed || abort) break;
+          if (!deflater) deflater = std::make_unique<RawDeflater>();
+          deflater->Reset();
+          crc = 0;
+          size = 0;
+          zip_fileinfo info{};
+          info.dosDate = kDos1980;
+          if (zipOpenNewFileInZip4_64(io_->zip, job.name.c_str(), &info, nullptr, 0, nullptr, 0,
+                                      nullptr, Z_DEFLATED, Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS,
+                                      DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, 0, 0,
+                                      job.zip64 ? 1 : 0) != ZIP_OK) {
+            fail("the part " + job.name + " cannot be added");
+          }
+          break;
+        }
+        case Job::Data:
+          if (!failed && !abort) {
+            crc = Crc32(crc, job.data->data(), job.data->size());
+            size += job.data->size();
+            deflater->Add(job.data->data(), job.data->size(), false, packed);
+            write();
+          }
+          {
+            std::lock_guard lock(mutex_);
+            spare_.push_back(std::move(job.data));
+          }
+          break;
+        case Job::End:
+          if (failed || abort) break;
+          deflater->Add(nullptr, 0, true, packed);
+          write();
+          if (!failed && zipCloseFileInZipRaw64(io_->zip, size, crc) != ZIP_OK) {
+            fail("the part cannot be finished");
+          }
+          break;
+        case Job::Close:
+          if (failed || abort) io_->discard = true;
+          if (zipClose(io_->zip, nullptr) != ZIP_OK && !failed && !abort) {
+            fail("the file's directory cannot be written");
+          }
+          io_->zip = nullptr;
+          return;
+      }
+    } catch (const std::bad_alloc&) {
+      fail("out of memory");
+    } catch (const std::exception& e) {
+      fail(e.what());
+    }
+  }
+}
+
+}  // namespace palomet::xl::detail
