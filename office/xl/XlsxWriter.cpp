@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -130,36 +131,73 @@ class Styles {
     return slot;
   }
 
+  // The style index of a text cell that links elsewhere: underlined in the theme's
+  // hyperlink colour, as spreadsheets show links.
+  unsigned LinkIndex() {
+    if (link_ == 0) {
+      formats_.emplace_back();  // no number format: the entry stands for the link style
+      link_ = static_cast<std::uint16_t>(formats_.size());
+    }
+    return link_;
+  }
+
   void Write(PackageZip& zip) const {
     std::string& out = zip.Out();
     out += kXmlDecl;
     out += "<styleSheet xmlns=\"";
     out += kMainNs;
     out += "\">";
-    if (!formats_.empty()) {
-      out += "<numFmts count=\"" + std::to_string(formats_.size()) + "\">";
+    const std::size_t numberFormats = formats_.size() - (link_ != 0 ? 1 : 0);
+    if (numberFormats > 0) {
+      out += "<numFmts count=\"" + std::to_string(numberFormats) + "\">";
       for (std::size_t i = 0; i < formats_.size(); ++i) {
-        out += "<numFmt numFmtId=\"" + std::to_string(164 + i) + "\" formatCode=\"";
+        if (formats_[i].empty()) continue;
+        out += "<numFmt numFmtId=\"" + std::to_string(FormatId(i)) + "\" formatCode=\"";
         AppendEscaped(out, formats_[i], true);
         out += "\"/>";
       }
       out += "</numFmts>";
     }
-    out +=
-        "<fonts count=\"1\"><font><sz val=\"11\"/><color theme=\"1\"/><name val=\"Calibri\"/>"
-        "<family val=\"2\"/><scheme val=\"minor\"/></font></fonts><fills count=\"2\"><fill>"
-        "<patternFill patternType=\"none\"/></fill><fill><patternFill patternType=\"gray125\"/>"
-        "</fill></fills><borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/>"
-        "</border></borders><cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" "
-        "fillId=\"0\" borderId=\"0\"/></cellStyleXfs>";
-    out += "<cellXfs count=\"" + std::to_string(formats_.size() + 1) + "\">";
-    out += "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>";
-    for (std::size_t i = 0; i < formats_.size(); ++i) {
-      out += "<xf numFmtId=\"" + std::to_string(164 + i) +
-             "\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+    const char* font =
+        "<sz val=\"11\"/><color theme=\"1\"/><name val=\"Calibri\"/><family val=\"2\"/>"
+        "<scheme val=\"minor\"/></font>";
+    out += link_ != 0 ? "<fonts count=\"2\"><font>" : "<fonts count=\"1\"><font>";
+    out += font;
+    if (link_ != 0) {
+      out +=
+          "<font><u/><sz val=\"11\"/><color theme=\"10\"/><name val=\"Calibri\"/>"
+          "<family val=\"2\"/></font>";
     }
     out +=
-        "</cellXfs><cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" "
+        "</fonts><fills count=\"2\"><fill>"
+        "<patternFill patternType=\"none\"/></fill><fill><patternFill patternType=\"gray125\"/>"
+        "</fill></fills><borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/>"
+        "</border></borders>";
+    out += link_ != 0 ? "<cellStyleXfs count=\"2\">" : "<cellStyleXfs count=\"1\">";
+    out += "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/>";
+    if (link_ != 0) {
+      out +=
+          "<xf numFmtId=\"0\" fontId=\"1\" fillId=\"0\" borderId=\"0\" applyNumberFormat=\"0\" "
+          "applyFill=\"0\" applyBorder=\"0\" applyAlignment=\"0\" applyProtection=\"0\">"
+          "<alignment vertical=\"top\"/><protection locked=\"0\"/></xf>";
+    }
+    out += "</cellStyleXfs><cellXfs count=\"" + std::to_string(formats_.size() + 1) + "\">";
+    out += "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>";
+    for (std::size_t i = 0; i < formats_.size(); ++i) {
+      if (formats_[i].empty()) {
+        out +=
+            "<xf numFmtId=\"0\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"1\" "
+            "applyAlignment=\"1\" applyProtection=\"1\"/>";
+        continue;
+      }
+      out += "<xf numFmtId=\"" + std::to_string(FormatId(i)) +
+             "\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+    }
+    out += link_ != 0 ? "</cellXfs><cellStyles count=\"2\"><cellStyle name=\"Hyperlink\" "
+                        "xfId=\"1\" builtinId=\"8\"/>"
+                      : "</cellXfs><cellStyles count=\"1\">";
+    out +=
+        "<cellStyle name=\"Normal\" xfId=\"0\" "
         "builtinId=\"0\"/></cellStyles><dxfs count=\"0\"/><tableStyles count=\"0\" "
         "defaultTableStyle=\"TableStyleMedium9\" defaultPivotStyle=\"PivotStyleLight16\"/>"
         "</styleSheet>";
@@ -169,7 +207,13 @@ class Styles {
   std::array<std::uint16_t, kMaxDecimals + 1> numbers_{};
   std::uint16_t date_ = 0;
   std::uint16_t dateTime_ = 0;
-  std::vector<std::string> formats_;
+  std::uint16_t link_ = 0;
+  std::vector<std::string> formats_;  // an empty entry is the link style
+
+  // Custom number formats are numbered from 164 on, in the order of their entries.
+  std::size_t FormatId(std::size_t entry) const {
+    return 164 + entry - (link_ != 0 && entry >= link_ ? 1 : 0);
+  }
 };
 
 // What a sheet's XML can grow to at most: every cell in a row of its own, with the longest
@@ -228,6 +272,12 @@ void WriteSheet(PackageZip& zip, const Worksheet& sheet, std::size_t number, boo
     char rowText[16];
     std::size_t rowLen = 0;
     std::string escaped;
+    // The cells that link elsewhere (few: a set is cheap, and empty for most sheets).
+    std::unordered_set<std::uint64_t> linked;
+    for (const auto& link : sheet.Hyperlinks()) {
+      linked.insert(Key(static_cast<std::uint32_t>(link.row - 1),
+                        static_cast<std::uint16_t>(link.col - 1)));
+    }
     sheet.ForEachCell([&](const CellRec& rec, std::string_view text) {
       std::string& o = zip.Out();
       if (rec.row != row) {
@@ -247,6 +297,10 @@ void WriteSheet(PackageZip& zip, const Worksheet& sheet, std::size_t number, boo
         const char first = escaped.empty() ? 'x' : escaped.front();
         const char last = escaped.empty() ? 'x' : escaped.back();
         const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n'; };
+        if (!linked.empty() && linked.count(Key(rec))) {
+          o += "\" s=\"";
+          AppendInt(o, styles.LinkIndex());
+        }
         o += blank(first) || blank(last) ? "\" t=\"inlineStr\"><is><t xml:space=\"preserve\">"
                                          : "\" t=\"inlineStr\"><is><t>";
         AppendCellText(o, escaped);
@@ -262,6 +316,21 @@ void WriteSheet(PackageZip& zip, const Worksheet& sheet, std::size_t number, boo
       progress.Cell();
     });
     zip.Out() += "</row></sheetData>";
+  }
+  if (!sheet.Hyperlinks().empty()) {
+    // Links to places in the workbook need no relationship: the place is the location.
+    std::string& o = zip.Out();
+    o += "<hyperlinks>";
+    for (const auto& link : sheet.Hyperlinks()) {
+      o += "<hyperlink ref=\"";
+      AppendColumn(o, static_cast<unsigned>(link.col - 1));
+      AppendInt(o, link.row);
+      // No display text: the cell shows its own, which may be a whole cell's worth.
+      o += "\" location=\"";
+      AppendEscaped(o, link.location, true);
+      o += "\"/>";
+    }
+    o += "</hyperlinks>";
   }
   zip.Out() +=
       "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" "

@@ -79,6 +79,10 @@ TEST(CliLongTexts, ValuesPastTheCellAreCutAndJoinBackWholeInBothModes) {
       const std::string cut = Shown(sheet->At(cutRow, address[0] - 'A' + 1));
       EXPECT_EQ(longOnes[i].compare(0, cut.size(), cut), 0) << address;
       EXPECT_GT(cut.size(), kCell - 14);
+      // One click on the cut cell leads to the value's row.
+      const auto link = sheet->links.find({cutRow, address[0] - 'A' + 1});
+      ASSERT_NE(link, sheet->links.end()) << address;
+      EXPECT_EQ(link->second, "'Long texts'!A" + std::to_string(row));
     }
     // Where the cut met the pair and the escape, neither was split.
     EXPECT_EQ(kept.At(4, 5), pair + "tail");

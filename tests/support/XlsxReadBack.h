@@ -26,6 +26,7 @@ struct XlsxCell {
 struct XlsxSheet {
   std::string name;
   std::map<std::pair<int, int>, XlsxCell> cells;
+  std::map<std::pair<int, int>, std::string> links;  // a cell's link to a place in the workbook
   // The value at row, column, or "" when the cell is empty.
   std::string At(int row, int col) const {
     auto it = cells.find({row, col});
@@ -78,6 +79,9 @@ def main():
         out.append("#sheet\t" + esc(ws.title))
         for row in ws.iter_rows():
             for c in row:
+                if c.hyperlink is not None:
+                    out.append("#link\t%d\t%d\t%s" % (c.row, c.column,
+                                                       esc(c.hyperlink.location or "")))
                 v = c.value
                 if v is None:
                     continue
@@ -136,6 +140,8 @@ inline XlsxBook ReadXlsx(const std::string& path) {
     }
     if (parts.size() == 2 && parts[0] == "#sheet") {
       book.sheets.push_back({parts[1], {}});
+    } else if (parts.size() == 4 && parts[0] == "#link" && !book.sheets.empty()) {
+      book.sheets.back().links[{std::stoi(parts[1]), std::stoi(parts[2])}] = parts[3];
     } else if (parts.size() == 5 && !book.sheets.empty()) {
       book.sheets.back().cells[{std::stoi(parts[0]), std::stoi(parts[1])}] = {parts[2], parts[3],
                                                                               parts[4]};

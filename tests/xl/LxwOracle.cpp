@@ -3,6 +3,8 @@
 #include <xlsxwriter.h>
 
 #include <array>
+#include <map>
+#include <utility>
 
 #include "office/xl/CellTyping.h"
 #include "office/xl/Excel.h"
@@ -37,12 +39,21 @@ std::string WriteWithLibxlsxwriter(const std::filesystem::path& path, const xl::
       break;
     }
     if (&sheet == &book.ActiveSheet()) worksheet_activate(ws);
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::string> links;
+    for (const auto& link : sheet.Hyperlinks()) {
+      links[{static_cast<std::uint32_t>(link.row - 1), static_cast<std::uint32_t>(link.col - 1)}] =
+          "internal:" + link.location;
+    }
     sheet.ForEachCell([&](const CellRec& rec, std::string_view text) {
       lxw_error err;
+      const auto link = links.find({rec.row, rec.col});
       if (rec.type == static_cast<std::uint8_t>(xl::CellType::Text)) {
         escaped.clear();
         xl::detail::EscapeForXlsx(text, escaped);
-        err = worksheet_write_string(ws, rec.row, rec.col, escaped.c_str(), nullptr);
+        err = link == links.end()
+                  ? worksheet_write_string(ws, rec.row, rec.col, escaped.c_str(), nullptr)
+                  : worksheet_write_url_opt(ws, rec.row, rec.col, link->second.c_str(), nullptr,
+                                            escaped.c_str(), nullptr);
       } else {
         err = worksheet_write_number(ws, rec.row, rec.col, rec.number,
                                      format(rec.type, rec.decimals));

@@ -71,7 +71,14 @@ std::string Canonical(const std::string& name, const std::string& xml) {
 // - the order of the parts in the archive: the fixed parts come first and styles.xml last,
 //   because the number formats are known only once every cell is written (compared as sets).
 // - the zip entries' own fields (compression flags, sizes) follow from the deflate used.
+// - a link's optional display text: libxlsxwriter repeats the linked cell's text there (up to
+//   32,767 characters a link); the cell shows its own text anyway, and leaving it out keeps a
+//   sheet of many cut values from holding their texts while it is written.
 std::string WithoutAllowedDifferences(const std::string& name, std::string canonical) {
+  if (name.rfind("xl/worksheets/", 0) == 0) {
+    static const std::regex display(R"((<hyperlink) display="[^"]*")");
+    canonical = std::regex_replace(canonical, display, "$1");
+  }
   if (name == "docProps/core.xml") {
     static const std::regex time(R"((<dcterms:(created|modified)[^>]*>)[^<]*<)");
     canonical = std::regex_replace(canonical, time, "$1(time)<");
@@ -216,6 +223,24 @@ TEST(PackageParity, SheetsNamesAndEmptySheets) {
     book.Activate(book.Sheet(7));
     ExpectSameAsOracle(book, dir);
   }
+}
+
+TEST(PackageParity, TextCellsThatLinkToPlacesInTheWorkbook) {
+  TempDir dir;
+  auto app = Application::Create();
+  Workbook& book = app->AddWorkbook();
+  book.Sheet(1).SetName("Shape");
+  book.Sheet(2).SetName("Long texts");
+  book.Sheet(3).SetName("It's");
+  Worksheet& s = book.Sheet(1);
+  s.SetCell(1, 1, "coordinates");
+  s.SetCell(2, 1, "1,2 3,4");
+  s.SetCell(2, 2, "12.5");
+  s.SetCell(3, 2, "cut short");
+  s.SetHyperlink(2, 1, "'Long texts'!A2");
+  s.SetHyperlink(3, 2, "'It''s'!A3");
+  book.Sheet(2).SetCell(2, 1, "Shape");
+  ExpectSameAsOracle(book, dir);
 }
 
 }  // namespace
