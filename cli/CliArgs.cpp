@@ -102,6 +102,10 @@ Each PATH is an XML file (taken whatever its extension) or a folder, whose
 "*.xml" files are taken together with those of all its subfolders (names
 beginning with "~" are skipped). Files are imported in the order given.
 
+A value longer than a cell holds (32,767 characters) gets as much as its cell
+holds; the whole value goes, in pieces that each fit a cell, onto a last sheet
+"Long texts", and the cut cell links to it.
+
 Options:
   -o, --output OUT.xlsx  the workbook to write; it appears whole or not at all
       --multiple-sheets  one sheet per table (default: all tables stacked on
@@ -116,8 +120,9 @@ Options:
       --staging FILE     stage the tables in FILE, emptied first (default: a
                          fresh staging database of this run's own, removed
                          at the end)
-  -q, --quiet            no progress on standard error (errors and the count
-                         of files left out are still shown)
+  -q, --quiet            no progress on standard error (errors, the count
+                         of files left out and of values kept on "Long
+                         texts" are still shown)
   -h, --help             show this help and exit
   -V, --version          show the version and exit
 
@@ -127,8 +132,7 @@ Exit status:
        the file and says what is wrong; no output file is left behind), or,
        with --keep-going, every file was left out. An error that belongs to
        no single file (the output, the staging database, a table too big for
-       a sheet, a value too long for a cell) ends the run even with
-       --keep-going
+       a sheet) ends the run even with --keep-going
   2    a usage error
   3    with --keep-going: the workbook was written, but files were left out
   130  interrupted (Ctrl+C; a second one ends the program at once)
