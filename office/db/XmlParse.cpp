@@ -460,11 +460,13 @@ std::string ImportFailure(const std::string& path, const std::string& what) {
   return "Cannot import '" + path + "': " + what + ".";
 }
 
+void FailImport(const std::string& path, const std::string& what) {
+  throw Error(errnum::kXmlImport, ImportFailure(path, what));
+}
+
 void ParseXmlFile(const std::string& path, NameTable& names, EventSink& sink) {
   InitLibxml();
-  const auto fail = [&](const std::string& what) {
-    throw Error(errnum::kXmlImport, ImportFailure(path, what));
-  };
+  const auto fail = [&](const std::string& what) { FailImport(path, what); };
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) {
     fail("the file cannot be read (" + std::string(std::strerror(errno)) + ")");
