@@ -267,28 +267,28 @@ int RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
     if (report) report(i, n, path);
   };
   const auto runStart = stagetimes::Clock::now();
+  ImportRequest request;
+  request.files = files;
+  request.mode = o.multipleSheets ? SheetMode::MultipleSheets : SheetMode::OneSheet;
+  request.stagingPath = staging;
+  request.reading = TableReading::Streaming;
+  request.target = kFileTarget;
+
+  InterruptibleHost host;
   CollectedMessages boxes;
-  {
-    stagetimes::Timer timer("staging (parse, inserts)");
-    FileLeftOut fileLeftOut;
-    if (o.keepGoing) fileLeftOut = [&](const std::string&, const Error& e) { leaveOut(e); };
-    StageFiles(staging, files, boxes, progress, fileLeftOut);
-  }
-  if (leftOut == total) {
+  std::string longTexts;
+  ImportHooks hooks;
+  hooks.host = &host;
+  hooks.boxes = &boxes;
+  hooks.progress = progress;
+  if (o.keepGoing) hooks.leaveOut = [&](const std::string&, const Error& e) { leaveOut(e); };
+  hooks.longTexts = [&longTexts](const std::string& summary) { longTexts = summary; };
+  const auto workbook = RunImportPipeline(request, hooks);
+  if (!workbook) {
     lines.reset();
     return allLeftOut();
   }
 
-  auto workbook = WorkbookAssembly::StartWorkbook(
-      o.multipleSheets ? SheetMode::MultipleSheets : SheetMode::OneSheet,
-      WorkbookTarget{.visible = false});
-  const std::vector<std::string> names = [&] {
-    stagetimes::Timer timer("table names");
-    return StagedTableNames(staging, boxes);
-  }();
-  InterruptibleHost host;
-  CopyTables(*workbook, names, staging, host, TableReading::Streaming, nullptr, progress);
-  workbook->RemoveDefaultSheets();
   if (lines) lines->Line("Writing " + o.output);
   {
     stagetimes::Timer timer("xlsx writing (save)");
@@ -301,7 +301,7 @@ int RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
   }
   for (const auto& text : boxes.texts) err << kProgram << ": " << OneLine(text) << "\n";
   // Said even when quiet: the workbook differs from the input in these cells.
-  if (workbook->LongTextCount() > 0) err << kProgram << ": " << workbook->LongTextsSummary() << "\n";
+  if (!longTexts.empty()) err << kProgram << ": " << longTexts << "\n";
   if (leftOut == 0) return 0;
   err << kProgram << ": " << LeftOutSummary(leftOut, total) << "\n";
   return kStatusFilesLeftOut;

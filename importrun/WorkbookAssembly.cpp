@@ -46,9 +46,7 @@ std::string Numbered(const std::string& name, int n) {
 }  // namespace
 
 WorkbookAssembly::WorkbookAssembly(SheetMode mode, WorkbookTarget target)
-    : app_(xl::Application::Create(target.visible ? xl::CellStorage::InMemory
-                                                  : xl::CellStorage::WriteThrough)),
-      mode_(mode) {
+    : app_(xl::Application::Create(target.cells)), mode_(mode) {
   if (target.visible) app_->SetVisible(true);
   app_->SetDisplayAlerts(false);
   xl::Workbook& wb = app_->AddWorkbook();

@@ -268,7 +268,7 @@ class CountingSource : public RowSource {
 
 TEST(WriteRows, StreamsARowSourceIntoAWriteThroughWorkbook) {
   CountingHost host;
-  WorkbookAssembly a(SheetMode::OneSheet, WorkbookTarget{false});
+  WorkbookAssembly a(SheetMode::OneSheet, kFileTarget);
   EXPECT_EQ(a.Application().Storage(), xl::CellStorage::WriteThrough);
   EXPECT_FALSE(a.Application().Visible());
   EXPECT_FALSE(a.Application().DisplayAlerts());
