@@ -20,6 +20,7 @@
 #include "filelist/WindowHost.h"
 #include "importrun/ImportRun.h"
 #include "office/Error.h"
+#include "office/Files.h"
 #include "office/StageTimes.h"
 
 namespace palomet {
@@ -105,13 +106,13 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
   NoWindowHost host;
   for (const std::string& arg : args) {
     std::error_code ec;
-    const fs::file_status st = fs::status(arg, ec);
+    const PathKind kind = KindOfPath(arg, ec);
     std::optional<Error> problem;
-    if (ec || !fs::exists(st)) {
+    if (kind == PathKind::Missing) {
       problem = FileError(arg, ec && ec != std::errc::no_such_file_or_directory
                                    ? ec.message()
                                    : "no such file or folder");
-    } else if (!fs::is_directory(st) && !fs::is_regular_file(st)) {
+    } else if (kind == PathKind::Other) {
       // The import reads a file twice (once to learn its shape), so a pipe or a device
       // cannot serve; such a path fails here rather than hanging or half-reading.
       problem = FileError(arg, "is neither a regular file nor a folder");
@@ -121,7 +122,7 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
       leaveOut(*problem);
       continue;
     }
-    if (fs::is_directory(st)) {
+    if (kind == PathKind::Folder) {
       std::string folder = arg;
       while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
       AddFolderTree(folder, "*.xml", false, list, host);

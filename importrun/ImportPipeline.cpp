@@ -1,8 +1,8 @@
 #include "importrun/ImportPipeline.h"
 
-#include <filesystem>
 #include <optional>
 
+#include "office/Files.h"
 #include "office/StageTimes.h"
 #include "office/db/DatabaseApplication.h"
 #include "staging/Access1.h"
@@ -93,9 +93,7 @@ void StageFiles(const std::string& stagingPath, const std::vector<std::string>& 
       // A pipe or a device would block the import (which reads a file twice) for good,
       // with the window not answering meanwhile.
       std::error_code ec;
-      const auto st = std::filesystem::status(path, ec);
-      if (!ec && std::filesystem::exists(st) && !std::filesystem::is_regular_file(st) &&
-          !std::filesystem::is_directory(st)) {
+      if (KindOfPath(path, ec) == PathKind::Other) {
         throw Error(errnum::kXmlImport,
                     "'" + path + "' is not a regular file and cannot be imported.");
       }

@@ -87,7 +87,7 @@ void LongTexts::Write(xl::Worksheet& sheet, std::int64_t row, std::int64_t col,
 
 void LongTexts::Store(std::string_view value, Kept& kept) {
   if (!file_) {
-    file_.reset(std::tmpfile());  // unnamed: gone with the process, however it ends
+    file_ = UnlinkedTemporaryFile();
     if (!file_) TempFileFailed("made");
   }
   if (std::fseek(file_.get(), static_cast<long>(size_), SEEK_SET) != 0 ||

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "office/Error.h"
+#include "office/Files.h"
 #include "office/db/Ado.h"
 #include "office/db/Dao.h"
 
@@ -79,18 +80,6 @@ void DropTables(const std::vector<std::string>& tableNames, const std::string& p
 }
 
 }  // namespace
-
-bool FileExists(const std::string& path) noexcept {
-  // The system call would see only the text before an embedded NUL.
-  if (path.empty() || path.find('\0') != std::string::npos) return false;
-  try {
-    std::error_code ec;
-    static_cast<void>(std::filesystem::last_write_time(path, ec));
-    return !ec;
-  } catch (...) {
-    return false;
-  }
-}
 
 bool IsListedTableAttributes(long attributes) {
   return attributes >= 0 && attributes != 1 && attributes != 2;

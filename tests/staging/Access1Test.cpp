@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "office/Error.h"
+#include "office/Files.h"
 #include "office/db/Ado.h"
 #include "tests/support/FakeMessageBoxes.h"
 #include "tests/support/TempDir.h"

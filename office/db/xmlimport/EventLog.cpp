@@ -1,33 +1,9 @@
 #include "office/db/xmlimport/EventLog.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 namespace palomet::xmlimport {
-
-namespace {
-
-// An unnamed temporary file in $TMPDIR (or /tmp), gone when closed; null when none can be made.
-FilePtr TemporaryFile() {
-  const char* env = std::getenv("TMPDIR");
-  const std::string dir = env != nullptr && *env != '\0' ? env : "/tmp";
-  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd < 0) {  // a file system without O_TMPFILE: make a named file and unlink it at once
-    std::string name = dir + "/palomet-import-XXXXXX";
-    fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0) ::unlink(name.c_str());
-  }
-  if (fd < 0) return nullptr;
-  std::FILE* file = ::fdopen(fd, "w+b");
-  if (file == nullptr) ::close(fd);
-  return FilePtr(file);
-}
-
-}  // namespace
 
 LogWriter::LogWriter(std::size_t memoryLimit)
     : memoryLimit_(memoryLimit), buf_(std::min(memoryLimit, kInitial)) {}
@@ -103,7 +79,7 @@ void LogWriter::Bytes(std::string_view s) {
 void LogWriter::Flush() {
   if (inMemory_) {
     inMemory_ = false;
-    file_ = TemporaryFile();
+    file_ = UnlinkedTemporaryFile();
     ok_ = file_ != nullptr;
     if (buf_.size() < kFileBuffer) buf_.resize(kFileBuffer);
   }

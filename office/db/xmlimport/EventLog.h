@@ -14,14 +14,10 @@
 #include <string_view>
 #include <vector>
 
+#include "office/Files.h"
 #include "office/db/XmlEvents.h"
 
 namespace palomet::xmlimport {
-
-struct FileClose {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileClose>;
 
 // Writes the event stream to memory while it is small, which spares most files a temporary
 // file (creating and removing one costs more than a small file's whole replay); once the
