@@ -21,6 +21,7 @@
 #include "importrun/ImportRun.h"
 #include "office/Error.h"
 #include "office/Files.h"
+#include "office/Numbers.h"
 #include "office/StageTimes.h"
 
 namespace palomet {
@@ -190,27 +191,18 @@ class ProgressLines {
   bool open_ = false;
 };
 
-// 1,234,567: a count with a comma between groups of three digits, whatever the locale.
-std::string Grouped(int n) {
-  std::string digits = std::to_string(n);
-  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
-    digits.insert(static_cast<std::size_t>(at), 1, ',');
-  }
-  return digits;
-}
-
 // The closing line of a run that left files out: how many of how many, and what became of
 // the workbook.
 std::string LeftOutSummary(int leftOut, int total) {
   if (leftOut == total) {
     return (total == 1 ? std::string("the only file was")
-                       : "all " + Grouped(total) + " files were") +
+                       : "all " + WithThousands(total) + " files were") +
            " left out; no workbook was written.";
   }
   const int kept = total - leftOut;
-  return Grouped(leftOut) + " of " + Grouped(total) + " files " + (leftOut == 1 ? "was" : "were") +
+  return WithThousands(leftOut) + " of " + WithThousands(total) + " files " + (leftOut == 1 ? "was" : "were") +
          " left out; the workbook holds the other " +
-         (kept == 1 ? std::string("one") : Grouped(kept)) + ".";
+         (kept == 1 ? std::string("one") : WithThousands(kept)) + ".";
 }
 
 // Exit status of a run that wrote its workbook but left files out (--keep-going).

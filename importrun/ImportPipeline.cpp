@@ -109,7 +109,7 @@ void StageFiles(const std::string& stagingPath, const std::vector<std::string>& 
 std::vector<std::string> StagedTableNames(const std::string& stagingPath, MessageBoxes& boxes) {
   auto names = GetTableNames(stagingPath, kNoPassword, boxes);
   if (!names) {
-    throw Error(errnum::kTypeMismatch,
+    throw Error(errnum::kTablesNotListed,
                 "The tables of the staging database '" + stagingPath + "' could not be listed.");
   }
   return std::move(*names);

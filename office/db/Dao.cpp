@@ -61,12 +61,12 @@ std::unique_ptr<DaoDatabase> Workspace::OpenDatabase(const std::string& path, bo
     if (const auto end = password.find(';'); end != std::string::npos) password.resize(end);
   }
   auto database = OpenDatabase(path);
-  if (!password.empty()) throw Error(kInvalidPasswordError, "Not a valid password.");
+  if (!password.empty()) throw Error(errnum::kInvalidPassword, "Not a valid password.");
   return database;
 }
 
 Workspace& DBEngine::Workspaces(int index) {
-  if (index != 0) throw Error(3265, "Item not found in this collection.");
+  if (index != 0) throw Error(errnum::kItemNotFound, "Item not found in this collection.");
   return workspace0_;
 }
 

@@ -21,7 +21,7 @@ Error MakeError(int rc, sqlite3* db, const std::string& path) {
       return Error(errnum::kCannotOpen, "Could not find or open the file '" + path + "'.");
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      return Error(kInUseError, "The database '" + path +
+      return Error(errnum::kInUse, "The database '" + path +
                                     "' is in use by another program or another copy of "
                                     "this one (" +
                                     detail + ").");

@@ -13,8 +13,6 @@
 
 namespace palomet::sqlitedb {
 
-inline constexpr long kInUseError = 3211;  // the file or a table is locked by someone else
-
 struct DbClose {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 };

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "office/Numbers.h"
 #include "office/xl/CellStore.h"
 #include "office/xl/XlsxWriter.h"
 
@@ -18,15 +19,6 @@ namespace {
 
 [[noreturn]] void Fail(const std::string& text) {
   throw Error(errnum::kSpreadsheet, text);
-}
-
-std::string Thousands(std::int64_t n) {
-  std::string digits = std::to_string(n), out;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  return out;
 }
 
 bool IsAscii(std::string_view s) {
@@ -235,12 +227,12 @@ void Worksheet::Put(std::int64_t row, std::int64_t col, std::string_view value, 
            std::to_string(col) + ": ";
   };
   if (row < 1 || row > kMaxRows) {
-    Fail(where() + "the row is outside the sheet, which has rows 1 to " + Thousands(kMaxRows) +
+    Fail(where() + "the row is outside the sheet, which has rows 1 to " + WithThousands(kMaxRows) +
          ".");
   }
   if (col < 1 || col > kMaxColumns) {
     Fail(where() + "the column is outside the sheet, which has columns 1 to " +
-         Thousands(kMaxColumns) + ".");
+         WithThousands(kMaxColumns) + ".");
   }
   CellRec rec;
   rec.row = static_cast<std::uint32_t>(row - 1);
@@ -253,19 +245,19 @@ void Worksheet::Put(std::int64_t row, std::int64_t col, std::string_view value, 
     std::size_t units = 0;
     if (!detail::Utf16Length(value, units)) Fail(where() + "the text is not valid UTF-8.");
     if (units > kMaxCellChars) {
-      Fail(where() + "the text has " + Thousands(static_cast<std::int64_t>(units)) +
+      Fail(where() + "the text has " + WithThousands(static_cast<std::int64_t>(units)) +
            " characters; a cell holds at most " +
-           Thousands(static_cast<std::int64_t>(kMaxCellChars)) + ".");
+           WithThousands(static_cast<std::int64_t>(kMaxCellChars)) + ".");
     }
     // The file spells some characters out (_xHHHH_), and the writer refuses a cell whose
     // spelled-out text passes the limit: refuse it now rather than when saving.
     if (units + 6 * (value.size() / 7 + 1) > kMaxCellChars) {
       const std::size_t spelled = units + detail::EscapeGrowth(value);
       if (spelled > kMaxCellChars) {
-        Fail(where() + "the text takes " + Thousands(static_cast<std::int64_t>(spelled)) +
+        Fail(where() + "the text takes " + WithThousands(static_cast<std::int64_t>(spelled)) +
              " characters in the file once its _xHHHH_ sequences are escaped; a cell holds at "
              "most " +
-             Thousands(static_cast<std::int64_t>(kMaxCellChars)) + ".");
+             WithThousands(static_cast<std::int64_t>(kMaxCellChars)) + ".");
       }
     }
     if (typed) {
