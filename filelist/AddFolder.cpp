@@ -6,17 +6,13 @@
 #include <system_error>
 #include <utility>
 
+#include "office/CaseFold.h"
+
 namespace palomet {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// The Unicode case-folded form of a UTF-8 name, as UTF-8 again, so that byte order of
-// the result is code point order of the folded name.
-std::string FoldedUtf8(const std::string& s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())).toCaseFolded().toStdString();
-}
 
 std::u32string FoldedUcs4(const std::string& s) {
   const QList<uint> ucs4 =
@@ -76,7 +72,7 @@ struct Listed {
 };
 
 Listed MakeListed(std::string name, bool link = false) {
-  std::string key = FoldedUtf8(name);
+  std::string key = UnicodeFold(name);  // UTF-8: byte order is code point order
   return {std::move(key), std::move(name), link};
 }
 

@@ -40,7 +40,7 @@ class Yielder {
 // `name` with " (n)" appended, the name cut so the whole stays within 31 characters.
 std::string Numbered(const std::string& name, int n) {
   const std::string suffix = " (" + std::to_string(n) + ")";
-  return CutToUtf16Units(name, xl::kMaxSheetNameChars - suffix.size()) + suffix;
+  return xl::CutToUtf16Units(name, xl::kMaxSheetNameChars - suffix.size()) + suffix;
 }
 
 }  // namespace

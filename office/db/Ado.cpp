@@ -1,8 +1,8 @@
 #include "office/db/Ado.h"
 
 #include <array>
-#include <cctype>
 
+#include "office/CaseFold.h"
 #include "office/Error.h"
 #include "office/db/SqliteDb.h"
 
@@ -14,14 +14,10 @@ std::string QuoteSqlName(std::string_view name) {
 
 namespace {
 
-char Lower(char c) {
-  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
-
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (Lower(text[i]) != Lower(prefix[i])) return false;
+    if (AsciiLower(text[i]) != AsciiLower(prefix[i])) return false;
   }
   return true;
 }
@@ -66,7 +62,7 @@ ConnectionString ParseConnectionString(std::string_view text) {
     const auto eq = text.find('=', pos);
     if (eq == std::string_view::npos) break;
     std::string key(Trim(text.substr(pos, eq - pos)));
-    for (char& c : key) c = Lower(c);
+    for (char& c : key) c = AsciiLower(c);
     std::size_t v = eq + 1;
     // A path is taken exactly as written, blanks included.
     if (key != "data source") {

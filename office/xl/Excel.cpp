@@ -7,6 +7,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "office/CaseFold.h"
 #include "office/Numbers.h"
 #include "office/xl/CellStore.h"
 #include "office/xl/XlsxWriter.h"
@@ -21,17 +22,6 @@ namespace {
   throw Error(errnum::kSpreadsheet, text);
 }
 
-bool IsAscii(std::string_view s) {
-  for (unsigned char c : s) {
-    if (c >= 0x80) return false;
-  }
-  return true;
-}
-
-char AsciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 }  // namespace
 
 std::string CellAddress(std::int64_t row, std::int64_t col) {
@@ -43,19 +33,9 @@ std::string CellAddress(std::int64_t row, std::int64_t col) {
 }
 
 // Sheet names are compared regardless of letter case, with Unicode case folding; the folded
-// form is the key of the workbook's name index. Names of ASCII letters only (the usual case)
-// fold without a trip through UTF-16. Any other letter may fold onto an ASCII one (the
-// Kelvin sign onto k), so those go the long way.
+// form is the key of the workbook's name index.
 std::string Workbook::FoldedName(std::string_view name) {
-  if (IsAscii(name)) {
-    std::string folded(name);
-    for (char& c : folded) c = AsciiLower(c);
-    return folded;
-  }
-  return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))
-      .toCaseFolded()
-      .toUtf8()
-      .toStdString();
+  return UnicodeFold(name);
 }
 
 namespace {
@@ -391,7 +371,7 @@ void Workbook::CheckName(std::string_view name, const Worksheet* self) const {
          "this one has " +
          std::to_string(units) + ".");
   }
-  for (char c : std::string_view(":\\/?*[]")) {
+  for (char c : kSheetNameForbidden) {
     if (name.find(c) != std::string_view::npos) {
       Fail("The sheet name " + quoted +
            " is refused: a sheet name cannot contain any of "

@@ -27,7 +27,7 @@ std::int64_t Schema::Create(sqlite3* db, const std::string& path, const NameTabl
     auto stmt = sqlitedb::Prepare(db, "SELECT name FROM sqlite_master", path);
     while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
       cache.foldedNames.insert(
-          FoldCase(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0))));
+          AsciiFold(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0))));
     }
   }
   // Until this file is committed the names may hold some that will be rolled back.
@@ -35,11 +35,11 @@ std::int64_t Schema::Create(sqlite3* db, const std::string& path, const NameTabl
   std::unordered_set<std::string>& used = cache.foldedNames;
   for (Table& t : tables) {
     std::string base = ElementName(names, t.key);
-    if (FoldCase(base).rfind("sqlite_", 0) == 0) base = "_" + base;  // reserved by SQLite
+    if (AsciiFold(base).rfind("sqlite_", 0) == 0) base = "_" + base;  // reserved by SQLite
     // The smallest free number: a run of many files with the same elements would otherwise
     // try every number taken so far, for every file.
     std::string name = base;
-    std::string folded = FoldCase(base);
+    std::string folded = AsciiFold(base);
     if (used.count(folded) > 0) {
       int& next = cache.nextNumber.try_emplace(folded, 1).first->second;
       for (int n = next;; ++n) {
@@ -102,8 +102,8 @@ void Schema::NameColumns(Table& t, const NameTable& names, const std::string& pa
         break;
     }
     std::string name = base;
-    for (int n = 2; used.count(FoldCase(name)) > 0; ++n) name = base + "_" + std::to_string(n);
-    used.insert(FoldCase(name));
+    for (int n = 2; used.count(AsciiFold(name)) > 0; ++n) name = base + "_" + std::to_string(n);
+    used.insert(AsciiFold(name));
     t.sourceColumn[static_cast<std::size_t>(i)] = static_cast<int>(columnNames_.size());
     columnNames_.push_back(std::move(name));
   }
