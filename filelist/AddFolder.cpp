@@ -204,14 +204,14 @@ bool AddFolderTree(const std::string& folder, const std::string& pattern, bool b
 
   for (const WalkFolder& f : folders) {
     if (busy) {
-      host.SetMousePointer(pointer::kBusy);
+      host.SetMousePointer(Pointer::Busy);
       if (!Yield(host)) return false;
     }
     const std::string dir = f.path.substr(0, f.path.size() - 1);
     for (const std::string& name : ListFolderFiles(dir, pattern)) {
       if (busy) {
         if (!Yield(host)) return false;
-        host.SetMousePointer(pointer::kBusy);
+        host.SetMousePointer(Pointer::Busy);
       }
       if (name.front() == '~') continue;  // editors' lock and backup files
       list.Add(dir + "/" + name);
@@ -222,8 +222,8 @@ bool AddFolderTree(const std::string& folder, const std::string& pattern, bool b
 
 void AddChosenFolder(const std::string& folder, FileList& list, WindowHost& host) {
   if (folder.empty() || host.Closed()) return;
-  host.SetMousePointer(pointer::kBusy);
-  if (AddFolderTree(folder, "*.xml", true, list, host)) host.SetMousePointer(pointer::kDefault);
+  host.SetMousePointer(Pointer::Busy);
+  if (AddFolderTree(folder, "*.xml", true, list, host)) host.SetMousePointer(Pointer::Default);
 }
 
 }  // namespace palomet

@@ -17,7 +17,7 @@ constexpr const char* kWorkbookWindowClosed =
 // gone.
 void ShowRunError(ImportWindow& window, const std::string& description) {
   if (window.Host().Closed()) return;
-  window.Host().SetMousePointer(pointer::kDefault);
+  window.Host().SetMousePointer(Pointer::Default);
   window.Boxes().Show(description, MsgButtons::Ok, MsgIcon::Warning);
 }
 
@@ -63,16 +63,16 @@ void ImportRun::Start() {
 void ImportRun::Run(bool multipleSheets) {
   WindowHost& host = window_.Host();
   MessageBoxes& boxes = window_.Boxes();
-  host.SetMousePointer(pointer::kBusy);
+  host.SetMousePointer(Pointer::Busy);
 
   if (StopForRunningExcel(boxes)) {
-    host.SetMousePointer(pointer::kDefault);
+    host.SetMousePointer(Pointer::Default);
     return;
   }
   const FileList& files = window_.Files();
   if (files.Count() == 0) {
     boxes.Show("No files added.", MsgButtons::Ok, MsgIcon::None);
-    host.SetMousePointer(pointer::kDefault);
+    host.SetMousePointer(Pointer::Default);
     return;
   }
 
@@ -105,7 +105,7 @@ void ImportRun::Run(bool multipleSheets) {
   boxes.Show("Done.", MsgButtons::Ok, MsgIcon::None);
   if (host.Closed()) return;
   window_.SetProgress(0);
-  host.SetMousePointer(pointer::kDefault);
+  host.SetMousePointer(Pointer::Default);
 }
 
 }  // namespace palomet
