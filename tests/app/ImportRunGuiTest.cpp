@@ -173,7 +173,10 @@ class Impostor : public xl::RunningObject {
 };
 
 TEST_F(ImportRunGui, AnEmptyListAsksAboutARunningSpreadsheetFirstAndTouchesNothing) {
-  const std::string question(kRunningExcelQuestion);
+  const std::string question =
+      "Excel may be open. It is recommended that you close Excel first.\r"
+      "Use Ctrl+Alt+Del > Task Manager > EXCEL.EXE if necessary.\r\n\r\n"
+      "Would you like to proceed anyway?";
   enum Running { kNone, kWorkbookWindow, kOtherName };
   const struct {
     const char* name;

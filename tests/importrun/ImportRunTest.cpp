@@ -128,7 +128,11 @@ TEST_F(ImportRunTest, AWorkbookWindowOfAnEarlierRunCountsAsARunningSpreadsheet) 
   window.answers = {MsgResult::No};
   window.boxes.clear();
   Start();
-  EXPECT_EQ(window.BoxTexts(), std::vector<std::string>{std::string(kRunningExcelQuestion)});
+  EXPECT_EQ(window.BoxTexts(),
+            std::vector<std::string>{
+                "Excel may be open. It is recommended that you close Excel first.\r"
+                "Use Ctrl+Alt+Del > Task Manager > EXCEL.EXE if necessary.\r\n\r\n"
+                "Would you like to proceed anyway?"});
   Views().back()->Close();
   EXPECT_FALSE(IsExcelRunning());
 }
