@@ -10,9 +10,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "XlsxReadBack.h"
 #include "office/xl/Excel.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/XlsxReadBack.h"
 
 namespace palomet::xl {
 namespace {
@@ -61,7 +61,7 @@ TEST(Save, ARealReaderFindsTheSameCellsTypesFormatsAndSheets) {
   EXPECT_TRUE(app->ActiveWorkbook().Saved());
 
   const auto book = ReadXlsx(path.string());
-  ASSERT_TRUE(book.ok) << book.error;
+  ASSERT_TRUE(book.ok) << book.dump;
   ASSERT_EQ(book.sheets.size(), 5u);
   EXPECT_EQ(book.sheets[0].name, "Sheet1");
   EXPECT_EQ(book.sheets[1].name, "Orders");
@@ -70,8 +70,8 @@ TEST(Save, ARealReaderFindsTheSameCellsTypesFormatsAndSheets) {
   EXPECT_EQ(book.sheets[4].name, "Sheet3");
   EXPECT_EQ(book.active, "Orders");
 
-  std::map<std::pair<int, int>, test::ReadCell> cells;
-  for (const auto& c : book.sheets[1].cells) cells[{c.row, c.col}] = c;
+  std::map<std::pair<int, int>, test::XlsxCell> cells;
+  for (const auto& c : book.sheets[1].InOrder()) cells[{c.row, c.col}] = c;
   auto at = [&](int r, int c) { return cells.at({r, c}); };
   EXPECT_EQ(cells.size(), 15u);
   EXPECT_EQ(at(4, 1).text, std::string(32'754, 'z') + "_x0041_");
@@ -94,8 +94,8 @@ TEST(Save, ARealReaderFindsTheSameCellsTypesFormatsAndSheets) {
   EXPECT_EQ(at(3, 4).text, std::string("nul\0in", 6));
 
   ASSERT_EQ(book.sheets[3].cells.size(), 2u);
-  EXPECT_EQ(book.sheets[3].cells[0].text, "1234567890123456789");
-  EXPECT_EQ(book.sheets[3].cells[1].col, 16'384);
+  EXPECT_EQ(book.sheets[3].InOrder()[0].text, "1234567890123456789");
+  EXPECT_EQ(book.sheets[3].InOrder()[1].col, 16'384);
 }
 
 // Every part of the package but the creation time.
@@ -144,8 +144,8 @@ TEST(Save, WriteThroughTakesBackwardWritesToo) {
   s.SetCell(2, 1, "2.0");
   through->ActiveWorkbook().SaveAs(dir.Path() / "t.xlsx");
   const auto book = ReadXlsx((dir.Path() / "t.xlsx").string());
-  ASSERT_TRUE(book.ok) << book.error;
-  const auto& cells = book.sheets[0].cells;
+  ASSERT_TRUE(book.ok) << book.dump;
+  const auto cells = book.sheets[0].InOrder();
   ASSERT_EQ(cells.size(), 2u);
   EXPECT_EQ(cells[0].text, "one");
   EXPECT_EQ(cells[1].number, 2.0);
@@ -241,7 +241,7 @@ TEST(Save, MoreSheetsThanTheOpenFileLimitAllows) {
     ::setrlimit(RLIMIT_NOFILE, &saved);
     EXPECT_EQ(after.rlim_cur, 64u);  // put back after the save
     const auto book = ReadXlsx((dir.Path() / "many.xlsx").string());
-    ASSERT_TRUE(book.ok) << book.error;
+    ASSERT_TRUE(book.ok) << book.dump;
     EXPECT_EQ(book.sheets.size(), 303u);
   }
   // A hard limit cannot be raised again: the refusal is checked in a child process.
