@@ -162,8 +162,10 @@ std::string AppVersionText() {
   return std::string(kProgram) + " " + PALOMET_VERSION + "\n";
 }
 
-std::optional<int> RunInfoOption(const std::vector<std::string>& args, std::ostream& out) {
-  const AppArguments parsed = ParseAppArguments(args);
+namespace {
+
+// --help and --version: the text on `out` and the exit status, or nothing for other requests.
+std::optional<int> AnswerInfo(const AppArguments& parsed, std::ostream& out) {
   if (parsed.kind == AppArguments::Kind::Help) {
     out << AppHelpText();
     return 0;
@@ -173,6 +175,12 @@ std::optional<int> RunInfoOption(const std::vector<std::string>& args, std::ostr
     return 0;
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<int> RunInfoOption(const std::vector<std::string>& args, std::ostream& out) {
+  return AnswerInfo(ParseAppArguments(args), out);
 }
 
 bool AddStartPaths(const std::vector<std::string>& paths, Form1& form) {
@@ -190,13 +198,11 @@ int RunApp(QApplication& app) {
   QGuiApplication::setDesktopFileName(QStringLiteral("palomet"));
 
   const AppArguments args = ParseAppArguments(Arguments(QCoreApplication::arguments()));
+  if (const auto status = AnswerInfo(args, std::cout)) return *status;
   switch (args.kind) {
     case AppArguments::Kind::Help:
-      std::cout << AppHelpText();
-      return 0;
     case AppArguments::Kind::Version:
-      std::cout << AppVersionText();
-      return 0;
+      break;  // answered above
     case AppArguments::Kind::Usage:
       std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram,
                    args.usageError.c_str(), kProgram);

@@ -271,11 +271,11 @@ void Form1::DoEvents() {
   QCoreApplication::processEvents();
 }
 
-void Form1::SetMousePointer(int value) {
+void Form1::SetMousePointer(Pointer value) {
   mousePointer_ = value;
-  if (value == pointer::kBusy) {
+  if (value == Pointer::Busy) {
     setCursor(Qt::WaitCursor);
-  } else if (value == pointer::kImage && pointerImage_) {
+  } else if (value == Pointer::Image && pointerImage_) {
     setCursor(*pointerImage_);
   } else {
     unsetCursor();
@@ -331,11 +331,11 @@ void Form1::OnOption2Click() {
 }
 
 void Form1::HoverRule() {
-  if (mousePointer_ != pointer::kBusy) SetMousePointer(pointer::kImage);
+  if (mousePointer_ != Pointer::Busy) SetMousePointer(Pointer::Image);
 }
 
 void Form1::RestRule() {
-  if (mousePointer_ != pointer::kBusy) SetMousePointer(pointer::kDefault);
+  if (mousePointer_ != Pointer::Busy) SetMousePointer(Pointer::Default);
 }
 
 void Form1::OnListDragOver(QDragMoveEvent* event) {
@@ -355,9 +355,9 @@ void Form1::EnsureVisible(int position) {
   if (QTreeWidgetItem* item = listView1_->ItemAt(position)) listView1_->scrollToItem(item);
 }
 
-void Form1::SetListPointer(int value) {
+void Form1::SetListPointer(ListPointer value) {
   QWidget* viewport = listView1_->viewport();
-  if (value == listpointer::kImage) {
+  if (value == ListPointer::Image) {
     // Read afresh at every entry press; without a usable image the list keeps its pointer.
     if (auto image = LoadPointerImage(ProgramFile(programFolder_, kDragPointerFile))) {
       viewport->setCursor(*image);

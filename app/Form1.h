@@ -64,12 +64,12 @@ class Form1 : public QWidget, public WindowHost, public DragListView {
   ~Form1() override;
 
   void DoEvents() override;
-  int MousePointer() const override { return mousePointer_; }
-  void SetMousePointer(int value) override;
+  Pointer MousePointer() const override { return mousePointer_; }
+  void SetMousePointer(Pointer value) override;
   bool Closed() const override { return closed_; }
 
   void EnsureVisible(int position) override;
-  void SetListPointer(int value) override;
+  void SetListPointer(ListPointer value) override;
 
   FileList& List();
   ListView* ListView1() const { return listView1_; }
@@ -128,7 +128,7 @@ class Form1 : public QWidget, public WindowHost, public DragListView {
   SettingsStore settings_;
   std::string programFolder_;
 
-  int mousePointer_ = pointer::kDefault;
+  Pointer mousePointer_ = Pointer::Default;
   bool closed_ = false;
   // Whether the window has been centred with its frame known.
   bool framePlaced_ = false;

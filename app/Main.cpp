@@ -1,7 +1,6 @@
 #include "app/Main.h"
 
 #include <cmath>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -79,7 +78,7 @@ std::optional<QCursor> LoadPointerImage(const std::string& path) {
 
 std::optional<std::string> ReadSkin(const std::string& path) {
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(std::filesystem::path(path), ec)) return std::nullopt;
+  if (KindOfPath(path, ec) != PathKind::File) return std::nullopt;
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   std::ostringstream text;

@@ -10,15 +10,13 @@
 #include <QSize>
 #include <QString>
 
-#include "staging/Access1.h"
+#include "office/Files.h"
 
 namespace palomet {
 
 // Files of the program folder, named relative to it.
 inline constexpr const char* kPointerImageFile = "HAND-M.CUR";
 inline constexpr const char* kSkinFile = "x/o.cjs";
-
-// FileExists, shared with the staging catalogue, is declared there.
 
 // `folder` + "/" + `name`, the way the program forms the paths of its own files.
 std::string ProgramFile(const std::string& folder, const std::string& name);

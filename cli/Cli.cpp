@@ -20,6 +20,8 @@
 #include "filelist/WindowHost.h"
 #include "importrun/ImportRun.h"
 #include "office/Error.h"
+#include "office/Files.h"
+#include "office/Numbers.h"
 #include "office/StageTimes.h"
 
 namespace palomet {
@@ -105,13 +107,13 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
   NoWindowHost host;
   for (const std::string& arg : args) {
     std::error_code ec;
-    const fs::file_status st = fs::status(arg, ec);
+    const PathKind kind = KindOfPath(arg, ec);
     std::optional<Error> problem;
-    if (ec || !fs::exists(st)) {
+    if (kind == PathKind::Missing) {
       problem = FileError(arg, ec && ec != std::errc::no_such_file_or_directory
                                    ? ec.message()
                                    : "no such file or folder");
-    } else if (!fs::is_directory(st) && !fs::is_regular_file(st)) {
+    } else if (kind == PathKind::Other) {
       // The import reads a file twice (once to learn its shape), so a pipe or a device
       // cannot serve; such a path fails here rather than hanging or half-reading.
       problem = FileError(arg, "is neither a regular file nor a folder");
@@ -121,7 +123,7 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
       leaveOut(*problem);
       continue;
     }
-    if (fs::is_directory(st)) {
+    if (kind == PathKind::Folder) {
       std::string folder = arg;
       while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
       AddFolderTree(folder, "*.xml", false, list, host);
@@ -189,27 +191,18 @@ class ProgressLines {
   bool open_ = false;
 };
 
-// 1,234,567: a count with a comma between groups of three digits, whatever the locale.
-std::string Grouped(int n) {
-  std::string digits = std::to_string(n);
-  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
-    digits.insert(static_cast<std::size_t>(at), 1, ',');
-  }
-  return digits;
-}
-
 // The closing line of a run that left files out: how many of how many, and what became of
 // the workbook.
 std::string LeftOutSummary(int leftOut, int total) {
   if (leftOut == total) {
     return (total == 1 ? std::string("the only file was")
-                       : "all " + Grouped(total) + " files were") +
+                       : "all " + WithThousands(total) + " files were") +
            " left out; no workbook was written.";
   }
   const int kept = total - leftOut;
-  return Grouped(leftOut) + " of " + Grouped(total) + " files " + (leftOut == 1 ? "was" : "were") +
+  return WithThousands(leftOut) + " of " + WithThousands(total) + " files " + (leftOut == 1 ? "was" : "were") +
          " left out; the workbook holds the other " +
-         (kept == 1 ? std::string("one") : Grouped(kept)) + ".";
+         (kept == 1 ? std::string("one") : WithThousands(kept)) + ".";
 }
 
 // Exit status of a run that wrote its workbook but left files out (--keep-going).
@@ -267,28 +260,28 @@ int RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
     if (report) report(i, n, path);
   };
   const auto runStart = stagetimes::Clock::now();
+  ImportRequest request;
+  request.files = files;
+  request.mode = o.multipleSheets ? SheetMode::MultipleSheets : SheetMode::OneSheet;
+  request.stagingPath = staging;
+  request.reading = TableReading::Streaming;
+  request.target = kFileTarget;
+
+  InterruptibleHost host;
   CollectedMessages boxes;
-  {
-    stagetimes::Timer timer("staging (parse, inserts)");
-    FileLeftOut fileLeftOut;
-    if (o.keepGoing) fileLeftOut = [&](const std::string&, const Error& e) { leaveOut(e); };
-    StageFiles(staging, files, boxes, progress, fileLeftOut);
-  }
-  if (leftOut == total) {
+  std::string longTexts;
+  ImportHooks hooks;
+  hooks.host = &host;
+  hooks.boxes = &boxes;
+  hooks.progress = progress;
+  if (o.keepGoing) hooks.leaveOut = [&](const std::string&, const Error& e) { leaveOut(e); };
+  hooks.longTexts = [&longTexts](const std::string& summary) { longTexts = summary; };
+  const auto workbook = RunImportPipeline(request, hooks);
+  if (!workbook) {
     lines.reset();
     return allLeftOut();
   }
 
-  auto workbook = WorkbookAssembly::StartWorkbook(
-      o.multipleSheets ? SheetMode::MultipleSheets : SheetMode::OneSheet,
-      WorkbookTarget{.visible = false});
-  const std::vector<std::string> names = [&] {
-    stagetimes::Timer timer("table names");
-    return StagedTableNames(staging, boxes);
-  }();
-  InterruptibleHost host;
-  CopyTables(*workbook, names, staging, host, TableReading::Streaming, nullptr, progress);
-  workbook->RemoveDefaultSheets();
   if (lines) lines->Line("Writing " + o.output);
   {
     stagetimes::Timer timer("xlsx writing (save)");
@@ -301,7 +294,7 @@ int RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
   }
   for (const auto& text : boxes.texts) err << kProgram << ": " << OneLine(text) << "\n";
   // Said even when quiet: the workbook differs from the input in these cells.
-  if (workbook->LongTextCount() > 0) err << kProgram << ": " << workbook->LongTextsSummary() << "\n";
+  if (!longTexts.empty()) err << kProgram << ": " << longTexts << "\n";
   if (leftOut == 0) return 0;
   err << kProgram << ": " << LeftOutSummary(leftOut, total) << "\n";
   return kStatusFilesLeftOut;

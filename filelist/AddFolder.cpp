@@ -6,17 +6,13 @@
 #include <system_error>
 #include <utility>
 
+#include "office/CaseFold.h"
+
 namespace palomet {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// The Unicode case-folded form of a UTF-8 name, as UTF-8 again, so that byte order of
-// the result is code point order of the folded name.
-std::string FoldedUtf8(const std::string& s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())).toCaseFolded().toStdString();
-}
 
 std::u32string FoldedUcs4(const std::string& s) {
   const QList<uint> ucs4 =
@@ -76,7 +72,7 @@ struct Listed {
 };
 
 Listed MakeListed(std::string name, bool link = false) {
-  std::string key = FoldedUtf8(name);
+  std::string key = UnicodeFold(name);  // UTF-8: byte order is code point order
   return {std::move(key), std::move(name), link};
 }
 
@@ -208,14 +204,14 @@ bool AddFolderTree(const std::string& folder, const std::string& pattern, bool b
 
   for (const WalkFolder& f : folders) {
     if (busy) {
-      host.SetMousePointer(pointer::kBusy);
+      host.SetMousePointer(Pointer::Busy);
       if (!Yield(host)) return false;
     }
     const std::string dir = f.path.substr(0, f.path.size() - 1);
     for (const std::string& name : ListFolderFiles(dir, pattern)) {
       if (busy) {
         if (!Yield(host)) return false;
-        host.SetMousePointer(pointer::kBusy);
+        host.SetMousePointer(Pointer::Busy);
       }
       if (name.front() == '~') continue;  // editors' lock and backup files
       list.Add(dir + "/" + name);
@@ -226,8 +222,8 @@ bool AddFolderTree(const std::string& folder, const std::string& pattern, bool b
 
 void AddChosenFolder(const std::string& folder, FileList& list, WindowHost& host) {
   if (folder.empty() || host.Closed()) return;
-  host.SetMousePointer(pointer::kBusy);
-  if (AddFolderTree(folder, "*.xml", true, list, host)) host.SetMousePointer(pointer::kDefault);
+  host.SetMousePointer(Pointer::Busy);
+  if (AddFolderTree(folder, "*.xml", true, list, host)) host.SetMousePointer(Pointer::Default);
 }
 
 }  // namespace palomet

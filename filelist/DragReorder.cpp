@@ -3,13 +3,13 @@
 namespace palomet {
 
 void DragReorder::OnEntryPress() {
-  view_.SetListPointer(listpointer::kImage);
+  view_.SetListPointer(ListPointer::Image);
   const int selected = list_.SelectedIndex();
   dragItem_ = selected == 0 ? 0 : list_.Id(selected);
 }
 
 void DragReorder::OnMouseMove(WindowHost& host, int target, int screenY) {
-  if (host.MousePointer() != pointer::kBusy) host.SetMousePointer(pointer::kDefault);
+  if (host.MousePointer() != Pointer::Busy) host.SetMousePointer(Pointer::Default);
   if (!dragging_ || dragItem_ == 0) return;
   if (target < 1 || target > list_.Count()) return;  // off the entries
   // An entry removed or replaced by a move command since it was dragged is gone.
@@ -34,7 +34,7 @@ void DragReorder::OnMouseMove(WindowHost& host, int target, int screenY) {
 
 void DragReorder::OnMouseUp() {
   dragging_ = false;
-  view_.SetListPointer(listpointer::kArrow);
+  view_.SetListPointer(ListPointer::Arrow);
 }
 
 }  // namespace palomet

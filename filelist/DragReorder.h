@@ -6,10 +6,11 @@
 namespace palomet {
 
 // The list's own pointer during a drag (apart from the window pointer).
-namespace listpointer {
-inline constexpr int kArrow = 1;
-inline constexpr int kImage = 99;  // the drag image "drag.ico" from the program folder
-}  // namespace listpointer
+// The list's pointer while an entry is dragged.
+enum class ListPointer {
+  Arrow = 1,
+  Image = 99,  // the drag image "drag.ico" from the program folder
+};
 
 // What dragging needs of the list control beyond its entries.
 class DragListView {
@@ -17,9 +18,9 @@ class DragListView {
   virtual ~DragListView() = default;
   // Scrolls the list, if need be, so that the entry at `position` can be seen.
   virtual void EnsureVisible(int position) = 0;
-  // Sets the list's pointer. listpointer::kImage reads the drag image afresh each
+  // Sets the list's pointer. ListPointer::Image reads the drag image afresh each
   // time; when it is missing or unreadable the list keeps the pointer it had.
-  virtual void SetListPointer(int value) = 0;
+  virtual void SetListPointer(ListPointer value) = 0;
 };
 
 // Reordering the list by dragging an entry: the dragged path swaps places with each

@@ -2,12 +2,9 @@
 
 namespace palomet {
 
-// Window pointer values, as kept on the main window.
-namespace pointer {
-inline constexpr int kDefault = 0;
-inline constexpr int kBusy = 11;
-inline constexpr int kImage = 99;
-}  // namespace pointer
+// The main window's pointer. The numbers are the window's pointer setting as the design
+// names it: 0 the default pointer, 11 busy, 99 the pointer image.
+enum class Pointer { Default = 0, Busy = 11, Image = 99 };
 
 // What long commands (folder scan, drop, import run) need of the main window:
 // serving pending events, the window pointer, and whether the window has been
@@ -17,8 +14,8 @@ class WindowHost {
  public:
   virtual ~WindowHost() = default;
   virtual void DoEvents() = 0;
-  virtual int MousePointer() const = 0;
-  virtual void SetMousePointer(int value) = 0;
+  virtual Pointer MousePointer() const = 0;
+  virtual void SetMousePointer(Pointer value) = 0;
   virtual bool Closed() const = 0;
 };
 
@@ -26,12 +23,12 @@ class WindowHost {
 class NoWindowHost : public WindowHost {
  public:
   void DoEvents() override {}
-  int MousePointer() const override { return pointer_; }
-  void SetMousePointer(int value) override { pointer_ = value; }
+  Pointer MousePointer() const override { return pointer_; }
+  void SetMousePointer(Pointer value) override { pointer_ = value; }
   bool Closed() const override { return false; }
 
  private:
-  int pointer_ = pointer::kDefault;
+  Pointer pointer_ = Pointer::Default;
 };
 
 }  // namespace palomet

@@ -232,7 +232,7 @@ void PrepareSheets(FuzzedDataProvider& in) {
   palomet::NoWindowHost host;
   palomet::WorkbookAssembly workbook(
       in.ConsumeBool() ? palomet::SheetMode::MultipleSheets : palomet::SheetMode::OneSheet,
-      palomet::WorkbookTarget{.visible = false});
+      palomet::kFileTarget);
   for (int i = 0; i < 24 && in.remaining_bytes() > 0; ++i) {
     const std::string table = in.ConsumeRandomLengthString(80);
     std::size_t units = 0;

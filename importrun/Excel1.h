@@ -11,8 +11,4 @@ namespace palomet {
 // becomes "_". Does not look at the workbook: PrepareSheet makes the name unique.
 std::string MakeSheetName(std::string_view tableName);
 
-// The longest prefix of the UTF-8 text `s` that is at most `maxUnits` UTF-16 code units,
-// never ending inside a character.
-std::string CutToUtf16Units(std::string_view s, std::size_t maxUnits);
-
 }  // namespace palomet

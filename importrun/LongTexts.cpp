@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "office/Error.h"
+#include "office/Numbers.h"
 
 namespace palomet {
 
@@ -18,16 +19,6 @@ constexpr std::size_t kWindow = std::size_t{128} << 10;
 constexpr std::int64_t kLeadColumns = 3;
 // Pieces fill the columns after the lead ones.
 constexpr std::uint64_t kMostPieces = static_cast<std::uint64_t>(xl::kMaxColumns - kLeadColumns);
-
-// Spreadsheets print counts with thousands separators; so does the summary.
-std::string Thousands(std::size_t n) {
-  std::string digits = std::to_string(n), out;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  return out;
-}
 
 // A place on another sheet as a link names it: 'Long texts'!A2, apostrophes doubled.
 std::string Location(const std::string& sheetName, std::int64_t row) {
@@ -87,7 +78,7 @@ void LongTexts::Write(xl::Worksheet& sheet, std::int64_t row, std::int64_t col,
 
 void LongTexts::Store(std::string_view value, Kept& kept) {
   if (!file_) {
-    file_.reset(std::tmpfile());  // unnamed: gone with the process, however it ends
+    file_ = UnlinkedTemporaryFile();
     if (!file_) TempFileFailed("made");
   }
   if (std::fseek(file_.get(), static_cast<long>(size_), SEEK_SET) != 0 ||
@@ -151,7 +142,7 @@ void LongTexts::WriteRow(xl::Workbook& workbook, xl::Worksheet& sheet, std::size
 std::string LongTexts::Summary(std::size_t count, const std::string& sheetName) {
   return count == 1 ? "1 value longer than a cell holds was cut in its cell and kept whole on "
                       "sheet \"" + sheetName + "\"."
-                    : Thousands(count) +
+                    : WithThousands(static_cast<std::int64_t>(count)) +
                           " values longer than a cell holds were cut in their cells and kept "
                           "whole on sheet \"" + sheetName + "\".";
 }

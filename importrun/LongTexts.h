@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "office/Files.h"
 #include "office/xl/Excel.h"
 
 namespace palomet {
@@ -55,9 +56,6 @@ class LongTexts {
     std::uint64_t units;   // the value's length in UTF-16 code units
     std::uint32_t pieces;
   };
-  struct FileClose {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
 
   void WriteRow(xl::Workbook& workbook, xl::Worksheet& sheet, std::size_t index);
   void Store(std::string_view value, Kept& kept);
@@ -65,7 +63,7 @@ class LongTexts {
 
   std::vector<Kept> kept_;
   std::uint32_t mostPieces_ = 0;
-  std::unique_ptr<std::FILE, FileClose> file_;
+  FilePtr file_;
   std::uint64_t size_ = 0;
 };
 

@@ -40,15 +40,13 @@ class Yielder {
 // `name` with " (n)" appended, the name cut so the whole stays within 31 characters.
 std::string Numbered(const std::string& name, int n) {
   const std::string suffix = " (" + std::to_string(n) + ")";
-  return CutToUtf16Units(name, xl::kMaxSheetNameChars - suffix.size()) + suffix;
+  return xl::CutToUtf16Units(name, xl::kMaxSheetNameChars - suffix.size()) + suffix;
 }
 
 }  // namespace
 
 WorkbookAssembly::WorkbookAssembly(SheetMode mode, WorkbookTarget target)
-    : app_(xl::Application::Create(target.visible ? xl::CellStorage::InMemory
-                                                  : xl::CellStorage::WriteThrough)),
-      mode_(mode) {
+    : app_(xl::Application::Create(target.cells)), mode_(mode) {
   if (target.visible) app_->SetVisible(true);
   app_->SetDisplayAlerts(false);
   xl::Workbook& wb = app_->AddWorkbook();

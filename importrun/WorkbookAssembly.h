@@ -48,13 +48,19 @@ class VectorRowSource : public RowSource {
   std::size_t pos_ = 0;
 };
 
-// How the workbook is shown.
+// Where the workbook goes: two separate choices.
 struct WorkbookTarget {
   // True: the application is made visible (its window shows once the window target has
-  // installed its factory) and keeps cells in memory. False (command line): no window, cells are
-  // written through to temporary files, ready for SaveAs.
+  // installed its factory). False (command line): no window.
   bool visible = true;
+  // In memory for a workbook the user looks at; written through to temporary files for one
+  // that is only saved (SaveAs), so that memory stays flat.
+  xl::CellStorage cells = xl::CellStorage::InMemory;
 };
+
+// The command line's target: no window, cells written through, ready for SaveAs.
+inline constexpr WorkbookTarget kFileTarget{.visible = false,
+                                            .cells = xl::CellStorage::WriteThrough};
 
 class WorkbookAssembly {
  public:

@@ -20,15 +20,23 @@ class Error : public std::runtime_error {
   long number_;
 };
 
-// Error numbers the callers test for. Others are informational only.
+// Every error number the program raises, in one place; callers test some of them.
 namespace errnum {
 inline constexpr long kGeneric = 1;
-inline constexpr long kTypeMismatch = 13;     // a value of the wrong kind, e.g. no table list
-inline constexpr long kNotADatabase = 3343;   // the file is not a database of this engine
-inline constexpr long kCannotOpen = 3044;     // a database file is missing or cannot be opened
-inline constexpr long kXmlImport = 31550;     // an XML file could not be imported: its own fault
-inline constexpr long kDatabaseWrite = 3043;  // the staging database could not take the data
-inline constexpr long kSpreadsheet = 1004;    // the workbook engine refused a call
+inline constexpr long kTablesNotListed = 3011;  // the catalogue gave no list of the tables
+inline constexpr long kNotADatabase = 3343;     // the file is not a database of this engine
+inline constexpr long kCannotOpen = 3044;       // a database file is missing or cannot be opened
+inline constexpr long kXmlImport = 31550;       // an XML file could not be imported: its own fault
+inline constexpr long kDatabaseWrite = 3043;    // the staging database could not take the data
+inline constexpr long kSpreadsheet = 1004;      // the workbook engine refused a call
+inline constexpr long kInUse = 3211;            // a file or a table is held by someone else
+inline constexpr long kNoCurrentRecord = 3021;  // a recordset moved past its last record
+inline constexpr long kItemNotFound = 3265;     // no field or item of that name or number
+inline constexpr long kObjectClosed = 3704;     // a connection or recordset is not open
+inline constexpr long kObjectOpen = 3705;       // a connection or recordset is open already
+inline constexpr long kNoDatabaseOpen = 2467;   // the database application has no database
+inline constexpr long kDatabaseAlreadyOpen = 7866;  // the database application has one open
+inline constexpr long kInvalidPassword = 3031;      // the database has no such password
 }  // namespace errnum
 
 }  // namespace palomet

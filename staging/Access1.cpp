@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "office/Error.h"
+#include "office/Files.h"
 #include "office/db/Ado.h"
 #include "office/db/Dao.h"
 
@@ -17,17 +18,6 @@ namespace {
 
 constexpr const char* kProvider = "PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=";
 constexpr const char* kPasswordKey = ";JET OLEDB:Database Password=";
-constexpr long kInUseError = 3211;  // the engine's error for a file another program holds
-
-std::string QuoteTableName(const std::string& name) {
-  std::string out = "`";
-  for (char c : name) {
-    if (c == '`') out.push_back('`');  // so that any name works inside the quotes
-    out.push_back(c);
-  }
-  out.push_back('`');
-  return out;
-}
 
 std::string TrimBlanks(const std::string& s) {
   const auto first = s.find_first_not_of(' ');
@@ -66,7 +56,7 @@ void DropTables(const std::vector<std::string>& tableNames, const std::string& p
   }
   for (const std::string& name : tableNames) {
     try {
-      connection.Execute("DROP TABLE " + QuoteTableName(name), kAdOptionUnspecified);
+      connection.Execute("DROP TABLE " + QuoteSqlName(name), kAdOptionUnspecified);
     } catch (...) {
       // A table the engine refuses to drop stays; the reset checks for it afterwards.
     }
@@ -79,18 +69,6 @@ void DropTables(const std::vector<std::string>& tableNames, const std::string& p
 }
 
 }  // namespace
-
-bool FileExists(const std::string& path) noexcept {
-  // The system call would see only the text before an embedded NUL.
-  if (path.empty() || path.find('\0') != std::string::npos) return false;
-  try {
-    std::error_code ec;
-    static_cast<void>(std::filesystem::last_write_time(path, ec));
-    return !ec;
-  } catch (...) {
-    return false;
-  }
-}
 
 bool IsListedTableAttributes(long attributes) {
   return attributes >= 0 && attributes != 1 && attributes != 2;
@@ -131,7 +109,7 @@ void DropTable(const std::string& tableName, const std::string& path) {
     // The journal stays in memory, as during the import: a program folder that takes no new
     // files (the journal's) must not keep last run's tables in the staging database.
     connection.Execute("PRAGMA journal_mode=MEMORY", kAdOptionUnspecified);
-    connection.Execute("DROP TABLE " + QuoteTableName(tableName), kAdOptionUnspecified);
+    connection.Execute("DROP TABLE " + QuoteSqlName(tableName), kAdOptionUnspecified);
   } catch (...) {
     // A table the engine refuses to drop stays; the reset checks for it afterwards.
   }
@@ -147,7 +125,7 @@ void ResetStagingDatabase(const std::string& path, const std::string& password,
       try {
         CatalogueNames(path, password);
       } catch (const Error& e) {
-        if (e.Number() == kInUseError) throw;
+        if (e.Number() == errnum::kInUse) throw;
       }
     }
     return;
@@ -161,7 +139,7 @@ void ResetStagingDatabase(const std::string& path, const std::string& password,
     if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
       why = "The file cannot be written (" + std::string(std::strerror(errno)) + ").";
     }
-    throw Error(kInUseError, "The table '" + left.front() +
+    throw Error(errnum::kInUse, "The table '" + left.front() +
                                  "' could not be removed from the staging database '" + path +
                                  "'. " + why);
   }
@@ -191,13 +169,13 @@ TableRowReader::TableRowReader(const std::string& tableName, const std::string& 
                                const std::string& password)
     : impl_(std::make_unique<Impl>()) {
   impl_->own.emplace(path, password);
-  impl_->records.Open("SELECT * FROM " + QuoteTableName(tableName), impl_->own->impl_->connection,
+  impl_->records.Open("SELECT * FROM " + QuoteSqlName(tableName), impl_->own->impl_->connection,
                       kAdOpenStatic, kAdLockOptimistic, kAdOptionUnspecified);
 }
 
 TableRowReader::TableRowReader(const std::string& tableName, StagingReader& database)
     : impl_(std::make_unique<Impl>()) {
-  impl_->records.Open("SELECT * FROM " + QuoteTableName(tableName), database.impl_->connection,
+  impl_->records.Open("SELECT * FROM " + QuoteSqlName(tableName), database.impl_->connection,
                       kAdOpenStatic, kAdLockOptimistic, kAdOptionUnspecified);
 }
 

@@ -11,9 +11,6 @@
 
 namespace palomet {
 
-// True when the file system reports a modification time for `path`. Never raises.
-bool FileExists(const std::string& path) noexcept;
-
 // Empties the staging database: drops every user table the catalogue lists, in its order, as
 // DropTable does but over one connection. Does nothing when the catalogue lists nothing
 // (missing or unreadable file).

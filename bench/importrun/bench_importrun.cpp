@@ -94,8 +94,8 @@ class BenchWindow : public ImportWindow, public WindowHost, public MessageBoxes 
     ++yields;
     if (realYields_) QCoreApplication::processEvents();
   }
-  int MousePointer() const override { return pointer_; }
-  void SetMousePointer(int value) override { pointer_ = value; }
+  Pointer MousePointer() const override { return pointer_; }
+  void SetMousePointer(Pointer value) override { pointer_ = value; }
   bool Closed() const override { return false; }
   MsgResult Show(const std::string& text, MsgButtons, MsgIcon icon, MsgResult) override {
     if (icon == MsgIcon::Warning || text != "Done.") failure = text;
@@ -108,7 +108,7 @@ class BenchWindow : public ImportWindow, public WindowHost, public MessageBoxes 
  private:
   PlainFileList list_;
   bool realYields_;
-  int pointer_ = 0;
+  Pointer pointer_ = Pointer::Default;
 };
 
 // Workbook windows that never ask: nothing is saved on closing.

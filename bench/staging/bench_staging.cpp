@@ -22,7 +22,7 @@
 #include "office/Error.h"
 #include "office/MessageBoxes.h"
 #include "office/db/DatabaseApplication.h"
-#include "office/db/XmlBaseline.h"
+#include "bench/staging/XmlBaseline.h"
 #include "staging/Access1.h"
 
 namespace {

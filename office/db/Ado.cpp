@@ -1,23 +1,23 @@
 #include "office/db/Ado.h"
 
 #include <array>
-#include <cctype>
 
+#include "office/CaseFold.h"
 #include "office/Error.h"
 #include "office/db/SqliteDb.h"
 
 namespace palomet {
 
-namespace {
-
-char Lower(char c) {
-  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+std::string QuoteSqlName(std::string_view name) {
+  return sqlitedb::QuoteName(name);
 }
+
+namespace {
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (Lower(text[i]) != Lower(prefix[i])) return false;
+    if (AsciiLower(text[i]) != AsciiLower(prefix[i])) return false;
   }
   return true;
 }
@@ -62,7 +62,7 @@ ConnectionString ParseConnectionString(std::string_view text) {
     const auto eq = text.find('=', pos);
     if (eq == std::string_view::npos) break;
     std::string key(Trim(text.substr(pos, eq - pos)));
-    for (char& c : key) c = Lower(c);
+    for (char& c : key) c = AsciiLower(c);
     std::size_t v = eq + 1;
     // A path is taken exactly as written, blanks included.
     if (key != "data source") {
@@ -118,16 +118,16 @@ Connection::~Connection() = default;
 
 void Connection::Open(const std::string& connectionString, const std::string& /*userId*/,
                       const std::string& /*password*/, long /*options*/) {
-  if (impl_->db) throw Error(3705, "The connection is already open.");
+  if (impl_->db) throw Error(errnum::kObjectOpen, "The connection is already open.");
   const ConnectionString cs = ParseConnectionString(connectionString);
   auto db = sqlitedb::OpenExisting(cs.dataSource, Mode == 1);
-  if (!cs.password.empty()) throw Error(kInvalidPasswordError, "Not a valid password.");
+  if (!cs.password.empty()) throw Error(errnum::kInvalidPassword, "Not a valid password.");
   impl_->path = cs.dataSource;
   impl_->db = std::move(db);
 }
 
 void Connection::Execute(const std::string& commandText, long /*options*/) {
-  if (!impl_->db) throw Error(3704, "The connection is closed.");
+  if (!impl_->db) throw Error(errnum::kObjectClosed, "The connection is closed.");
   sqlitedb::Exec(impl_->db.get(), commandText, impl_->path);
 }
 
@@ -167,8 +167,8 @@ Recordset::~Recordset() = default;
 
 void Recordset::Open(const std::string& source, Connection& connection, int /*cursorType*/,
                      int /*lockType*/, long /*options*/) {
-  if (!connection.impl_->db) throw Error(3704, "The connection is closed.");
-  if (impl_->stmt) throw Error(3705, "The recordset is already open.");
+  if (!connection.impl_->db) throw Error(errnum::kObjectClosed, "The connection is closed.");
+  if (impl_->stmt) throw Error(errnum::kObjectOpen, "The recordset is already open.");
   impl_->db = connection.impl_->db.get();
   impl_->path = connection.impl_->path;
   impl_->source = source;
@@ -184,7 +184,7 @@ int Recordset::FieldCount() const {
 
 Field Recordset::Fields(int index) const {
   if (!impl_->stmt || index < 0 || index >= impl_->fieldCount) {
-    throw Error(3265, "Item cannot be found in the collection.");
+    throw Error(errnum::kItemNotFound, "Item cannot be found in the collection.");
   }
   sqlite3_stmt* s = impl_->stmt.get();
   Field f;
@@ -195,7 +195,7 @@ Field Recordset::Fields(int index) const {
 
 std::optional<std::string_view> Recordset::Value(int index) const {
   if (!impl_->stmt || index < 0 || index >= impl_->fieldCount) {
-    throw Error(3265, "Item cannot be found in the collection.");
+    throw Error(errnum::kItemNotFound, "Item cannot be found in the collection.");
   }
   sqlite3_stmt* s = impl_->stmt.get();
   if (!impl_->hasRow || sqlite3_column_type(s, index) == SQLITE_NULL) return std::nullopt;
@@ -204,7 +204,7 @@ std::optional<std::string_view> Recordset::Value(int index) const {
 }
 
 std::int64_t Recordset::RecordCount() {
-  if (!impl_->stmt) throw Error(3704, "The recordset is closed.");
+  if (!impl_->stmt) throw Error(errnum::kObjectClosed, "The recordset is closed.");
   if (impl_->count < 0) {
     auto counter =
         sqlitedb::Prepare(impl_->db, "SELECT count(*) FROM (" + impl_->source + ")", impl_->path);
@@ -221,7 +221,8 @@ bool Recordset::Eof() const {
 
 void Recordset::MoveNext() {
   if (!impl_->hasRow)
-    throw Error(3021, "Either BOF or EOF is True, or the current record has been deleted.");
+    throw Error(errnum::kNoCurrentRecord,
+                "Either BOF or EOF is True, or the current record has been deleted.");
   impl_->Step();
 }
 

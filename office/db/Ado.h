@@ -12,7 +12,6 @@ inline constexpr int kAdModeReadWrite = 3;
 inline constexpr int kAdOpenStatic = 3;
 inline constexpr int kAdLockOptimistic = 3;
 inline constexpr long kAdOptionUnspecified = -1;
-inline constexpr long kInvalidPasswordError = 3031;
 
 // The parts of a provider connection string the connection uses.
 struct ConnectionString {
@@ -24,6 +23,10 @@ struct ConnectionString {
 // unquoted Data Source runs up to the next ";" that begins a known key, so a path that
 // contains ";" survives. Never raises.
 ConnectionString ParseConnectionString(std::string_view text);
+
+// `name` quoted as an identifier for SQL text: in grave accents, inner grave accents doubled,
+// so that any table name works.
+std::string QuoteSqlName(std::string_view name);
 
 class Recordset;
 

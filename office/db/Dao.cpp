@@ -1,7 +1,6 @@
 #include "office/db/Dao.h"
 
-#include <cctype>
-
+#include "office/CaseFold.h"
 #include "office/Error.h"
 #include "office/db/Ado.h"
 #include "office/db/SqliteDb.h"
@@ -53,20 +52,17 @@ std::unique_ptr<DaoDatabase> Workspace::OpenDatabase(const std::string& path, bo
                                                      const std::string& connect) {
   // "MS ACCESS;PWD=secret": the part after PWD= is the password.
   std::string password;
-  std::string upper;
-  for (char c : connect)
-    upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-  if (const auto at = upper.find("PWD="); at != std::string::npos) {
+  if (const auto at = AsciiFold(connect).find("pwd="); at != std::string::npos) {
     password = connect.substr(at + 4);
     if (const auto end = password.find(';'); end != std::string::npos) password.resize(end);
   }
   auto database = OpenDatabase(path);
-  if (!password.empty()) throw Error(kInvalidPasswordError, "Not a valid password.");
+  if (!password.empty()) throw Error(errnum::kInvalidPassword, "Not a valid password.");
   return database;
 }
 
 Workspace& DBEngine::Workspaces(int index) {
-  if (index != 0) throw Error(3265, "Item not found in this collection.");
+  if (index != 0) throw Error(errnum::kItemNotFound, "Item not found in this collection.");
   return workspace0_;
 }
 

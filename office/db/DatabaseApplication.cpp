@@ -19,7 +19,7 @@ DatabaseApplication::~DatabaseApplication() = default;
 
 void DatabaseApplication::OpenCurrentDatabase(const std::string& path) {
   if (impl_->db) {
-    throw Error(7866, "A database is already open: '" + impl_->path + "'.");
+    throw Error(errnum::kDatabaseAlreadyOpen, "A database is already open: '" + impl_->path + "'.");
   }
   auto db = sqlitedb::OpenExisting(path, false);
   // SQLite opens a file it may not write read-only without a word; every import would then
@@ -40,7 +40,7 @@ void DatabaseApplication::OpenCurrentDatabase(const std::string& path) {
 }
 
 void DatabaseApplication::ImportXml(const std::string& dataSource) {
-  if (!impl_->db) throw Error(2467, "No database is open; open one before importing.");
+  if (!impl_->db) throw Error(errnum::kNoDatabaseOpen, "No database is open; open one before importing.");
   try {
     xmlimport::ImportFile(impl_->db.get(), dataSource, impl_->catalogue);
   } catch (const Error&) {

@@ -13,8 +13,6 @@
 
 namespace palomet::sqlitedb {
 
-inline constexpr long kInUseError = 3211;  // the file or a table is locked by someone else
-
 struct DbClose {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 };
@@ -27,6 +25,12 @@ using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtFinalize>;
 
 // The error for result code `rc` on `db` (may be null), naming the database file `path`.
 Error MakeError(int rc, sqlite3* db, const std::string& path);
+
+// The error for a statement of the XML import of `xmlPath` that failed on `db`: a write the
+// file system refused (a full disk, a file size limit) names the database and the reason and
+// raises 3043, as it would fail any other file just the same; a value too big for the database
+// is the XML file's fault (31550); anything else the database refused is 3043.
+Error ImportWriteError(sqlite3* db, const std::string& xmlPath);
 
 // Opens an existing database file and checks that it is one (an empty file is an empty
 // database). Raises 3044 for a missing or unopenable file, 3343 for a file that is not a

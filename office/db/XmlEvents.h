@@ -40,4 +40,7 @@ void ParseXmlFile(const std::string& path, NameTable& names, EventSink& sink);
 // "Cannot import 'path'" followed by `what`: the description of every import failure.
 std::string ImportFailure(const std::string& path, const std::string& what);
 
+// Raises Error 31550 with ImportFailure(path, what): a fault of the XML file.
+[[noreturn]] void FailImport(const std::string& path, const std::string& what);
+
 }  // namespace palomet::xmlimport

@@ -79,14 +79,6 @@ std::string DecodeName(std::string_view raw) {
   return out;
 }
 
-std::string FoldCase(std::string_view name) {
-  std::string out(name);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 bool IsBlank(std::string_view text) {
   for (char c : text) {
     if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
@@ -100,7 +92,7 @@ int NameTable::Spelling(std::string_view decoded) {
   if (!added) return it->second;
   spellings_.emplace_back(decoded);
   const auto [kit, keyAdded] =
-      keyIds_.try_emplace(FoldCase(decoded), static_cast<int>(keyElementSpelling_.size()));
+      keyIds_.try_emplace(AsciiFold(decoded), static_cast<int>(keyElementSpelling_.size()));
   if (keyAdded) keyElementSpelling_.push_back(-1);
   spellingKey_.push_back(kit->second);
   return it->second;

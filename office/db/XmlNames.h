@@ -7,14 +7,16 @@
 #include <unordered_map>
 #include <vector>
 
+#include "office/CaseFold.h"
+
 namespace palomet::xmlimport {
 
 // Decodes the `_xHHHH_` and `_xHHHHHHHH_` escapes that database and spreadsheet exports write
 // for characters XML names cannot hold. An escape of a code XML does not allow stays as written.
 std::string DecodeName(std::string_view raw);
 
-// ASCII letters lowered, as SQLite compares identifiers; other bytes unchanged.
-std::string FoldCase(std::string_view name);
+// Names are compared as SQLite compares identifiers: AsciiFold.
+using palomet::AsciiFold;
 
 // True when every byte is space, tab, CR or LF (also for the empty text).
 bool IsBlank(std::string_view text);

@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "office/Error.h"
-#include "office/db/XmlBaseline.h"
 #include "office/db/XmlEvents.h"
 
 // libxml2 errors are translated into palomet::Error here and nowhere else.
@@ -460,11 +459,13 @@ std::string ImportFailure(const std::string& path, const std::string& what) {
   return "Cannot import '" + path + "': " + what + ".";
 }
 
+void FailImport(const std::string& path, const std::string& what) {
+  throw Error(errnum::kXmlImport, ImportFailure(path, what));
+}
+
 void ParseXmlFile(const std::string& path, NameTable& names, EventSink& sink) {
   InitLibxml();
-  const auto fail = [&](const std::string& what) {
-    throw Error(errnum::kXmlImport, ImportFailure(path, what));
-  };
+  const auto fail = [&](const std::string& what) { FailImport(path, what); };
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) {
     fail("the file cannot be read (" + std::string(std::strerror(errno)) + ")");
@@ -557,59 +558,3 @@ void ParseXmlFile(const std::string& path, NameTable& names, EventSink& sink) {
 }
 
 }  // namespace palomet::xmlimport
-
-namespace palomet {
-
-namespace {
-
-struct Counter {
-  std::FILE* file = nullptr;
-  std::uint64_t elements = 0;
-  std::uint64_t textBytes = 0;
-};
-
-void CountStart(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*, int, const xmlChar**,
-                int, int, const xmlChar**) {
-  ++static_cast<Counter*>(static_cast<xmlParserCtxtPtr>(ctx)->_private)->elements;
-}
-
-void CountText(void* ctx, const xmlChar*, int len) {
-  static_cast<Counter*>(static_cast<xmlParserCtxtPtr>(ctx)->_private)->textBytes +=
-      static_cast<std::uint64_t>(len);
-}
-
-int CountRead(void* ctx, char* buffer, int len) {
-  return static_cast<int>(
-      std::fread(buffer, 1, static_cast<std::size_t>(len), static_cast<Counter*>(ctx)->file));
-}
-
-}  // namespace
-
-std::uint64_t ParseXmlBaseline(const std::string& path) {
-  xmlimport::InitLibxml();
-  Counter counter;
-  std::unique_ptr<std::FILE, xmlimport::FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file)
-    throw Error(errnum::kXmlImport, xmlimport::ImportFailure(path, "the file cannot be read"));
-  std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 18);
-  counter.file = file.get();
-  xmlSAXHandler sax;
-  std::memset(&sax, 0, sizeof sax);
-  sax.initialized = XML_SAX2_MAGIC;
-  sax.startElementNs = CountStart;
-  sax.characters = CountText;
-  sax.cdataBlock = CountText;
-  std::unique_ptr<xmlParserCtxt, xmlimport::CtxtFree> ctxt(
-      xmlCreateIOParserCtxt(&sax, nullptr, CountRead, nullptr, &counter, XML_CHAR_ENCODING_NONE));
-  if (!ctxt) throw Error(errnum::kXmlImport, xmlimport::ImportFailure(path, "no parser"));
-  ctxt->_private = &counter;
-  xmlCtxtUseOptions(ctxt.get(), XML_PARSE_NONET);
-  xmlParseDocument(ctxt.get());
-  if (!ctxt->wellFormed) {
-    throw Error(errnum::kXmlImport,
-                xmlimport::ImportFailure(path, "the file is not well-formed XML"));
-  }
-  return counter.elements;
-}
-
-}  // namespace palomet

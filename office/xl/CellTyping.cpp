@@ -1,5 +1,6 @@
 #include "office/xl/CellTyping.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -214,6 +215,27 @@ namespace palomet::xl {
 std::int64_t TextLength(std::string_view text) {
   std::size_t units = 0;
   return detail::Utf16Length(text, units) ? static_cast<std::int64_t>(units) : -1;
+}
+
+std::string CutToUtf16Units(std::string_view s, std::size_t maxUnits) {
+  std::size_t units = 0, i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    std::size_t len = 1;  // a stray byte too
+    if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+    } else if (c >= 0xC2 && c < 0xE0) {
+      len = 2;
+    }
+    len = std::min(len, s.size() - i);
+    const std::size_t w = len == 4 ? 2 : 1;  // a supplementary character is a surrogate pair
+    if (units + w > maxUnits) break;
+    units += w;
+    i += len;
+  }
+  return std::string(s.substr(0, i));
 }
 
 std::size_t FitInCell(std::string_view s) {

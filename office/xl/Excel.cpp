@@ -7,6 +7,8 @@
 #include <cmath>
 #include <mutex>
 
+#include "office/CaseFold.h"
+#include "office/Numbers.h"
 #include "office/xl/CellStore.h"
 #include "office/xl/XlsxWriter.h"
 
@@ -20,26 +22,6 @@ namespace {
   throw Error(errnum::kSpreadsheet, text);
 }
 
-std::string Thousands(std::int64_t n) {
-  std::string digits = std::to_string(n), out;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  return out;
-}
-
-bool IsAscii(std::string_view s) {
-  for (unsigned char c : s) {
-    if (c >= 0x80) return false;
-  }
-  return true;
-}
-
-char AsciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 }  // namespace
 
 std::string CellAddress(std::int64_t row, std::int64_t col) {
@@ -51,19 +33,9 @@ std::string CellAddress(std::int64_t row, std::int64_t col) {
 }
 
 // Sheet names are compared regardless of letter case, with Unicode case folding; the folded
-// form is the key of the workbook's name index. Names of ASCII letters only (the usual case)
-// fold without a trip through UTF-16. Any other letter may fold onto an ASCII one (the
-// Kelvin sign onto k), so those go the long way.
+// form is the key of the workbook's name index.
 std::string Workbook::FoldedName(std::string_view name) {
-  if (IsAscii(name)) {
-    std::string folded(name);
-    for (char& c : folded) c = AsciiLower(c);
-    return folded;
-  }
-  return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))
-      .toCaseFolded()
-      .toUtf8()
-      .toStdString();
+  return UnicodeFold(name);
 }
 
 namespace {
@@ -235,12 +207,12 @@ void Worksheet::Put(std::int64_t row, std::int64_t col, std::string_view value, 
            std::to_string(col) + ": ";
   };
   if (row < 1 || row > kMaxRows) {
-    Fail(where() + "the row is outside the sheet, which has rows 1 to " + Thousands(kMaxRows) +
+    Fail(where() + "the row is outside the sheet, which has rows 1 to " + WithThousands(kMaxRows) +
          ".");
   }
   if (col < 1 || col > kMaxColumns) {
     Fail(where() + "the column is outside the sheet, which has columns 1 to " +
-         Thousands(kMaxColumns) + ".");
+         WithThousands(kMaxColumns) + ".");
   }
   CellRec rec;
   rec.row = static_cast<std::uint32_t>(row - 1);
@@ -253,19 +225,19 @@ void Worksheet::Put(std::int64_t row, std::int64_t col, std::string_view value, 
     std::size_t units = 0;
     if (!detail::Utf16Length(value, units)) Fail(where() + "the text is not valid UTF-8.");
     if (units > kMaxCellChars) {
-      Fail(where() + "the text has " + Thousands(static_cast<std::int64_t>(units)) +
+      Fail(where() + "the text has " + WithThousands(static_cast<std::int64_t>(units)) +
            " characters; a cell holds at most " +
-           Thousands(static_cast<std::int64_t>(kMaxCellChars)) + ".");
+           WithThousands(static_cast<std::int64_t>(kMaxCellChars)) + ".");
     }
     // The file spells some characters out (_xHHHH_), and the writer refuses a cell whose
     // spelled-out text passes the limit: refuse it now rather than when saving.
     if (units + 6 * (value.size() / 7 + 1) > kMaxCellChars) {
       const std::size_t spelled = units + detail::EscapeGrowth(value);
       if (spelled > kMaxCellChars) {
-        Fail(where() + "the text takes " + Thousands(static_cast<std::int64_t>(spelled)) +
+        Fail(where() + "the text takes " + WithThousands(static_cast<std::int64_t>(spelled)) +
              " characters in the file once its _xHHHH_ sequences are escaped; a cell holds at "
              "most " +
-             Thousands(static_cast<std::int64_t>(kMaxCellChars)) + ".");
+             WithThousands(static_cast<std::int64_t>(kMaxCellChars)) + ".");
       }
     }
     if (typed) {
@@ -407,7 +379,7 @@ void Workbook::CheckName(std::string_view name, const Worksheet* self) const {
          "this one has " +
          std::to_string(units) + ".");
   }
-  for (char c : std::string_view(":\\/?*[]")) {
+  for (char c : kSheetNameForbidden) {
     if (name.find(c) != std::string_view::npos) {
       Fail("The sheet name " + quoted +
            " is refused: a sheet name cannot contain any of "

@@ -29,6 +29,14 @@ inline constexpr std::int64_t kMaxRows = 1'048'576;
 inline constexpr std::int64_t kMaxColumns = 16'384;
 inline constexpr std::size_t kMaxCellChars = 32'767;   // UTF-16 code units
 inline constexpr std::size_t kMaxSheetNameChars = 31;  // UTF-16 code units
+// Characters a sheet name cannot contain; nor control characters, nor an apostrophe at
+// either end.
+inline constexpr std::string_view kSheetNameForbidden = ":\\/?*[]";
+
+// The longest prefix of the UTF-8 text `s` that is at most `maxUnits` UTF-16 code units,
+// never ending inside a character (so never splitting a surrogate pair); a stray byte counts
+// as one unit.
+std::string CutToUtf16Units(std::string_view s, std::size_t maxUnits);
 
 // The byte length of the longest start of `text` that a cell holds (32,767 units, counted as
 // SetCell counts them: in UTF-16 code units once the file's _xHHHH_ escapes are spelled out).

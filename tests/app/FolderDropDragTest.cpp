@@ -55,18 +55,18 @@ TEST(FolderButton, AddsTheTreeWithTheBusyPointerAndCancelAddsNothing) {
   const std::string tree = h.temp.Str() + "/tree";
   Form1& form = h.Start();
   h.dialogs.folderAnswers.push_back(tree);
-  int pointerDuringScan = -1;
+  std::optional<Pointer> pointerDuringScan;
   QTimer::singleShot(0, &form, [&] { pointerDuringScan = form.MousePointer(); });
   h.Click("PushButton2");
   EXPECT_EQ(h.dialogs.shown.back().title, "Please select folder to add:");
   EXPECT_EQ(h.Texts(), (Texts{tree + "/a.xml", tree + "/b.XML", tree + "/s/c.xml"}));
-  EXPECT_EQ(pointerDuringScan, pointer::kBusy);
-  EXPECT_EQ(form.MousePointer(), pointer::kDefault);
+  EXPECT_EQ(pointerDuringScan, Pointer::Busy);
+  EXPECT_EQ(form.MousePointer(), Pointer::Default);
 
-  form.SetMousePointer(pointer::kImage);
+  form.SetMousePointer(Pointer::Image);
   h.Click("PushButton2");  // cancelled
   EXPECT_EQ(h.List().Count(), 3);
-  EXPECT_EQ(form.MousePointer(), pointer::kImage);
+  EXPECT_EQ(form.MousePointer(), Pointer::Image);
 }
 
 TEST(ListDrop, AddsFilesAndFolderTreesInDropOrder) {

@@ -96,7 +96,7 @@ TEST_F(ImportRunGui, BothModesFillTheWorkbookWindowAndMatchTheCommandLine) {
     EXPECT_EQ(bar.at(0).at(0).toInt(), 50);
     EXPECT_EQ(bar.at(1).at(0).toInt(), 100);
     EXPECT_EQ(Bar()->value(), 0);
-    EXPECT_EQ(form.MousePointer(), pointer::kDefault);
+    EXPECT_EQ(form.MousePointer(), Pointer::Default);
     EXPECT_EQ(h.List().Count(), 2) << "the run leaves the list as it was";
 
     const auto windows = WorkbookWindows();
@@ -170,7 +170,10 @@ class Impostor : public xl::RunningObject {
 };
 
 TEST_F(ImportRunGui, AnEmptyListAsksAboutARunningSpreadsheetFirstAndTouchesNothing) {
-  const std::string question(kRunningExcelQuestion);
+  const std::string question =
+      "Excel may be open. It is recommended that you close Excel first.\r"
+      "Use Ctrl+Alt+Del > Task Manager > EXCEL.EXE if necessary.\r\n\r\n"
+      "Would you like to proceed anyway?";
   enum Running { kNone, kWorkbookWindow, kOtherName };
   const struct {
     const char* name;
@@ -197,7 +200,7 @@ TEST_F(ImportRunGui, AnEmptyListAsksAboutARunningSpreadsheetFirstAndTouchesNothi
     ClickStart();
     xl::RunningObjectTable::Revoke(cookie);
     EXPECT_EQ(Texts(), c.shown) << c.name;
-    EXPECT_EQ(form.MousePointer(), pointer::kDefault) << c.name;
+    EXPECT_EQ(form.MousePointer(), Pointer::Default) << c.name;
     if (c.running == kWorkbookWindow) {
       EXPECT_EQ(h.messages.shown[0].buttons, MsgButtons::YesNo);
       EXPECT_EQ(h.messages.shown[0].defaultButton, MsgResult::Yes);
@@ -232,7 +235,7 @@ TEST_F(ImportRunGui, ErrorsShowTheirCauseWithTheWarningIconAndNoDone) {
     EXPECT_NE(h.messages.shown[0].text.find(c.named), std::string::npos)
         << c.name << ": " << h.messages.shown[0].text;
     EXPECT_EQ(Bar()->value(), 40) << c.name;
-    EXPECT_EQ(form.MousePointer(), pointer::kDefault) << c.name;
+    EXPECT_EQ(form.MousePointer(), Pointer::Default) << c.name;
     EXPECT_TRUE(WorkbookWindows().empty()) << c.name;
   }
 }
@@ -367,7 +370,7 @@ TEST_F(ImportRunGui, ClosingTheWorkbookWindowDuringTheRunIsAnErrorNotDone) {
   EXPECT_NE(h.messages.shown[0].text.find("workbook window was closed"), std::string::npos)
       << h.messages.shown[0].text;
   EXPECT_EQ(Bar()->value(), 100);
-  EXPECT_EQ(form.MousePointer(), pointer::kDefault);
+  EXPECT_EQ(form.MousePointer(), Pointer::Default);
   EXPECT_TRUE(WorkbookWindows().empty());
 }
 

@@ -100,41 +100,41 @@ TEST(Pointer, HoverAndRestRulesFollowThePointer) {
                                  "PushButton4", "PushButton5", "PushButton6"};
   for (const char* name : buttons) {
     SCOPED_TRACE(name);
-    form.SetMousePointer(pointer::kDefault);
+    form.SetMousePointer(Pointer::Default);
     MoveOver(h.Find<QWidget>(name));
-    EXPECT_EQ(form.MousePointer(), pointer::kImage);
+    EXPECT_EQ(form.MousePointer(), Pointer::Image);
     EXPECT_EQ(form.cursor().shape(), Qt::BitmapCursor);
     // No rule on the options, the frame or the bar.
     for (const char* other : {"Option1", "Option2", "Frame1", "ProgressBar1"}) {
       MoveOver(h.Find<QWidget>(other));
-      EXPECT_EQ(form.MousePointer(), pointer::kImage) << other;
+      EXPECT_EQ(form.MousePointer(), Pointer::Image) << other;
     }
     MoveOverBareWindow(form);
-    EXPECT_EQ(form.MousePointer(), pointer::kDefault);
+    EXPECT_EQ(form.MousePointer(), Pointer::Default);
     EXPECT_EQ(form.cursor().shape(), Qt::ArrowCursor);
   }
   MoveOver(h.Find<QWidget>("PushButton1"));
   MoveOver(h.List().viewport());
-  EXPECT_EQ(form.MousePointer(), pointer::kDefault);
+  EXPECT_EQ(form.MousePointer(), Pointer::Default);
 }
 
 TEST(Pointer, NoRuleReplacesTheBusyPointer) {
   Form1Harness h;
   h.CopyShippedProgramFile("HAND-M.CUR");
   Form1& form = h.Start();
-  form.SetMousePointer(pointer::kBusy);
+  form.SetMousePointer(Pointer::Busy);
   for (QWidget* w : {h.Find<QWidget>("PushButton4"), static_cast<QWidget*>(h.List().viewport()),
                      h.Find<QWidget>("PushButton3")}) {
     MoveOver(w);
-    EXPECT_EQ(form.MousePointer(), pointer::kBusy) << w->objectName().toStdString();
+    EXPECT_EQ(form.MousePointer(), Pointer::Busy) << w->objectName().toStdString();
     EXPECT_EQ(form.cursor().shape(), Qt::WaitCursor);
   }
   MoveOverBareWindow(form);
-  EXPECT_EQ(form.MousePointer(), pointer::kBusy);
+  EXPECT_EQ(form.MousePointer(), Pointer::Busy);
   // Only the command that set it clears it.
-  form.SetMousePointer(pointer::kDefault);
+  form.SetMousePointer(Pointer::Default);
   MoveOver(h.Find<QWidget>("PushButton4"));
-  EXPECT_EQ(form.MousePointer(), pointer::kImage);
+  EXPECT_EQ(form.MousePointer(), Pointer::Image);
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ TEST_F(StagingPlace, EveryRunFillsTheDatabaseItIsGivenAndLeavesTheProgramFolders
   ASSERT_EQ(Texts(), std::vector<std::string>{"Done."});
   ClickStart();
   EXPECT_EQ(asked, 2) << "asked at every run";
-  EXPECT_EQ(form.MousePointer(), pointer::kDefault);
+  EXPECT_EQ(form.MousePointer(), Pointer::Default);
 
   EXPECT_EQ(fs::file_size(h.ProgramFolder() / "temp.mdb"), 0u)
       << "the shipped staging database is untouched";

@@ -77,7 +77,7 @@ TEST(StartPaths, FilesAndFoldersFromTheCommandLineAreListedAsDroppedInTheirOrder
   EXPECT_EQ(h.Texts(),
             (std::vector<std::string>{first.string(), w + "/second.xml", w + "/folder/a.txt",
                                       w + "/folder/b.xml", w + "/folder/sub/c.xml"}));
-  EXPECT_EQ(form.MousePointer(), pointer::kDefault);
+  EXPECT_EQ(form.MousePointer(), Pointer::Default);
   EXPECT_TRUE(h.messages.shown.empty());
 }
 

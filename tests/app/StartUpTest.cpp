@@ -149,7 +149,7 @@ TEST(StartUp, TakesThePointerImageOnlyWhenItIsAnImage) {
     h.WriteProgramFile("HAND-M.CUR", "this is not an image");
     Form1& form = h.Start(false);
     EXPECT_FALSE(form.HasPointerImage());
-    form.SetMousePointer(pointer::kImage);  // falls back to the default pointer
+    form.SetMousePointer(Pointer::Image);  // falls back to the default pointer
     EXPECT_EQ(form.cursor().shape(), Qt::ArrowCursor);
   }
 }

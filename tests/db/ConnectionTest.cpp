@@ -40,7 +40,7 @@ TEST(Connection, OpensExistingDatabasesWithoutPasswordOnly) {
     long error;  // 0: opens
   } cases[] = {
       {"Data Source=" + db + ";JET OLEDB:Database Password=", 0},
-      {"Data Source=" + db + ";JET OLEDB:Database Password=secret", kInvalidPasswordError},
+      {"Data Source=" + db + ";JET OLEDB:Database Password=secret", errnum::kInvalidPassword},
       {"Data Source=" + (dir.Path() / "none.mdb").string(), errnum::kCannotOpen},
       {"Data Source=" + dir.Write("text.mdb", std::string(600, 'x')).string(),
        errnum::kNotADatabase},

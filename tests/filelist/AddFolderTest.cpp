@@ -133,7 +133,7 @@ class PointerNotingList : public PlainFileList {
     pointerAtAdd.push_back(host_.MousePointer());
     PlainFileList::Add(text);
   }
-  std::vector<int> pointerAtAdd;
+  std::vector<Pointer> pointerAtAdd;
 
  private:
   const WindowHost& host_;
@@ -147,12 +147,12 @@ TEST(AddChosenFolder, StaysBusyAndResponsiveWhileAppendingThenResetsThePointer) 
   std::vector<int> countsSeen;
   host.onYield = [&] {
     countsSeen.push_back(list.Count());
-    host.SetMousePointer(pointer::kDefault);  // another handler's rest rule meanwhile
+    host.SetMousePointer(Pointer::Default);  // another handler's rest rule meanwhile
   };
   AddChosenFolder(dir.Str(), list, host);
   EXPECT_EQ(list.Count(), 5);
-  EXPECT_EQ(list.pointerAtAdd, std::vector<int>(5, pointer::kBusy));
-  EXPECT_EQ(host.MousePointer(), pointer::kDefault);
+  EXPECT_EQ(list.pointerAtAdd, std::vector<Pointer>(5, Pointer::Busy));
+  EXPECT_EQ(host.MousePointer(), Pointer::Default);
   // Handlers run between appends see the list as far as it is filled.
   for (int n = 0; n <= 4; ++n) {
     EXPECT_NE(std::find(countsSeen.begin(), countsSeen.end(), n), countsSeen.end()) << n;

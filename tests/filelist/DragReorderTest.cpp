@@ -17,7 +17,7 @@ struct Rig : DragListView {
     for (const auto& t : texts) list.Add(t);
   }
   void EnsureVisible(int position) override { ensured.push_back(position); }
-  void SetListPointer(int value) override { listPointer = value; }
+  void SetListPointer(ListPointer value) override { listPointer = value; }
 
   void PressEntry(int position) {
     drag.OnMouseDown();
@@ -30,7 +30,7 @@ struct Rig : DragListView {
   NoWindowHost host;
   DragReorder drag{list, *this};
   std::vector<int> ensured;
-  int listPointer = 0;
+  ListPointer listPointer = ListPointer::Arrow;
 };
 
 TEST(Dragging, ThePathTravelsWithThePointerAndTheSelectionFollows) {
@@ -125,18 +125,18 @@ TEST(Dragging, ADraggedEntryThatLeftTheListExchangesNothing) {
 TEST(Dragging, ListAndWindowPointers) {
   Rig rig({"A", "B"});
   rig.PressEntry(1);
-  EXPECT_EQ(rig.listPointer, listpointer::kImage);
+  EXPECT_EQ(rig.listPointer, ListPointer::Image);
   rig.drag.OnMouseUp();
-  EXPECT_EQ(rig.listPointer, listpointer::kArrow);
+  EXPECT_EQ(rig.listPointer, ListPointer::Arrow);
 
   // Every move over the list returns the window pointer to the default, unless busy.
-  rig.host.SetMousePointer(pointer::kImage);
+  rig.host.SetMousePointer(Pointer::Image);
   rig.MoveTo(0);
-  EXPECT_EQ(rig.host.MousePointer(), pointer::kDefault);
-  rig.host.SetMousePointer(pointer::kBusy);
+  EXPECT_EQ(rig.host.MousePointer(), Pointer::Default);
+  rig.host.SetMousePointer(Pointer::Busy);
   rig.PressEntry(1);
   rig.MoveTo(2);
-  EXPECT_EQ(rig.host.MousePointer(), pointer::kBusy);
+  EXPECT_EQ(rig.host.MousePointer(), Pointer::Busy);
   EXPECT_EQ(rig.list.Texts(), (Texts{"B", "A"}));  // a busy scan doesn't stop the drag
 }
 

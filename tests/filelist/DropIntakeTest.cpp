@@ -63,12 +63,12 @@ TEST_F(DropIntake, AddsFilesAsDroppedAndFolderTreesInDropOrder) {
     PlainFileList list;
     list.Add("already");
     ScanHost host;
-    host.SetMousePointer(pointer::kImage);
+    host.SetMousePointer(Pointer::Image);
     EXPECT_TRUE(AddDroppedPaths(AbsAll(c.dropped), list, host)) << c.what;
     Texts expected = {"already"};
     for (const auto& a : AbsAll(c.added)) expected.push_back(a);
     EXPECT_EQ(list.Texts(), expected) << c.what;
-    EXPECT_EQ(host.MousePointer(), pointer::kImage) << c.what;  // the drop leaves it alone
+    EXPECT_EQ(host.MousePointer(), Pointer::Image) << c.what;  // the drop leaves it alone
     EXPECT_EQ(host.pointerWrites, 1) << c.what;
   }
 }

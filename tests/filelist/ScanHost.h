@@ -20,8 +20,8 @@ class ScanHost : public WindowHost {
     if (onYield) onYield();
     if (closeAtYield != 0 && yields == closeAtYield) closed_ = true;
   }
-  int MousePointer() const override { return pointer_; }
-  void SetMousePointer(int value) override {
+  Pointer MousePointer() const override { return pointer_; }
+  void SetMousePointer(Pointer value) override {
     if (closed_) ++touchedAfterClose;
     ++pointerWrites;
     pointer_ = value;
@@ -32,11 +32,11 @@ class ScanHost : public WindowHost {
   int pointerWrites = 0;
   int touchedAfterClose = 0;
   int closeAtYield = 0;  // 0: never closes
-  std::vector<int> pointerAtYield;
+  std::vector<Pointer> pointerAtYield;
   std::function<void()> onYield;
 
  private:
-  int pointer_ = pointer::kDefault;
+  Pointer pointer_ = Pointer::Default;
   bool closed_ = false;
 };
 

@@ -39,7 +39,7 @@ struct ShownBox {
   MsgButtons buttons;
   MsgIcon icon;
   MsgResult defaultButton;
-  int pointer;
+  Pointer pointer;
   double progress;
 };
 
@@ -59,8 +59,8 @@ class FakeWindow : public ImportWindow, public WindowHost, public MessageBoxes {
     ++yields;
     if (onYield) onYield();
   }
-  int MousePointer() const override { return pointer; }
-  void SetMousePointer(int value) override {
+  Pointer MousePointer() const override { return pointer; }
+  void SetMousePointer(Pointer value) override {
     pointer = value;
     pointerHistory.push_back(value);
   }
@@ -85,13 +85,13 @@ class FakeWindow : public ImportWindow, public WindowHost, public MessageBoxes {
   PlainFileList files;
   bool multiple = false;
   bool closed = false;
-  int pointer = pointer::kDefault;
+  Pointer pointer = Pointer::Default;
   double progress = 0;
   int shownInFront = 0;
   int yields = 0;
   std::function<void()> onYield;
   std::vector<double> progressHistory;
-  std::vector<int> pointerHistory;
+  std::vector<Pointer> pointerHistory;
   std::vector<ShownBox> boxes;
   std::vector<MsgResult> answers;
 };

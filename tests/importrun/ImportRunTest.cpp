@@ -73,10 +73,10 @@ TEST_F(ImportRunTest, OneSheetModeStacksTheTablesAndEndsWithDone) {
   const ShownBox& done = window.boxes[0];
   EXPECT_EQ(done.icon, MsgIcon::None);
   EXPECT_EQ(done.buttons, MsgButtons::Ok);
-  EXPECT_EQ(done.pointer, pointer::kBusy);  // still busy while "Done." is open
+  EXPECT_EQ(done.pointer, Pointer::Busy);  // still busy while "Done." is open
   EXPECT_EQ(done.progress, 100);
   EXPECT_EQ(window.progressHistory, (std::vector<double>{50, 100, 0}));
-  EXPECT_EQ(window.pointerHistory, (std::vector<int>{pointer::kBusy, pointer::kDefault}));
+  EXPECT_EQ(window.pointerHistory, (std::vector<Pointer>{Pointer::Busy, Pointer::Default}));
   EXPECT_EQ(window.shownInFront, 1);
 
   xl::Workbook* wb = Workbook();
@@ -128,7 +128,11 @@ TEST_F(ImportRunTest, AWorkbookWindowOfAnEarlierRunCountsAsARunningSpreadsheet) 
   window.answers = {MsgResult::No};
   window.boxes.clear();
   Start();
-  EXPECT_EQ(window.BoxTexts(), std::vector<std::string>{std::string(kRunningExcelQuestion)});
+  EXPECT_EQ(window.BoxTexts(),
+            std::vector<std::string>{
+                "Excel may be open. It is recommended that you close Excel first.\r"
+                "Use Ctrl+Alt+Del > Task Manager > EXCEL.EXE if necessary.\r\n\r\n"
+                "Would you like to proceed anyway?"});
   Views().back()->Close();
   EXPECT_FALSE(IsExcelRunning());
 }
@@ -162,13 +166,13 @@ TEST_F(ImportRunTest, ErrorsEndTheRunWithAWarningNamingTheCause) {
 
     ASSERT_EQ(w.boxes.size(), 1u) << c.name;
     EXPECT_EQ(w.boxes[0].icon, MsgIcon::Warning) << c.name;
-    EXPECT_EQ(w.boxes[0].pointer, pointer::kDefault) << c.name;
+    EXPECT_EQ(w.boxes[0].pointer, Pointer::Default) << c.name;
     EXPECT_NE(w.boxes[0].text.find(c.named), std::string::npos)
         << c.name << ": " << w.boxes[0].text;
     EXPECT_EQ(w.progressHistory, c.bar) << c.name;
     EXPECT_EQ(w.progress, c.bar.empty() ? 7 : c.bar.back())
         << c.name << ": the bar keeps its value";
-    EXPECT_EQ(w.pointer, pointer::kDefault) << c.name;
+    EXPECT_EQ(w.pointer, Pointer::Default) << c.name;
     EXPECT_EQ(!Views().empty(), c.workbookStarted) << c.name;
   }
 }

@@ -73,7 +73,7 @@ std::string Value(std::size_t units) {
 TEST(LongTexts, EachModeKeepsTheWholeValuesOnALastSheetAndLinksTheCutCells) {
   for (const SheetMode mode : {SheetMode::OneSheet, SheetMode::MultipleSheets}) {
     SCOPED_TRACE(mode == SheetMode::OneSheet ? "one sheet" : "multiple sheets");
-    WorkbookAssembly a(mode, WorkbookTarget{.visible = true});
+    WorkbookAssembly a(mode, WorkbookTarget{});
     NoWindowHost host;
     const std::string big = Value(100'000), over = Value(kCell + 1);
     a.PrepareSheet("Long texts");  // a table takes the name first
@@ -135,7 +135,7 @@ TEST(LongTexts, EachModeKeepsTheWholeValuesOnALastSheetAndLinksTheCutCells) {
 }
 
 TEST(LongTexts, NoCutNoSheetAndPiecesStayText) {
-  WorkbookAssembly a(SheetMode::MultipleSheets, WorkbookTarget{.visible = true});
+  WorkbookAssembly a(SheetMode::MultipleSheets, WorkbookTarget{});
   NoWindowHost host;
   a.PrepareSheet("T");
   RowString r;
@@ -147,7 +147,7 @@ TEST(LongTexts, NoCutNoSheetAndPiecesStayText) {
   EXPECT_EQ(a.LongTextsSummary(), "");
 
   // A last piece that looks like a number stays text, so joining gives the value back.
-  WorkbookAssembly b(SheetMode::OneSheet, WorkbookTarget{.visible = true});
+  WorkbookAssembly b(SheetMode::OneSheet, WorkbookTarget{});
   b.PrepareSheet("T");
   RowString digits;
   digits.AppendField(std::string(kCell, '1') + "0.50");

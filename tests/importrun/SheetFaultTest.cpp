@@ -66,7 +66,7 @@ TEST(SheetLimits, ErrorsThroughWriteRowsNameTableRowSheetAndCell) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    WorkbookAssembly a(c.mode, WorkbookTarget{.visible = false});
+    WorkbookAssembly a(c.mode, kFileTarget);
     if (c.stackedAbove > 0) {
       GeneratedRows above(c.stackedAbove, "a");
       EXPECT_EQ(WriteError(a, "Above", above), "");
@@ -92,7 +92,7 @@ TEST(SheetNames, ControlCharactersInTableNamesGetASheetOfTheirOwn) {
   };
   for (const auto& c : cases) EXPECT_EQ(MakeSheetName(c.table), c.sheet) << c.table;
 
-  WorkbookAssembly a(SheetMode::MultipleSheets, WorkbookTarget{.visible = false});
+  WorkbookAssembly a(SheetMode::MultipleSheets, kFileTarget);
   NoWindowHost host;
   for (const char* table : {"a b", "a\tb", "a\nb"}) {
     a.PrepareSheet(table);

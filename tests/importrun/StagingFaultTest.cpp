@@ -148,7 +148,7 @@ TEST_F(StagingFaultTest, ABadStagingDatabaseEndsTheRunWithAWarningNamingIt) {
       EXPECT_NE(warning.text.find(part), std::string::npos) << warning.text;
     }
     EXPECT_TRUE(Views().empty()) << "a workbook was started";
-    EXPECT_EQ(w.pointer, pointer::kDefault);
+    EXPECT_EQ(w.pointer, Pointer::Default);
     EXPECT_EQ(fs::exists(Staging()) ? test::ReadFile(Staging()) : std::string("(none)"), before);
     EXPECT_EQ(test::ReadFile(xml), "<r><T><v>2</v></T></r>");
     fs::permissions(Program(), fs::perms::owner_all, fs::perm_options::add);

@@ -162,7 +162,7 @@ TEST(WriteRows, FieldsKeepTheirColumnsAndStayWhole) {
   CountingHost host;
   WorkbookAssembly a(SheetMode::MultipleSheets, Headless());
   a.PrepareSheet("T");
-  const std::string withSeparator = "left" + std::string(kFieldSeparator) + "right";
+  const std::string withSeparator = "left|xxspearaeatorxx|right";
   std::vector<RowString> rows{Row({"A", "B", "C"}), Row({"1", "", "3"}),
                               Row({withSeparator, "12.50", "2026-01-05"}), RowString{}};
   a.WriteRows("T", rows, host);
@@ -268,7 +268,7 @@ class CountingSource : public RowSource {
 
 TEST(WriteRows, StreamsARowSourceIntoAWriteThroughWorkbook) {
   CountingHost host;
-  WorkbookAssembly a(SheetMode::OneSheet, WorkbookTarget{false});
+  WorkbookAssembly a(SheetMode::OneSheet, kFileTarget);
   EXPECT_EQ(a.Application().Storage(), xl::CellStorage::WriteThrough);
   EXPECT_FALSE(a.Application().Visible());
   EXPECT_FALSE(a.Application().DisplayAlerts());

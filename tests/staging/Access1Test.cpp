@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "office/Error.h"
+#include "office/Files.h"
 #include "office/db/Ado.h"
 #include "tests/support/FakeMessageBoxes.h"
 #include "tests/support/TempDir.h"
@@ -17,7 +18,7 @@ using test::FakeMessageBoxes;
 using test::TempDir;
 
 constexpr const char* kUnrecognized = "Unrecognized MS Access Database File";
-const std::string kSep(kFieldSeparator);
+const std::string kSep = "|xxspearaeatorxx|";
 
 // A database file in a temporary folder, filled with SQL.
 class StagingTest : public ::testing::Test {

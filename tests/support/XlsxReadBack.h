@@ -19,8 +19,11 @@ namespace palomet::test {
 
 struct XlsxCell {
   std::string kind;    // s text, n number, d date, b boolean
-  std::string value;   // as xlsx_cells.py writes it (tabs and line breaks escaped)
+  std::string value;   // as the reader prints it (backslashes, tabs and line breaks escaped)
   std::string format;  // the number format
+  int row = 0, col = 0;
+  std::string text;   // the value itself: text as a spreadsheet shows it, or ISO date-time
+  double number = 0;  // for kind n
 };
 
 struct XlsxSheet {
@@ -37,11 +40,18 @@ struct XlsxSheet {
     for (const auto& [rc, cell] : cells) n = std::max(n, rc.first);
     return n;
   }
+  // The cells in row order, each row from left to right.
+  std::vector<XlsxCell> InOrder() const {
+    std::vector<XlsxCell> out;
+    for (const auto& [rc, cell] : cells) out.push_back(cell);
+    return out;
+  }
 };
 
 struct XlsxBook {
   bool ok = false;
-  std::string dump;  // the reader's whole output: equal dumps mean equal workbooks
+  std::string dump;    // the reader's whole output: equal dumps mean equal workbooks
+  std::string active;  // the name of the active sheet
   std::vector<XlsxSheet> sheets;
   std::vector<std::string> SheetNames() const {
     std::vector<std::string> names;
@@ -56,15 +66,21 @@ struct XlsxBook {
   }
 };
 
-// The reader: prints each sheet, "#sheet<TAB>name", in tab order, then one line per
-// non-empty cell, "row<TAB>col<TAB>kind<TAB>value<TAB>number format"; kind is s (text),
-// n (number), d (date), b (boolean). Backslash, tab, CR and LF are written as \\ \t \r \n.
+// The reader: prints "#active<TAB>name", then each sheet, "#sheet<TAB>name", in tab order,
+// then one line per non-empty cell, "row<TAB>col<TAB>kind<TAB>value<TAB>number format"; kind
+// is s (text), n (number), d (date), b (boolean). A cell that links to a place in the
+// workbook adds "#link<TAB>row<TAB>col<TAB>location" before it. Text is unescaped the way spreadsheets
+// show it (_xHHHH_ stands for one character), which openpyxl leaves to its caller for
+// inline strings. Backslash, tab, CR and LF are written as \\ \t \r \n.
 // Kept here rather than in a file beside it so that no path has to be found at run time.
 inline constexpr const char* kXlsxCellsScript = R"PY(
 import datetime
+import re
 import sys
 
 import openpyxl
+
+ESC = re.compile(r"_x([0-9A-Fa-f]{4})_")
 
 
 def esc(s):
@@ -74,33 +90,48 @@ def esc(s):
 
 def main():
     wb = openpyxl.load_workbook(sys.argv[1])
-    out = []
+    out = ["#active\t" + esc(wb.active.title)]
     for ws in wb.worksheets:
         out.append("#sheet\t" + esc(ws.title))
-        for row in ws.iter_rows():
-            for c in row:
-                if c.hyperlink is not None:
-                    out.append("#link\t%d\t%d\t%s" % (c.row, c.column,
-                                                       esc(c.hyperlink.location or "")))
-                v = c.value
-                if v is None:
-                    continue
-                if isinstance(v, bool):
-                    kind, text = "b", str(v)
-                elif isinstance(v, (int, float)):
-                    kind, text = "n", repr(v)
-                elif isinstance(v, (datetime.datetime, datetime.date)):
-                    kind, text = "d", v.isoformat()
-                else:
-                    kind, text = "s", str(v)
-                out.append("%d\t%d\t%s\t%s\t%s" % (c.row, c.column, kind, esc(text),
-                                                   esc(c.number_format)))
+        # The cells the file holds, in row order: iterating the used range would visit every
+        # empty cell of a sheet that reaches its last row and column.
+        for _, c in sorted(ws._cells.items()):
+            if c.hyperlink is not None:
+                out.append("#link\t%d\t%d\t%s" % (c.row, c.column,
+                                                   esc(c.hyperlink.location or "")))
+            v = c.value
+            if v is None:
+                continue
+            if isinstance(v, bool):
+                kind, text = "b", str(v)
+            elif isinstance(v, (int, float)):
+                kind, text = "n", repr(v)
+            elif isinstance(v, (datetime.datetime, datetime.date)):
+                kind, text = "d", v.isoformat()
+            else:
+                kind, text = "s", ESC.sub(lambda m: chr(int(m.group(1), 16)), str(v))
+            out.append("%d\t%d\t%s\t%s\t%s" % (c.row, c.column, kind, esc(text),
+                                               esc(c.number_format)))
     sys.stdout.write("\n".join(out) + "\n")
 
 
 if __name__ == "__main__":
     main()
 )PY";
+
+// The text the reader escaped: \\ \t \r \n back to themselves.
+inline std::string Unescaped(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\' || i + 1 == s.size()) {
+      out += s[i];
+      continue;
+    }
+    const char c = s[++i];
+    out += c == 't' ? '\t' : c == 'r' ? '\r' : c == 'n' ? '\n' : c;
+  }
+  return out;
+}
 
 // Reads `path` with openpyxl. Adds a test failure when the reader fails.
 inline XlsxBook ReadXlsx(const std::string& path) {
@@ -138,13 +169,19 @@ inline XlsxBook ReadXlsx(const std::string& path) {
       if (tab == std::string::npos) break;
       start = tab + 1;
     }
-    if (parts.size() == 2 && parts[0] == "#sheet") {
-      book.sheets.push_back({parts[1], {}});
+    if (parts.size() == 2 && parts[0] == "#active") {
+      book.active = Unescaped(parts[1]);
+    } else if (parts.size() == 2 && parts[0] == "#sheet") {
+      book.sheets.push_back({Unescaped(parts[1]), {}, {}});
     } else if (parts.size() == 4 && parts[0] == "#link" && !book.sheets.empty()) {
-      book.sheets.back().links[{std::stoi(parts[1]), std::stoi(parts[2])}] = parts[3];
+      book.sheets.back().links[{std::stoi(parts[1]), std::stoi(parts[2])}] = Unescaped(parts[3]);
     } else if (parts.size() == 5 && !book.sheets.empty()) {
-      book.sheets.back().cells[{std::stoi(parts[0]), std::stoi(parts[1])}] = {parts[2], parts[3],
-                                                                              parts[4]};
+      XlsxCell cell{parts[2], parts[3], Unescaped(parts[4])};
+      cell.row = std::stoi(parts[0]);
+      cell.col = std::stoi(parts[1]);
+      cell.text = Unescaped(parts[3]);
+      if (cell.kind == "n") cell.number = std::stod(parts[3]);
+      book.sheets.back().cells[{cell.row, cell.col}] = cell;
     }
   }
   book.ok = true;

@@ -10,7 +10,7 @@
 #include "office/xl/CellTyping.h"
 #include "office/xl/Excel.h"
 #include "tests/support/TempDir.h"
-#include "tests/xl/XlsxReadBack.h"
+#include "tests/support/XlsxReadBack.h"
 
 namespace palomet::xl {
 namespace {
@@ -63,10 +63,10 @@ TEST(TextFaults, TextsThatLookLikeEscapesNextToEscapedCharactersReadBackAsWritte
   for (int i = 0; i < static_cast<int>(std::size(texts)); ++i) sheet.SetCell(i + 1, 1, texts[i]);
   const std::string path = (dir.Path() / "escapes.xlsx").string();
   sheet.Parent().SaveAs(path);
-  const test::ReadBook book = test::ReadXlsx(path);
-  ASSERT_EQ(book.error, "");
+  const test::XlsxBook book = test::ReadXlsx(path);
+  ASSERT_TRUE(book.ok) << book.dump;
   ASSERT_EQ(book.sheets.size(), 3u);
-  const auto& cells = book.sheets[0].cells;
+  const auto cells = book.sheets[0].InOrder();
   ASSERT_EQ(cells.size(), std::size(texts));
   for (int i = 0; i < static_cast<int>(std::size(texts)); ++i) {
     EXPECT_EQ(cells[i].text, texts[i]) << "row " << i + 1;

@@ -12,9 +12,9 @@
 #include <regex>
 
 #include "LxwOracle.h"
-#include "XlsxReadBack.h"
 #include "office/xl/Excel.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/XlsxReadBack.h"
 
 namespace palomet::xl {
 namespace {
@@ -115,7 +115,7 @@ void ExpectSameAsOracle(Workbook& book, const TempDir& dir) {
   EXPECT_EQ(std::system(("unzip -tqq '" + ours.string() + "' >/dev/null").c_str()), 0);
 
   const auto read = test::ReadXlsx(ours.string());
-  ASSERT_TRUE(read.ok) << read.error;
+  ASSERT_TRUE(read.ok) << read.dump;
   ASSERT_EQ(static_cast<long>(read.sheets.size()), book.SheetCount());
   EXPECT_EQ(read.active, book.ActiveSheet().Name());
   for (long i = 1; i <= book.SheetCount(); ++i) {
@@ -123,7 +123,7 @@ void ExpectSameAsOracle(Workbook& book, const TempDir& dir) {
     const auto& got = read.sheets[static_cast<std::size_t>(i - 1)];
     EXPECT_EQ(got.name, sheet.Name());
     EXPECT_EQ(got.cells.size(), sheet.CellCount()) << sheet.Name();
-    for (const auto& c : got.cells) {
+    for (const auto& [rc, c] : got.cells) {
       const CellValue v = sheet.Cell(c.row, c.col);
       const std::string at = sheet.Name() + " row " + std::to_string(c.row) + " column " +
                              std::to_string(c.col);

@@ -9,9 +9,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "XlsxReadBack.h"
 #include "office/xl/Excel.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/XlsxReadBack.h"
 
 namespace palomet::xl {
 namespace {
@@ -60,7 +60,7 @@ TEST(Save, ARealReaderFindsTheSameCellsTypesFormatsAndSheets) {
   EXPECT_TRUE(app->ActiveWorkbook().Saved());
 
   const auto book = ReadXlsx(path.string());
-  ASSERT_TRUE(book.ok) << book.error;
+  ASSERT_TRUE(book.ok) << book.dump;
   ASSERT_EQ(book.sheets.size(), 5u);
   EXPECT_EQ(book.sheets[0].name, "Sheet1");
   EXPECT_EQ(book.sheets[1].name, "Orders");
@@ -69,8 +69,8 @@ TEST(Save, ARealReaderFindsTheSameCellsTypesFormatsAndSheets) {
   EXPECT_EQ(book.sheets[4].name, "Sheet3");
   EXPECT_EQ(book.active, "Orders");
 
-  std::map<std::pair<int, int>, test::ReadCell> cells;
-  for (const auto& c : book.sheets[1].cells) cells[{c.row, c.col}] = c;
+  std::map<std::pair<int, int>, test::XlsxCell> cells;
+  for (const auto& c : book.sheets[1].InOrder()) cells[{c.row, c.col}] = c;
   auto at = [&](int r, int c) { return cells.at({r, c}); };
   EXPECT_EQ(cells.size(), 15u);
   EXPECT_EQ(at(4, 1).text, std::string(32'754, 'z') + "_x0041_");
@@ -93,8 +93,8 @@ TEST(Save, ARealReaderFindsTheSameCellsTypesFormatsAndSheets) {
   EXPECT_EQ(at(3, 4).text, std::string("nul\0in", 6));
 
   ASSERT_EQ(book.sheets[3].cells.size(), 2u);
-  EXPECT_EQ(book.sheets[3].cells[0].text, "1234567890123456789");
-  EXPECT_EQ(book.sheets[3].cells[1].col, 16'384);
+  EXPECT_EQ(book.sheets[3].InOrder()[0].text, "1234567890123456789");
+  EXPECT_EQ(book.sheets[3].InOrder()[1].col, 16'384);
 }
 
 // Every part of the package but the creation time.
@@ -143,8 +143,8 @@ TEST(Save, WriteThroughTakesBackwardWritesToo) {
   s.SetCell(2, 1, "2.0");
   through->ActiveWorkbook().SaveAs(dir.Path() / "t.xlsx");
   const auto book = ReadXlsx((dir.Path() / "t.xlsx").string());
-  ASSERT_TRUE(book.ok) << book.error;
-  const auto& cells = book.sheets[0].cells;
+  ASSERT_TRUE(book.ok) << book.dump;
+  const auto cells = book.sheets[0].InOrder();
   ASSERT_EQ(cells.size(), 2u);
   EXPECT_EQ(cells[0].text, "one");
   EXPECT_EQ(cells[1].number, 2.0);
@@ -234,9 +234,9 @@ TEST(Save, ManySheetsUnderALowOpenFileLimit) {
   ::setrlimit(RLIMIT_NOFILE, &saved);
   EXPECT_EQ(after.rlim_cur, 64u);
   const auto book = ReadXlsx((dir.Path() / "many.xlsx").string());
-  ASSERT_TRUE(book.ok) << book.error;
+  ASSERT_TRUE(book.ok) << book.dump;
   ASSERT_EQ(book.sheets.size(), 303u);
-  EXPECT_EQ(book.sheets[300].cells.at(0).number, 299);
+  EXPECT_EQ(book.sheets[300].cells.begin()->second.number, 299);
   EXPECT_EQ(test::EntryNames(dir.Path()), std::vector<std::string>{"many.xlsx"});
 }
 

@@ -14,11 +14,11 @@
 #include <QTimer>
 
 #include "WorkbookWindowFixture.h"
-#include "XlsxReadBack.h"
 #include "office/xl/Excel.h"
 #include "office/xlwindow/WorkbookWindow.h"
 #include "office/xlwindow/WorkbookWindowImpl.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/XlsxReadBack.h"
 
 namespace palomet::xlwindow {
 namespace {
@@ -119,8 +119,8 @@ TEST_F(WorkbookWindowTest, SaveAsWritesTheWorkbookAndClosingThenAsksNothing) {
   w->findChild<QAction*>("SaveAs")->trigger();
   EXPECT_EQ(prompts->suggestedNames, QStringList{"Book1.xlsx"});
   const auto book = test::ReadXlsx((dir.Path() / "saved.xlsx").string());
-  ASSERT_TRUE(book.ok) << book.error;
-  EXPECT_EQ(book.sheets[0].cells[0].number, 12.5);
+  ASSERT_TRUE(book.ok) << book.dump;
+  EXPECT_EQ(book.sheets[0].InOrder()[0].number, 12.5);
   EXPECT_EQ(w->windowTitle(), "saved.xlsx - Palomet");
 
   EXPECT_TRUE(w->close());
@@ -203,8 +203,8 @@ TEST_F(WorkbookWindowTest, OpensACopyInTheSpreadsheetApplicationLeavingTheWorkbo
   ASSERT_EQ(opened.size(), 1);
   EXPECT_TRUE(opened[0].endsWith("Book1.xlsx"));
   const auto book = test::ReadXlsx(opened[0].toStdString());
-  ASSERT_TRUE(book.ok) << book.error;
-  EXPECT_EQ(book.sheets[0].cells[0].text, "copy me");
+  ASSERT_TRUE(book.ok) << book.dump;
+  EXPECT_EQ(book.sheets[0].InOrder()[0].text, "copy me");
   EXPECT_FALSE(app->ActiveWorkbook().Saved());
   std::filesystem::remove_all(std::filesystem::path(opened[0].toStdString()).parent_path());
 }
