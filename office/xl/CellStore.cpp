@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "office/Error.h"
+#include "office/Files.h"
 #include "office/xl/Excel.h"
 
 namespace palomet::xl::detail {
@@ -147,9 +146,7 @@ void MemoryStore::ForEach(const CellVisitor& visit) const {
 
 // --- SpillFile --------------------------------------------------------------------------
 
-SpillFile::~SpillFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
+SpillFile::~SpillFile() = default;
 
 std::uint64_t SpillFile::Append(const void* data, std::size_t n) {
   const std::uint64_t offset = written_ + pending_.size();
@@ -162,11 +159,10 @@ std::uint64_t SpillFile::Append(const void* data, std::size_t n) {
 
 void SpillFile::Flush() const {
   if (pending_.empty()) return;
-  if (fd_ < 0) {
-    std::string path = (std::filesystem::temp_directory_path() / "palomet-cells-XXXXXX").string();
-    fd_ = ::mkostemp(path.data(), O_CLOEXEC);
-    if (fd_ < 0) TempFileError("create");
-    ::unlink(path.c_str());  // gone with the descriptor, however the process ends
+  if (!file_) {
+    file_ = UnlinkedTemporaryFile();
+    if (!file_) TempFileError("create");
+    fd_ = ::fileno(file_.get());  // read and written by position, past stdio's buffer
   }
   std::size_t done = 0;
   while (done < pending_.size()) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "office/Files.h"
 #include "office/xl/CellTyping.h"
 
 namespace palomet::xl::detail {
@@ -73,7 +74,8 @@ class SpillFile {
   static constexpr std::size_t kBuffer = std::size_t{1} << 20;
   void Flush() const;
 
-  mutable int fd_ = -1;                // an unlinked temporary file, made on the first flush
+  mutable FilePtr file_;               // an unlinked temporary file, made on the first flush
+  mutable int fd_ = -1;                // its descriptor
   mutable std::vector<char> pending_;  // appended, not yet written
   mutable std::uint64_t written_ = 0;  // bytes in the file
 };
