@@ -20,6 +20,22 @@ namespace {
   throw Error(errnum::kSpreadsheet, text);
 }
 
+// The length of a typed cell's shown text (all ASCII), as DisplayText gives it.
+std::size_t ShownLength(const detail::CellRec& rec) {
+  switch (static_cast<CellType>(rec.type)) {
+    case CellType::Date:
+      return 10;  // 2024-06-01
+    case CellType::DateTime:
+      return 19;  // 2024-06-01T12:00:00
+    default: {
+      char buf[400];
+      const auto res = std::to_chars(buf, buf + sizeof buf, rec.number, std::chars_format::fixed,
+                                     rec.decimals);
+      return res.ec == std::errc() ? static_cast<std::size_t>(res.ptr - buf) : 0;
+    }
+  }
+}
+
 std::string Thousands(std::int64_t n) {
   std::string digits = std::to_string(n), out;
   for (std::size_t i = 0; i < digits.size(); ++i) {
@@ -268,17 +284,71 @@ void Worksheet::Put(std::int64_t row, std::int64_t col, std::string_view value, 
              Thousands(static_cast<std::int64_t>(kMaxCellChars)) + ".");
       }
     }
+    std::size_t shown = units;
     if (typed) {
       const detail::Typed t = detail::TypeValue(value);
       rec.type = t.type;
       rec.decimals = t.decimals;
       rec.number = t.number;
+      if (t.type != static_cast<std::uint8_t>(CellType::Text)) shown = ShownLength(rec);
     } else {
       rec.type = static_cast<std::uint8_t>(CellType::Text);
     }
+    // The widest text of each column, for fitting its width; a two-byte count per column
+    // whatever the number of rows.
+    if (shownChars_.size() <= rec.col) shownChars_.resize(std::size_t{rec.col} + 1);
+    std::uint16_t& widest = shownChars_[rec.col];
+    widest = std::max(widest, static_cast<std::uint16_t>(std::min<std::size_t>(shown, 0xFFFF)));
   }
   impl_->Put(rec, value);
   ++revision_;
+  workbook_->Touch();
+}
+
+void Worksheet::SetRowBold(std::int64_t row) {
+  if (row < 1 || row > kMaxRows) {
+    Fail("Sheet \"" + name_ + "\", row " + std::to_string(row) + ": the row is outside the sheet.");
+  }
+  const auto at = std::lower_bound(boldRows_.begin(), boldRows_.end(), row);
+  if (at != boldRows_.end() && *at == row) return;
+  boldRows_.insert(at, row);
+  ++revision_;
+  workbook_->Touch();
+}
+
+bool Worksheet::RowBold(std::int64_t row) const {
+  return std::binary_search(boldRows_.begin(), boldRows_.end(), row);
+}
+
+void Worksheet::SetFitColumns(bool fit) {
+  if (fit == fitColumns_) return;
+  fitColumns_ = fit;
+  ++revision_;
+  workbook_->Touch();
+}
+
+double Worksheet::ColumnWidth(std::int64_t col) const {
+  if (!fitColumns_ || col < 1 || static_cast<std::size_t>(col) > shownChars_.size()) return 0;
+  const std::uint16_t chars = shownChars_[static_cast<std::size_t>(col - 1)];
+  if (chars == 0) return 0;
+  return std::min(chars + kFitMargin, kMaxFitWidth);
+}
+
+void Worksheet::FreezeRows(std::int64_t rows) {
+  if (rows < 0 || rows >= kMaxRows) {
+    Fail("Sheet \"" + name_ + "\": cannot freeze " + std::to_string(rows) + " rows.");
+  }
+  frozenRows_ = rows;
+  ++revision_;
+  workbook_->Touch();
+}
+
+void Worksheet::SetAutoFilter(const Range& r) {
+  if (r.firstRow < 1 || r.firstCol < 1 || r.lastRow < r.firstRow || r.lastCol < r.firstCol ||
+      r.lastRow > kMaxRows || r.lastCol > kMaxColumns) {
+    Fail("Sheet \"" + name_ + "\": a filter needs a range of cells inside the sheet.");
+  }
+  filter_ = r;
   workbook_->Touch();
 }
 
