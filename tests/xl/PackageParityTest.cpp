@@ -243,5 +243,75 @@ TEST(PackageParity, TextCellsThatLinkToPlacesInTheWorkbook) {
   ExpectSameAsOracle(book, dir);
 }
 
+TEST(PackageParity, BoldRowsWidthsFrozenPanesAndFilters) {
+  TempDir dir;
+  auto app = Application::Create();
+  Workbook& book = app->AddWorkbook();
+  book.Sheet(1).SetName("Two tables");
+  book.Sheet(2).SetName("Zoë's data");
+  book.Sheet(3).SetName("plain_name.2");
+  // Stacked tables: bold rows of text, numbers of two formats, dates, date-times and links,
+  // in bold before and after their plain forms; widths fitted, nothing frozen, no filter.
+  Worksheet& s = book.Sheet(1);
+  s.SetCell(1, 1, "id");
+  s.SetCell(1, 2, "amount");
+  s.SetCell(1, 3, "a header cut short");
+  s.SetCell(2, 1, "1");
+  s.SetCell(2, 2, "12.50");
+  s.SetCell(2, 3, "cut too");
+  s.SetCell(3, 1, "2024-06-01");
+  s.SetCell(4, 1, "when");
+  s.SetCell(4, 2, "7");
+  s.SetCell(4, 3, "2024-06-01T10:00:00");
+  s.SetCell(4, 4, "12.50");
+  s.SetCell(5, 1, std::string(200, 'w'));
+  s.SetHyperlink(1, 3, "'Zoë''s data'!A2");
+  s.SetHyperlink(2, 3, "'Zoë''s data'!A3");
+  s.SetRowBold(1);
+  s.SetRowBold(4);
+  s.SetFitColumns(true);
+  // One table on each of the other sheets, frozen and filtered.
+  for (long i = 2; i <= 3; ++i) {
+    Worksheet& t = book.Sheet(i);
+    t.SetCell(1, 1, "name");
+    t.SetCell(1, 2, "n");
+    for (int r = 2; r <= 9; ++r) {
+      t.SetCell(r, 1, "row " + std::string(static_cast<std::size_t>(r), 'x'));
+      t.SetCell(r, 2, std::to_string(r * 1000));
+    }
+    t.SetRowBold(1);
+    t.SetFitColumns(true);
+    t.FreezeRows(1);
+    t.SetAutoFilter({1, 1, 9, 2});
+  }
+  ExpectSameAsOracle(book, dir);
+  EXPECT_EQ(s.ColumnWidth(1), Worksheet::kMaxFitWidth);
+  EXPECT_EQ(s.ColumnWidth(2), 6 + Worksheet::kFitMargin);  // "amount" and "12.50"
+  EXPECT_EQ(s.ColumnWidth(4), 5 + Worksheet::kFitMargin);
+  EXPECT_EQ(s.ColumnWidth(5), 0);
+}
+
+TEST(PackageParity, AHeaderOnlyTableAndOneColumn) {
+  TempDir dir;
+  auto app = Application::Create();
+  Workbook& book = app->AddWorkbook();
+  Worksheet& s = book.Sheet(1);
+  s.SetName("Header only");
+  s.SetCell(1, 1, "a");
+  s.SetCell(1, 2, "b");
+  s.SetRowBold(1);
+  s.SetFitColumns(true);
+  s.FreezeRows(1);
+  s.SetAutoFilter({1, 1, 1, 2});
+  Worksheet& t = book.Sheet(2);
+  t.SetCell(1, 1, "only");
+  t.SetCell(2, 1, "3");
+  t.SetRowBold(1);
+  t.SetFitColumns(true);
+  t.FreezeRows(1);
+  t.SetAutoFilter({1, 1, 2, 1});
+  ExpectSameAsOracle(book, dir);
+}
+
 }  // namespace
 }  // namespace palomet::xl
