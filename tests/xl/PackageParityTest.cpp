@@ -123,10 +123,27 @@ void ExpectSameAsOracle(Workbook& book, const TempDir& dir) {
     const auto& got = read.sheets[static_cast<std::size_t>(i - 1)];
     EXPECT_EQ(got.name, sheet.Name());
     EXPECT_EQ(got.cells.size(), sheet.CellCount()) << sheet.Name();
+    // The look as the reader sees it: widths (with the file's padding), pane and filter.
+    std::map<int, double> widths;
+    for (std::int64_t col = 1; col <= sheet.UsedColumns(); ++col) {
+      const double w = sheet.ColumnWidth(col);
+      if (w > 0) widths[static_cast<int>(col)] = static_cast<int>((static_cast<int>(w * 7 + 0.5) + 5) / 7.0 * 256) / 256.0;
+    }
+    EXPECT_EQ(got.widths, widths) << sheet.Name();
+    EXPECT_EQ(got.freeze, sheet.FrozenRows() ? "A" + std::to_string(sheet.FrozenRows() + 1) : "")
+        << sheet.Name();
+    const Worksheet::Range* filter = sheet.AutoFilter();
+    EXPECT_EQ(got.filter, !filter ? ""
+                          : filter->firstRow == filter->lastRow && filter->firstCol == filter->lastCol
+                              ? CellAddress(filter->firstRow, filter->firstCol)
+                              : CellAddress(filter->firstRow, filter->firstCol) + ":" +
+                                    CellAddress(filter->lastRow, filter->lastCol))
+        << sheet.Name();
     for (const auto& c : got.cells) {
       const CellValue v = sheet.Cell(c.row, c.col);
       const std::string at = sheet.Name() + " row " + std::to_string(c.row) + " column " +
                              std::to_string(c.col);
+      EXPECT_EQ(c.bold, sheet.RowBold(c.row)) << at;
       switch (v.type) {
         case CellType::Text:
           EXPECT_EQ(c.kind, "s") << at;
@@ -291,7 +308,7 @@ TEST(PackageParity, BoldRowsWidthsFrozenPanesAndFilters) {
   EXPECT_EQ(s.ColumnWidth(5), 0);
 }
 
-TEST(PackageParity, AHeaderOnlyTableAndOneColumn) {
+TEST(PackageParity, TheLookAtTheSheetsLimits) {
   TempDir dir;
   auto app = Application::Create();
   Workbook& book = app->AddWorkbook();
@@ -310,7 +327,20 @@ TEST(PackageParity, AHeaderOnlyTableAndOneColumn) {
   t.SetFitColumns(true);
   t.FreezeRows(1);
   t.SetAutoFilter({1, 1, 2, 1});
+  // Every column of the sheet, and a value at the cell limit: its width is capped.
+  Worksheet& u = book.Sheet(3);
+  for (int col = 1; col <= 16'384; ++col) {
+    u.SetCell(1, col, "f" + std::to_string(col));
+    u.SetCell(2, col, std::to_string(col));
+  }
+  u.SetCell(2, 3, std::string(32'767, 'z'));
+  u.SetRowBold(1);
+  u.SetFitColumns(true);
+  u.FreezeRows(1);
+  u.SetAutoFilter({1, 1, 2, 16'384});
   ExpectSameAsOracle(book, dir);
+  EXPECT_EQ(u.ColumnWidth(3), Worksheet::kMaxFitWidth);
+  EXPECT_EQ(u.ColumnWidth(16'384), 6 + Worksheet::kFitMargin);
 }
 
 }  // namespace

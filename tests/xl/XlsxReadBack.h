@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,10 +18,14 @@ struct ReadCell {
   std::string format;  // number format as the reader reports it
   std::string text;    // text, or ISO date-time
   double number = 0;
+  bool bold = false;
 };
 struct ReadSheet {
   std::string name;
   std::vector<ReadCell> cells;
+  std::map<int, double> widths;  // column -> width as the file holds it
+  std::string freeze;            // the top-left cell of the scrolling pane, or ""
+  std::string filter;            // the filter's range, or ""
 };
 struct ReadBook {
   std::string active;
@@ -53,7 +58,8 @@ inline ReadBook ReadXlsx(const std::string& path) {
                     a[2].toString().toStdString(),
                     a[3].toString().toStdString(),
                     {},
-                    0};
+                    0,
+                    a[5].toBool()};
       if (a[4].isDouble()) {
         cell.number = a[4].toDouble();
       } else {
@@ -61,6 +67,12 @@ inline ReadBook ReadXlsx(const std::string& path) {
       }
       sheet.cells.push_back(cell);
     }
+    const QJsonObject widths = s.toObject()["widths"].toObject();
+    for (auto it = widths.begin(); it != widths.end(); ++it) {
+      sheet.widths[it.key().toInt()] = it.value().toDouble();
+    }
+    sheet.freeze = s.toObject()["freeze"].toString().toStdString();
+    sheet.filter = s.toObject()["filter"].toString().toStdString();
     book.sheets.push_back(sheet);
   }
   book.ok = true;

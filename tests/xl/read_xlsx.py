@@ -1,4 +1,4 @@
-"""Reads an .xlsx file with openpyxl and prints its sheets and cells as JSON.
+"""Reads an .xlsx file with openpyxl and prints its sheets, cells and look as JSON.
 
 Text is unescaped the way spreadsheets show it (_xHHHH_ stands for one character), which
 this openpyxl version leaves to its caller for inline strings.
@@ -30,6 +30,9 @@ for ws in wb.worksheets:
             kind = "b"
         else:
             kind, v = "n", float(v)
-        cells.append([c.row, c.column, kind, c.number_format, v])
-    out["sheets"].append({"name": ws.title, "cells": cells})
+        cells.append([c.row, c.column, kind, c.number_format, v, bool(c.font.b)])
+    widths = {str(openpyxl.utils.column_index_from_string(k)): d.width
+              for k, d in ws.column_dimensions.items() if d.customWidth}
+    out["sheets"].append({"name": ws.title, "cells": cells, "widths": widths,
+                          "freeze": ws.freeze_panes or "", "filter": ws.auto_filter.ref or ""})
 print(json.dumps(out))
