@@ -116,7 +116,7 @@ class WorkbookAssembly {
 
   // Makes the table just written read well: its field-name row bold, the columns fitted,
   // and in multiple-sheets mode the field names frozen with a filter over the table.
-  void FormatTable(xl::Worksheet& sheet, std::int64_t headerRow, std::int64_t rows);
+  void FormatTable(xl::Worksheet& sheet, std::int64_t headerRow);
   // Names `sheet` `name`, or "name (2)", "name (3)", ... when another sheet bears it.
   void NameSheet(xl::Worksheet& sheet, const std::string& name);
 };
