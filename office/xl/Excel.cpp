@@ -20,22 +20,6 @@ namespace {
   throw Error(errnum::kSpreadsheet, text);
 }
 
-// The length of a typed cell's shown text (all ASCII), as DisplayText gives it.
-std::size_t ShownLength(const detail::CellRec& rec) {
-  switch (static_cast<CellType>(rec.type)) {
-    case CellType::Date:
-      return 10;  // 2024-06-01
-    case CellType::DateTime:
-      return 19;  // 2024-06-01T12:00:00
-    default: {
-      char buf[400];
-      const auto res = std::to_chars(buf, buf + sizeof buf, rec.number, std::chars_format::fixed,
-                                     rec.decimals);
-      return res.ec == std::errc() ? static_cast<std::size_t>(res.ptr - buf) : 0;
-    }
-  }
-}
-
 std::string Thousands(std::int64_t n) {
   std::string digits = std::to_string(n), out;
   for (std::size_t i = 0; i < digits.size(); ++i) {
@@ -284,21 +268,20 @@ void Worksheet::Put(std::int64_t row, std::int64_t col, std::string_view value, 
              Thousands(static_cast<std::int64_t>(kMaxCellChars)) + ".");
       }
     }
-    std::size_t shown = units;
     if (typed) {
       const detail::Typed t = detail::TypeValue(value);
       rec.type = t.type;
       rec.decimals = t.decimals;
       rec.number = t.number;
-      if (t.type != static_cast<std::uint8_t>(CellType::Text)) shown = ShownLength(rec);
     } else {
       rec.type = static_cast<std::uint8_t>(CellType::Text);
     }
     // The widest text of each column, for fitting its width; a two-byte count per column
-    // whatever the number of rows.
+    // whatever the number of rows. A typed value shows as it was written (numbers and
+    // dates are typed only in the form they are shown in), so its length is the text's.
     if (shownChars_.size() <= rec.col) shownChars_.resize(std::size_t{rec.col} + 1);
     std::uint16_t& widest = shownChars_[rec.col];
-    widest = std::max(widest, static_cast<std::uint16_t>(std::min<std::size_t>(shown, 0xFFFF)));
+    if (units > widest) widest = static_cast<std::uint16_t>(units);  // at most 32,767
   }
   impl_->Put(rec, value);
   ++revision_;

@@ -260,6 +260,15 @@ TEST(PackageParity, TextCellsThatLinkToPlacesInTheWorkbook) {
   ExpectSameAsOracle(book, dir);
 }
 
+// The look of a sheet of one table, `rows` by `cols`: bold field names, fitted columns, the
+// header frozen and a filter over the table.
+void LookOfOneTable(Worksheet& s, std::int64_t rows, std::int64_t cols) {
+  s.SetRowBold(1);
+  s.SetFitColumns(true);
+  s.FreezeRows(1);
+  s.SetAutoFilter({1, 1, rows, cols});
+}
+
 TEST(PackageParity, BoldRowsWidthsFrozenPanesAndFilters) {
   TempDir dir;
   auto app = Application::Create();
@@ -296,10 +305,7 @@ TEST(PackageParity, BoldRowsWidthsFrozenPanesAndFilters) {
       t.SetCell(r, 1, "row " + std::string(static_cast<std::size_t>(r), 'x'));
       t.SetCell(r, 2, std::to_string(r * 1000));
     }
-    t.SetRowBold(1);
-    t.SetFitColumns(true);
-    t.FreezeRows(1);
-    t.SetAutoFilter({1, 1, 9, 2});
+    LookOfOneTable(t, 9, 2);
   }
   ExpectSameAsOracle(book, dir);
   EXPECT_EQ(s.ColumnWidth(1), Worksheet::kMaxFitWidth);
@@ -316,17 +322,11 @@ TEST(PackageParity, TheLookAtTheSheetsLimits) {
   s.SetName("Header only");
   s.SetCell(1, 1, "a");
   s.SetCell(1, 2, "b");
-  s.SetRowBold(1);
-  s.SetFitColumns(true);
-  s.FreezeRows(1);
-  s.SetAutoFilter({1, 1, 1, 2});
+  LookOfOneTable(s, 1, 2);
   Worksheet& t = book.Sheet(2);
   t.SetCell(1, 1, "only");
   t.SetCell(2, 1, "3");
-  t.SetRowBold(1);
-  t.SetFitColumns(true);
-  t.FreezeRows(1);
-  t.SetAutoFilter({1, 1, 2, 1});
+  LookOfOneTable(t, 2, 1);
   // Every column of the sheet, and a value at the cell limit: its width is capped.
   Worksheet& u = book.Sheet(3);
   for (int col = 1; col <= 16'384; ++col) {
@@ -334,13 +334,31 @@ TEST(PackageParity, TheLookAtTheSheetsLimits) {
     u.SetCell(2, col, std::to_string(col));
   }
   u.SetCell(2, 3, std::string(32'767, 'z'));
-  u.SetRowBold(1);
-  u.SetFitColumns(true);
-  u.FreezeRows(1);
-  u.SetAutoFilter({1, 1, 2, 16'384});
+  LookOfOneTable(u, 2, 16'384);
   ExpectSameAsOracle(book, dir);
   EXPECT_EQ(u.ColumnWidth(3), Worksheet::kMaxFitWidth);
   EXPECT_EQ(u.ColumnWidth(16'384), 6 + Worksheet::kFitMargin);
+}
+
+// A filter's hidden name refers to its sheet; a sheet name that a formula would take for a
+// cell or a number is quoted (where libxlsxwriter leaves "A1" or "2024" bare).
+TEST(PackageParity, FilterNamesQuoteSheetNamesThatLookLikeCells) {
+  TempDir dir;
+  auto app = Application::Create();
+  Workbook& book = app->AddWorkbook();
+  const char* names[] = {"A1", "R1C1", "2024", "Data", "XFD9x"};
+  for (int i = 0; i < 5; ++i) {
+    Worksheet& s = i < 3 ? book.Sheet(i + 1) : app->AddSheet();
+    s.SetName(names[i]);
+    s.SetCell(1, 1, "h");
+    s.SetAutoFilter({1, 1, 1, 1});
+  }
+  const auto path = dir.Path() / "names.xlsx";
+  book.SaveCopyAs(path);
+  const std::string xml = ReadPackage(path).parts["xl/workbook.xml"];
+  for (const char* quoted : {"'A1'!$A$1", "'R1C1'!$A$1", "'2024'!$A$1", ">Data!$A$1", ">XFD9x!$A$1"}) {
+    EXPECT_NE(xml.find(quoted), std::string::npos) << quoted << " in " << xml;
+  }
 }
 
 }  // namespace
