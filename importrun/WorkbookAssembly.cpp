@@ -117,6 +117,19 @@ void WorkbookAssembly::WriteRows(std::string_view tableName, RowSource& rows, Wi
                                 std::to_string(j + 1) + ": " + e.Description());
   }
   rowOffset_ += j;
+  if (j > 0) FormatTable(sheet, base + 1);
+}
+
+void WorkbookAssembly::FormatTable(xl::Worksheet& sheet, std::int64_t headerRow) {
+  sheet.SetRowBold(headerRow);
+  sheet.SetFitColumns(true);
+  // A sheet of one table: its field names stay in view and carry the filter buttons. A
+  // sheet of stacked tables has no single header row to freeze or filter on. The filter
+  // spans the cells the table filled, as the spreadsheet's own Filter command takes them.
+  if (mode_ == SheetMode::MultipleSheets && !sheet.IsEmpty()) {
+    sheet.FreezeRows(1);
+    sheet.SetAutoFilter({1, 1, sheet.UsedRows(), sheet.UsedColumns()});
+  }
 }
 
 void WorkbookAssembly::AddLongTexts(WindowHost& host) {

@@ -84,7 +84,7 @@ class WorkbookAssembly {
   // for AddLongTexts. Fields are split by the row's own bounds, so a value holding
   // the separator text stays whole. Yields to `host` before each row and each field
   // (cheaply, see the .cpp) and throws RunAborted at once when host.Closed() after a
-  // yield. Engine errors are rethrown as Error with "table <name>, row <n>: " in front
+  // yield. Then formats the table (FormatTable). Engine errors are rethrown as Error with "table <name>, row <n>: " in front
   // (n counts the field-name row as 1). Advances the sheet row offset by the rows written.
   void WriteRows(std::string_view tableName, RowSource& rows, WindowHost& host);
   void WriteRows(std::string_view tableName, const std::vector<RowString>& rows, WindowHost& host) {
@@ -120,6 +120,9 @@ class WorkbookAssembly {
   LongTexts longTexts_;
   std::string longTextsSummary_;
 
+  // Makes the table just written read well: its field-name row bold, the columns fitted,
+  // and in multiple-sheets mode the field names frozen with a filter over the table.
+  void FormatTable(xl::Worksheet& sheet, std::int64_t headerRow);
   // Names `sheet` `name`, or "name (2)", "name (3)", ... when another sheet bears it.
   void NameSheet(xl::Worksheet& sheet, const std::string& name);
 };

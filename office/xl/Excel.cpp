@@ -248,9 +248,62 @@ void Worksheet::Put(std::int64_t row, std::int64_t col, std::string_view value, 
     } else {
       rec.type = static_cast<std::uint8_t>(CellType::Text);
     }
+    // The widest text of each column, for fitting its width; a two-byte count per column
+    // whatever the number of rows. A typed value shows as it was written (numbers and
+    // dates are typed only in the form they are shown in), so its length is the text's.
+    if (shownChars_.size() <= rec.col) shownChars_.resize(std::size_t{rec.col} + 1);
+    std::uint16_t& widest = shownChars_[rec.col];
+    if (units > widest) widest = static_cast<std::uint16_t>(units);  // at most 32,767
   }
   impl_->Put(rec, value);
   ++revision_;
+  workbook_->Touch();
+}
+
+void Worksheet::SetRowBold(std::int64_t row) {
+  if (row < 1 || row > kMaxRows) {
+    Fail("Sheet \"" + name_ + "\", row " + std::to_string(row) + ": the row is outside the sheet.");
+  }
+  const auto at = std::lower_bound(boldRows_.begin(), boldRows_.end(), row);
+  if (at != boldRows_.end() && *at == row) return;
+  boldRows_.insert(at, row);
+  ++revision_;
+  workbook_->Touch();
+}
+
+bool Worksheet::RowBold(std::int64_t row) const {
+  return std::binary_search(boldRows_.begin(), boldRows_.end(), row);
+}
+
+void Worksheet::SetFitColumns(bool fit) {
+  if (fit == fitColumns_) return;
+  fitColumns_ = fit;
+  ++revision_;
+  workbook_->Touch();
+}
+
+double Worksheet::ColumnWidth(std::int64_t col) const {
+  if (!fitColumns_ || col < 1 || static_cast<std::size_t>(col) > shownChars_.size()) return 0;
+  const std::uint16_t chars = shownChars_[static_cast<std::size_t>(col - 1)];
+  if (chars == 0) return 0;
+  return std::min(chars + kFitMargin, kMaxFitWidth);
+}
+
+void Worksheet::FreezeRows(std::int64_t rows) {
+  if (rows < 0 || rows >= kMaxRows) {
+    Fail("Sheet \"" + name_ + "\": cannot freeze " + std::to_string(rows) + " rows.");
+  }
+  frozenRows_ = rows;
+  ++revision_;
+  workbook_->Touch();
+}
+
+void Worksheet::SetAutoFilter(const Range& r) {
+  if (r.firstRow < 1 || r.firstCol < 1 || r.lastRow < r.firstRow || r.lastCol < r.firstCol ||
+      r.lastRow > kMaxRows || r.lastCol > kMaxColumns) {
+    Fail("Sheet \"" + name_ + "\": a filter needs a range of cells inside the sheet.");
+  }
+  filter_ = r;
   workbook_->Touch();
 }
 

@@ -147,6 +147,38 @@ class Worksheet {
   void SetHyperlink(std::int64_t row, std::int64_t col, std::string location);
   const std::vector<Hyperlink>& Hyperlinks() const { return hyperlinks_; }
 
+  // How the sheet looks, kept apart from the cells and small whatever the sheet's size: a
+  // few bold rows, the column widths, rows frozen at the top and an autofilter's range.
+  // Saved with the workbook and shown by its window.
+
+  // Shows every cell of `row` in bold (the field-name row that starts a table).
+  void SetRowBold(std::int64_t row);
+  bool RowBold(std::int64_t row) const;
+  // The bold rows, ascending.
+  const std::vector<std::int64_t>& BoldRows() const { return boldRows_; }
+  // True fits each column to the widest text it shows (see ColumnWidth).
+  void SetFitColumns(bool fit);
+  bool FitColumns() const { return fitColumns_; }
+  // The width of column `col` in characters, 0 for the default width. A fitted column is
+  // as wide as the widest text it has shown (in UTF-16 units, numbers and dates as shown),
+  // plus a margin of kFitMargin, but never wider than kMaxFitWidth. Every value written
+  // counts, also one overwritten since. An empty column keeps the default width.
+  double ColumnWidth(std::int64_t col) const;
+  static constexpr double kFitMargin = 2;
+  static constexpr double kMaxFitWidth = 60;
+  // Keeps the top `rows` rows in view while the rest scrolls (0: nothing frozen).
+  void FreezeRows(std::int64_t rows);
+  std::int64_t FrozenRows() const { return frozenRows_; }
+  // A filter over the cells from `firstRow`, `firstCol` to `lastRow`, `lastCol` (1-based,
+  // inclusive): the first row holds the field names and gets the filter buttons.
+  struct Range {
+    std::int64_t firstRow = 0, firstCol = 0, lastRow = 0, lastCol = 0;
+    bool operator==(const Range&) const = default;
+  };
+  void SetAutoFilter(const Range& range);
+  // The filter's range, or nullptr when the sheet has none.
+  const Range* AutoFilter() const { return filter_.firstRow ? &filter_ : nullptr; }
+
   // Removes the sheet from its workbook; the sheet object is gone afterwards. Throws Error
   // when it is the workbook's last sheet.
   void Delete();
@@ -189,6 +221,11 @@ class Worksheet {
   std::string name_;
   std::uint64_t revision_ = 0;
   std::vector<Hyperlink> hyperlinks_;
+  std::vector<std::int64_t> boldRows_;
+  std::vector<std::uint16_t> shownChars_;  // per column: the widest text shown, capped
+  bool fitColumns_ = false;
+  std::int64_t frozenRows_ = 0;
+  Range filter_;
   std::unique_ptr<Impl> impl_;
 };
 

@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cctype>
 #include <cstring>
+#include <regex>
 #include <ctime>
 #include <string>
 #include <unordered_set>
@@ -115,58 +118,81 @@ void AppendNumber(std::string& out, double v) {
   out.append(buf, r.ptr);
 }
 
-// The number formats in the order cells first use them: the order decides each format's
-// style index, as it would in any writer that adds formats as it meets them.
+// The cell formats (number format and font) in the order cells first use them: the order
+// decides each format's style index, each number format's id and each font's id, as it
+// would in any writer that adds formats as it meets them.
 class Styles {
  public:
   // The style index for a typed cell (1-based; 0 is the default style).
-  unsigned IndexFor(std::uint8_t type, std::uint8_t decimals) {
-    std::uint16_t& slot = type == static_cast<std::uint8_t>(CellType::Number) ? numbers_[decimals]
-                          : type == static_cast<std::uint8_t>(CellType::Date) ? date_
-                                                                              : dateTime_;
-    if (slot == 0) {
-      formats_.push_back(NumberFormatFor(type, decimals));
-      slot = static_cast<std::uint16_t>(formats_.size());
-    }
+  unsigned IndexFor(std::uint8_t type, std::uint8_t decimals, bool bold) {
+    std::array<std::uint16_t, 2>& slots =
+        type == static_cast<std::uint8_t>(CellType::Number) ? numbers_[decimals]
+        : type == static_cast<std::uint8_t>(CellType::Date) ? date_
+                                                            : dateTime_;
+    std::uint16_t& slot = slots[bold ? 1 : 0];
+    if (slot == 0) slot = Add(NumberFormatFor(type, decimals), bold ? kBold : kPlain);
     return slot;
   }
 
+  // The style index of a text cell: 0, or a bold one.
+  unsigned TextIndex(bool bold) {
+    if (!bold) return 0;
+    if (boldText_ == 0) boldText_ = Add({}, kBold);
+    return boldText_;
+  }
+
   // The style index of a text cell that links elsewhere: underlined in the theme's
-  // hyperlink colour, as spreadsheets show links.
-  unsigned LinkIndex() {
-    if (link_ == 0) {
-      formats_.emplace_back();  // no number format: the entry stands for the link style
-      link_ = static_cast<std::uint16_t>(formats_.size());
-    }
-    return link_;
+  // hyperlink colour, as spreadsheets show links (built on the Hyperlink cell style), or
+  // the same in bold.
+  unsigned LinkIndex(bool bold) {
+    std::uint16_t& slot = bold ? boldLink_ : link_;
+    if (slot == 0) slot = Add({}, bold ? kBoldLink : kLink);
+    return slot;
   }
 
   void Write(PackageZip& zip) const {
+    // Number format ids from 164 on and font ids from 1 on, in the order of the formats.
+    std::vector<std::string> codes;
+    std::vector<std::size_t> formatIds;
+    std::array<int, 4> fontIds{0, -1, -1, -1};
+    std::vector<Font> fonts{kPlain};
+    for (const Entry& e : entries_) {
+      std::size_t id = 0;
+      if (!e.code.empty()) {
+        const auto at = std::find(codes.begin(), codes.end(), e.code);
+        id = 164 + static_cast<std::size_t>(at - codes.begin());
+        if (at == codes.end()) codes.push_back(e.code);
+      }
+      formatIds.push_back(id);
+      if (fontIds[e.font] < 0) {
+        fontIds[e.font] = static_cast<int>(fonts.size());
+        fonts.push_back(e.font);
+      }
+    }
     std::string& out = zip.Out();
     out += kXmlDecl;
     out += "<styleSheet xmlns=\"";
     out += kMainNs;
     out += "\">";
-    const std::size_t numberFormats = formats_.size() - (link_ != 0 ? 1 : 0);
-    if (numberFormats > 0) {
-      out += "<numFmts count=\"" + std::to_string(numberFormats) + "\">";
-      for (std::size_t i = 0; i < formats_.size(); ++i) {
-        if (formats_[i].empty()) continue;
-        out += "<numFmt numFmtId=\"" + std::to_string(FormatId(i)) + "\" formatCode=\"";
-        AppendEscaped(out, formats_[i], true);
+    if (!codes.empty()) {
+      out += "<numFmts count=\"" + std::to_string(codes.size()) + "\">";
+      for (std::size_t i = 0; i < codes.size(); ++i) {
+        out += "<numFmt numFmtId=\"" + std::to_string(164 + i) + "\" formatCode=\"";
+        AppendEscaped(out, codes[i], true);
         out += "\"/>";
       }
       out += "</numFmts>";
     }
-    const char* font =
-        "<sz val=\"11\"/><color theme=\"1\"/><name val=\"Calibri\"/><family val=\"2\"/>"
-        "<scheme val=\"minor\"/></font>";
-    out += link_ != 0 ? "<fonts count=\"2\"><font>" : "<fonts count=\"1\"><font>";
-    out += font;
-    if (link_ != 0) {
-      out +=
-          "<font><u/><sz val=\"11\"/><color theme=\"10\"/><name val=\"Calibri\"/>"
-          "<family val=\"2\"/></font>";
+    out += "<fonts count=\"" + std::to_string(fonts.size()) + "\">";
+    for (const Font f : fonts) {
+      out += "<font>";
+      if (f == kBold || f == kBoldLink) out += "<b/>";
+      if (f == kLink || f == kBoldLink) out += "<u/>";
+      out += f == kLink || f == kBoldLink ? "<sz val=\"11\"/><color theme=\"10\"/>"
+                                          : "<sz val=\"11\"/><color theme=\"1\"/>";
+      out += "<name val=\"Calibri\"/><family val=\"2\"/>";
+      if (f != kLink) out += "<scheme val=\"minor\"/>";
+      out += "</font>";
     }
     out +=
         "</fonts><fills count=\"2\"><fill>"
@@ -176,22 +202,25 @@ class Styles {
     out += link_ != 0 ? "<cellStyleXfs count=\"2\">" : "<cellStyleXfs count=\"1\">";
     out += "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/>";
     if (link_ != 0) {
-      out +=
-          "<xf numFmtId=\"0\" fontId=\"1\" fillId=\"0\" borderId=\"0\" applyNumberFormat=\"0\" "
-          "applyFill=\"0\" applyBorder=\"0\" applyAlignment=\"0\" applyProtection=\"0\">"
-          "<alignment vertical=\"top\"/><protection locked=\"0\"/></xf>";
+      out += "<xf numFmtId=\"0\" fontId=\"" + std::to_string(fontIds[kLink]) +
+             "\" fillId=\"0\" borderId=\"0\" applyNumberFormat=\"0\" "
+             "applyFill=\"0\" applyBorder=\"0\" applyAlignment=\"0\" applyProtection=\"0\">"
+             "<alignment vertical=\"top\"/><protection locked=\"0\"/></xf>";
     }
-    out += "</cellStyleXfs><cellXfs count=\"" + std::to_string(formats_.size() + 1) + "\">";
+    out += "</cellStyleXfs><cellXfs count=\"" + std::to_string(entries_.size() + 1) + "\">";
     out += "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>";
-    for (std::size_t i = 0; i < formats_.size(); ++i) {
-      if (formats_[i].empty()) {
-        out +=
-            "<xf numFmtId=\"0\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"1\" "
-            "applyAlignment=\"1\" applyProtection=\"1\"/>";
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      const Entry& e = entries_[i];
+      out += "<xf numFmtId=\"" + std::to_string(formatIds[i]) + "\" fontId=\"" +
+             std::to_string(fontIds[e.font]) + "\" fillId=\"0\" borderId=\"0\" xfId=\"";
+      if (e.font == kLink) {
+        out += "1\" applyAlignment=\"1\" applyProtection=\"1\"/>";
         continue;
       }
-      out += "<xf numFmtId=\"" + std::to_string(FormatId(i)) +
-             "\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+      out += '0';
+      if (formatIds[i] != 0) out += "\" applyNumberFormat=\"1";
+      if (e.font != kPlain) out += "\" applyFont=\"1";
+      out += "\"/>";
     }
     out += link_ != 0 ? "</cellXfs><cellStyles count=\"2\"><cellStyle name=\"Hyperlink\" "
                         "xfId=\"1\" builtinId=\"8\"/>"
@@ -204,22 +233,94 @@ class Styles {
   }
 
  private:
-  std::array<std::uint16_t, kMaxDecimals + 1> numbers_{};
-  std::uint16_t date_ = 0;
-  std::uint16_t dateTime_ = 0;
-  std::uint16_t link_ = 0;
-  std::vector<std::string> formats_;  // an empty entry is the link style
+  enum Font : std::uint8_t { kPlain, kBold, kLink, kBoldLink };
+  struct Entry {
+    std::string code;  // the number format; empty for text
+    Font font;
+  };
 
-  // Custom number formats are numbered from 164 on, in the order of their entries.
-  std::size_t FormatId(std::size_t entry) const {
-    return 164 + entry - (link_ != 0 && entry >= link_ ? 1 : 0);
+  std::uint16_t Add(std::string code, Font font) {
+    entries_.push_back({std::move(code), font});
+    return static_cast<std::uint16_t>(entries_.size());
   }
+
+  // Style indexes, 0 while unused; [0] plain, [1] bold.
+  std::array<std::array<std::uint16_t, 2>, kMaxDecimals + 1> numbers_{};
+  std::array<std::uint16_t, 2> date_{};
+  std::array<std::uint16_t, 2> dateTime_{};
+  std::uint16_t boldText_ = 0;
+  std::uint16_t link_ = 0;
+  std::uint16_t boldLink_ = 0;
+  std::vector<Entry> entries_;
 };
 
 // What a sheet's XML can grow to at most: every cell in a row of its own, with the longest
 // reference and style, and each byte of text spelled out (_x0001_ is seven bytes for one).
 std::uint64_t SheetXmlBound(const Worksheet& sheet) {
   return 4096 + std::uint64_t{sheet.CellCount()} * 128 + std::uint64_t{sheet.TextBytes()} * 7;
+}
+
+// "A1" or "A1:C9"; with `absolute`, "$A$1:$C$9".
+void AppendRange(std::string& out, const Worksheet::Range& r, bool absolute) {
+  auto cell = [&](std::int64_t row, std::int64_t col) {
+    if (absolute) out += '$';
+    AppendColumn(out, static_cast<unsigned>(col - 1));
+    if (absolute) out += '$';
+    AppendInt(out, row);
+  };
+  cell(r.firstRow, r.firstCol);
+  if (r.firstRow == r.lastRow && r.firstCol == r.lastCol) return;
+  out += ':';
+  cell(r.lastRow, r.lastCol);
+}
+
+// The column widths that differ from the default. The file holds a width in characters
+// plus the cell's padding (5 pixels of a 7-pixel digit), in 1/256 of a character.
+void AppendColumnWidths(std::string& out, const Worksheet& sheet) {
+  bool any = false;
+  const std::int64_t columns = sheet.UsedColumns();
+  for (std::int64_t col = 1; col <= columns; ++col) {
+    const double width = sheet.ColumnWidth(col);
+    if (width <= 0) continue;
+    out += any ? "<col min=\"" : "<cols><col min=\"";
+    any = true;
+    AppendInt(out, col);
+    out += "\" max=\"";
+    AppendInt(out, col);
+    out += "\" width=\"";
+    constexpr double kDigit = 7, kPadding = 5;
+    const double inFile =
+        static_cast<int>((static_cast<int>(width * kDigit + 0.5) + kPadding) / kDigit * 256.0) / 256.0;
+    AppendNumber(out, inFile);
+    out += "\" customWidth=\"1\"/>";
+  }
+  if (any) out += "</cols>";
+}
+
+// A sheet's name as a formula refers to it: as it is when it is a plain word that cannot
+// be taken for a cell ("Data", "rows_2"), else in apostrophes, an apostrophe doubled.
+std::string QuotedSheetName(const std::string& name) {
+  const auto plain = [](unsigned char c) { return std::isalnum(c) || c == '_' || c == '.'; };
+  bool quote = name.empty() || std::isdigit(static_cast<unsigned char>(name[0])) != 0;
+  for (const char c : name) quote = quote || !plain(static_cast<unsigned char>(c));
+  if (!quote) {
+    // Letters then digits ("A1", "XFD12") or R1C1-like ("R1C1", "R2", "C"): a cell address.
+    std::size_t letters = 0;
+    while (letters < name.size() && std::isalpha(static_cast<unsigned char>(name[letters]))) ++letters;
+    bool digitsAfter = letters < name.size();
+    for (std::size_t i = letters; i < name.size(); ++i) {
+      digitsAfter = digitsAfter && std::isdigit(static_cast<unsigned char>(name[i]));
+    }
+    static const std::regex r1c1("[Rr][0-9]*[Cc]?[0-9]*|[Cc][0-9]*", std::regex::optimize);
+    quote = (letters <= 3 && digitsAfter) || std::regex_match(name, r1c1);
+  }
+  if (!quote) return name;
+  std::string out = "'";
+  for (const char c : name) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out + "'";
 }
 
 // Counts the cells written and tells the caller every so often.
@@ -261,9 +362,20 @@ void WriteSheet(PackageZip& zip, const Worksheet& sheet, std::size_t number, boo
       AppendInt(out, r1);
     }
   }
-  out += active ? "\"/><sheetViews><sheetView tabSelected=\"1\" workbookViewId=\"0\"/>"
-                : "\"/><sheetViews><sheetView workbookViewId=\"0\"/>";
+  out += active ? "\"/><sheetViews><sheetView tabSelected=\"1\" workbookViewId=\"0\""
+                : "\"/><sheetViews><sheetView workbookViewId=\"0\"";
+  if (const std::int64_t frozen = sheet.FrozenRows(); frozen > 0) {
+    out += "><pane ySplit=\"";
+    AppendInt(out, frozen);
+    out += "\" topLeftCell=\"A";
+    AppendInt(out, frozen + 1);
+    out += "\" activePane=\"bottomLeft\" state=\"frozen\"/><selection pane=\"bottomLeft\"/>"
+           "</sheetView>";
+  } else {
+    out += "/>";
+  }
   out += "</sheetViews><sheetFormatPr defaultRowHeight=\"15\"/>";
+  AppendColumnWidths(out, sheet);
   if (sheet.IsEmpty()) {
     out += "<sheetData/>";
   } else {
@@ -274,6 +386,10 @@ void WriteSheet(PackageZip& zip, const Worksheet& sheet, std::size_t number, boo
     std::string escaped;
     // The cells that link elsewhere (few: a set is cheap, and empty for most sheets).
     std::unordered_set<std::uint64_t> linked;
+    // The bold rows, met in order as the rows are.
+    const std::vector<std::int64_t>& boldRows = sheet.BoldRows();
+    auto nextBold = boldRows.begin();
+    bool bold = false;
     for (const auto& link : sheet.Hyperlinks()) {
       linked.insert(Key(static_cast<std::uint32_t>(link.row - 1),
                         static_cast<std::uint16_t>(link.col - 1)));
@@ -283,6 +399,8 @@ void WriteSheet(PackageZip& zip, const Worksheet& sheet, std::size_t number, boo
       if (rec.row != row) {
         if (row >= 0) o += "</row>";
         row = rec.row;
+        while (nextBold != boldRows.end() && *nextBold < row + 1) ++nextBold;
+        bold = nextBold != boldRows.end() && *nextBold == row + 1;
         rowLen = static_cast<std::size_t>(std::to_chars(rowText, rowText + sizeof rowText, row + 1).ptr - rowText);
         o += "<row r=\"";
         o.append(rowText, rowLen);
@@ -297,9 +415,11 @@ void WriteSheet(PackageZip& zip, const Worksheet& sheet, std::size_t number, boo
         const char first = escaped.empty() ? 'x' : escaped.front();
         const char last = escaped.empty() ? 'x' : escaped.back();
         const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n'; };
-        if (!linked.empty() && linked.count(Key(rec))) {
+        const unsigned style = !linked.empty() && linked.count(Key(rec)) ? styles.LinkIndex(bold)
+                                                                         : styles.TextIndex(bold);
+        if (style != 0) {
           o += "\" s=\"";
-          AppendInt(o, styles.LinkIndex());
+          AppendInt(o, style);
         }
         o += blank(first) || blank(last) ? "\" t=\"inlineStr\"><is><t xml:space=\"preserve\">"
                                          : "\" t=\"inlineStr\"><is><t>";
@@ -307,7 +427,7 @@ void WriteSheet(PackageZip& zip, const Worksheet& sheet, std::size_t number, boo
         o += "</t></is></c>";
       } else {
         o += "\" s=\"";
-        AppendInt(o, styles.IndexFor(rec.type, rec.decimals));
+        AppendInt(o, styles.IndexFor(rec.type, rec.decimals, bold));
         o += "\"><v>";
         AppendNumber(o, rec.number);
         o += "</v></c>";
@@ -316,6 +436,12 @@ void WriteSheet(PackageZip& zip, const Worksheet& sheet, std::size_t number, boo
       progress.Cell();
     });
     zip.Out() += "</row></sheetData>";
+  }
+  if (const Worksheet::Range* filter = sheet.AutoFilter()) {
+    std::string& o = zip.Out();
+    o += "<autoFilter ref=\"";
+    AppendRange(o, *filter, false);
+    o += "\"/>";
   }
   if (!sheet.Hyperlinks().empty()) {
     // Links to places in the workbook need no relationship: the place is the location.
@@ -411,7 +537,30 @@ std::string WorkbookXml(const std::vector<const Worksheet*>& sheets, const Works
     AppendEscaped(out, sheets[i]->Name(), true);
     out += "\" sheetId=\"" + std::to_string(i + 1) + "\" r:id=\"rId" + std::to_string(i + 1) + "\"/>";
   }
-  out += "</sheets><calcPr calcId=\"124519\" fullCalcOnLoad=\"1\"/></workbook>";
+  out += "</sheets>";
+  // Every filter has a hidden name for its range, sorted as spreadsheets sort names.
+  std::vector<std::pair<std::string, std::string>> names;  // sort key, element
+  for (std::size_t i = 0; i < sheets.size(); ++i) {
+    const Worksheet::Range* filter = sheets[i]->AutoFilter();
+    if (!filter) continue;
+    std::string quoted = QuotedSheetName(sheets[i]->Name());
+    std::string e = "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"" +
+                    std::to_string(i) + "\" hidden=\"1\">";
+    AppendEscaped(e, quoted, false);
+    e += '!';
+    AppendRange(e, *filter, true);
+    e += "</definedName>";
+    for (char& c : quoted) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    names.emplace_back(std::move(quoted), std::move(e));
+  }
+  if (!names.empty()) {
+    std::stable_sort(names.begin(), names.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    out += "<definedNames>";
+    for (const auto& n : names) out += n.second;
+    out += "</definedNames>";
+  }
+  out += "<calcPr calcId=\"124519\" fullCalcOnLoad=\"1\"/></workbook>";
   return out;
 }
 

@@ -1,5 +1,6 @@
 #include "office/xlwindow/SheetModel.h"
 
+#include <QFont>
 #include <algorithm>
 
 namespace palomet::xlwindow {
@@ -34,6 +35,12 @@ int SheetModel::columnCount(const QModelIndex& parent) const {
 
 QVariant SheetModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
+  if (role == Qt::FontRole) {
+    if (!sheet_.RowBold(index.row() + 1)) return {};
+    QFont bold;
+    bold.setBold(true);
+    return bold;
+  }
   if (role != Qt::DisplayRole && role != Qt::TextAlignmentRole) return {};
   const xl::CellValue v = sheet_.Cell(index.row() + 1, index.column() + 1);
   if (role == Qt::TextAlignmentRole) {
@@ -50,8 +57,8 @@ QVariant SheetModel::headerData(int section, Qt::Orientation orientation, int ro
   return orientation == Qt::Horizontal ? ColumnLetters(section) : QString::number(section + 1);
 }
 
-void SheetModel::Refresh() {
-  if (sheet_.Revision() == revision_ && revision_ != 0) return;
+bool SheetModel::Refresh() {
+  if (sheet_.Revision() == revision_ && revision_ != 0) return false;
   revision_ = sheet_.Revision();
   const int rows = static_cast<int>(std::max<std::int64_t>(sheet_.UsedRows(), kMinRows));
   const int columns = static_cast<int>(std::max<std::int64_t>(sheet_.UsedColumns(), kMinColumns));
@@ -67,6 +74,7 @@ void SheetModel::Refresh() {
   }
   // Cells may have changed anywhere; the view repaints only what it shows.
   emit dataChanged(index(0, 0), index(rows_ - 1, columns_ - 1));
+  return true;
 }
 
 }  // namespace palomet::xlwindow

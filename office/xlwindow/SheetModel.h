@@ -6,7 +6,8 @@
 
 namespace palomet::xlwindow {
 
-// A sheet's cells for a QTableView, read straight from the engine (no copy). The grid
+// A sheet's cells for a QTableView, read straight from the engine (no copy), bold rows in
+// a bold font. The grid
 // shows at least kMinRows x kMinColumns and grows as cells arrive; Refresh() picks up
 // what was written since the last call.
 class SheetModel : public QAbstractTableModel {
@@ -22,7 +23,8 @@ class SheetModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-  void Refresh();
+  // True when the sheet changed since the last call.
+  bool Refresh();
   const xl::Worksheet& Sheet() const { return sheet_; }
 
  private:

@@ -95,6 +95,7 @@ WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
   grid_->verticalHeader()->setDefaultSectionSize(22);
   grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   grid_->hide();
+  frozen_ = new FrozenRows(grid_);
   connect(tabs_, &QTabWidget::currentChanged, this, [this] {
     if (!syncing_) ShowCurrent();
   });
@@ -380,6 +381,7 @@ void WorkbookWindow::DetachGrid() {
   }
   QItemSelectionModel* selection = grid_->selectionModel();
   grid_->setModel(nullptr);
+  frozen_->Follow(0);
   delete selection;
   UpdateValueLine();
 }
@@ -403,23 +405,30 @@ void WorkbookWindow::ShowCurrent() {
   }
   SheetModel* model = models_[id];
   shownSheet_ = id;
-  if (grid_->model() != model) {
+  const bool newModel = grid_->model() != model;
+  if (newModel) {
     QItemSelectionModel* selection = grid_->selectionModel();
     grid_->setModel(model);
+    frozen_->Follow(0);  // takes the new model and selection before the old one goes
     delete selection;  // the view makes a new one for each model and keeps the old
     connect(grid_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this] { UpdateValueLine(); });
     // There is always a current cell, as in a spreadsheet; a sheet opens at its first.
     grid_->setCurrentIndex(model->index(0, 0));
   }
-  model->Refresh();
+  if (model->Refresh() || newModel) ShowSheetLook(*model);
   UpdateValueLine();
+}
+
+void WorkbookWindow::ShowSheetLook(const SheetModel& model) {
+  ApplyColumnWidths(*grid_, model.Sheet());
+  frozen_->Follow(static_cast<int>(std::min<std::int64_t>(model.Sheet().FrozenRows(), 100)));
 }
 
 void WorkbookWindow::RefreshGrids() {
   // Only the shown sheet needs it: a sheet picks its cells up when its tab is chosen.
   if (auto* model = static_cast<SheetModel*>(grid_->model())) {
-    model->Refresh();
+    if (model->Refresh()) ShowSheetLook(*model);
     UpdateValueLine();  // the run may have written the current cell
   }
 }
@@ -602,7 +611,7 @@ void WorkbookWindow::GoTo(std::uint64_t sheetId, std::int64_t row, std::int64_t 
   if (shownSheet_ != sheetId) ShowCurrent();
   auto* model = static_cast<SheetModel*>(grid_->model());
   if (!model || shownSheet_ != sheetId) return;
-  model->Refresh();  // the match may lie in rows the grid has not taken in yet
+  if (model->Refresh()) ShowSheetLook(*model);  // the match may lie in rows not taken in yet
   const QModelIndex index = model->index(static_cast<int>(row - 1), static_cast<int>(col - 1));
   grid_->setCurrentIndex(index);
   grid_->scrollTo(index);

@@ -12,6 +12,7 @@
 
 #include "office/xl/Excel.h"
 #include "office/xlwindow/CellSearch.h"
+#include "office/xlwindow/FrozenRows.h"
 #include "office/xlwindow/WorkbookWindow.h"
 
 class QAction;
@@ -101,6 +102,8 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   // Writes the active workbook (or a copy), with the busy pointer and progress in the
   // status bar once the save takes more than a moment. Throws what the save throws.
   void SaveWithFeedback(const QString& path, bool copy);
+  // The shown sheet's column widths and frozen rows on the grid.
+  void ShowSheetLook(const SheetModel& model);
 
   std::shared_ptr<xl::Application> app_;
   std::shared_ptr<WindowPrompts> prompts_;
@@ -115,6 +118,7 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
     std::string name;  // as last shown
   };
   QTableView* grid_;
+  FrozenRows* frozen_;  // the grid's frozen top rows, over it
   QLineEdit* address_;
   QPlainTextEdit* value_;
   QString valueShown_;  // what value_ holds, to leave a selection in it alone when unchanged

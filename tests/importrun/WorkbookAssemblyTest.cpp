@@ -215,6 +215,38 @@ TEST(WriteRows, ErrorsNameTheTableAndRowAndKeepWhatWasWritten) {
 
 // --- default sheets ------------------------------------------------------------------------
 
+TEST(WriteRows, EachTableGetsABoldHeaderFittedColumnsAndInItsOwnSheetAFrozenFilteredHeader) {
+  CountingHost host;
+  WorkbookAssembly one(SheetMode::OneSheet, Headless());
+  one.PrepareSheet("First");
+  one.WriteRows("First", Table({"Id", "Name"}, 2), host);
+  one.PrepareSheet("Second");
+  one.WriteRows("Second", Table({"Code"}, 0), host);  // its field names only
+  const xl::Worksheet& s = one.Workbook().Sheets("Second");
+  EXPECT_EQ(s.BoldRows(), (std::vector<std::int64_t>{1, 4}));
+  EXPECT_EQ(s.ColumnWidth(1), 4 + xl::Worksheet::kFitMargin);  // "Code"
+  EXPECT_EQ(s.ColumnWidth(2), 5 + xl::Worksheet::kFitMargin);  // "Name1"
+  EXPECT_EQ(s.FrozenRows(), 0) << "stacked tables share no header row";
+  EXPECT_EQ(s.AutoFilter(), nullptr);
+
+  WorkbookAssembly multi(SheetMode::MultipleSheets, Headless());
+  multi.PrepareSheet("T");
+  std::vector<RowString> rows = Table({"A", "B", "C"}, 2);
+  rows.emplace_back();  // an empty row string at the end fills nothing
+  multi.WriteRows("T", rows, host);
+  multi.PrepareSheet("H");
+  multi.WriteRows("H", Table({"Only", "Two"}, 0), host);
+  const xl::Worksheet& t = multi.Workbook().Sheets("T");
+  EXPECT_EQ(t.BoldRows(), std::vector<std::int64_t>{1});
+  EXPECT_EQ(t.FrozenRows(), 1);
+  ASSERT_NE(t.AutoFilter(), nullptr);
+  EXPECT_EQ(*t.AutoFilter(), (xl::Worksheet::Range{1, 1, 3, 3}));
+  const xl::Worksheet& h = multi.Workbook().Sheets("H");
+  EXPECT_EQ(h.FrozenRows(), 1);
+  ASSERT_NE(h.AutoFilter(), nullptr);
+  EXPECT_EQ(*h.AutoFilter(), (xl::Worksheet::Range{1, 1, 1, 2}));
+}
+
 TEST(RemoveDefaultSheets, KeepsOneSheetWhenNoTableWasWritten) {
   for (SheetMode mode : {SheetMode::OneSheet, SheetMode::MultipleSheets}) {
     WorkbookAssembly a(mode, Headless());

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -24,12 +25,16 @@ struct XlsxCell {
   int row = 0, col = 0;
   std::string text;   // the value itself: text as a spreadsheet shows it, or ISO date-time
   double number = 0;  // for kind n
+  bool bold = false;
 };
 
 struct XlsxSheet {
   std::string name;
   std::map<std::pair<int, int>, XlsxCell> cells;
   std::map<std::pair<int, int>, std::string> links;  // a cell's link to a place in the workbook
+  std::map<int, double> widths;  // column -> width as the file holds it (set widths only)
+  std::string freeze;            // the top-left cell of the scrolling pane, or ""
+  std::string filter;            // the filter's range, or ""
   // The value at row, column, or "" when the cell is empty.
   std::string At(int row, int col) const {
     auto it = cells.find({row, col});
@@ -69,7 +74,9 @@ struct XlsxBook {
 // The reader: prints "#active<TAB>name", then each sheet, "#sheet<TAB>name", in tab order,
 // then one line per non-empty cell, "row<TAB>col<TAB>kind<TAB>value<TAB>number format"; kind
 // is s (text), n (number), d (date), b (boolean). A cell that links to a place in the
-// workbook adds "#link<TAB>row<TAB>col<TAB>location" before it. Text is unescaped the way spreadsheets
+// workbook adds "#link<TAB>row<TAB>col<TAB>location" before it, a bold one "#bold<TAB>row<TAB>
+// col"; a sheet's set column widths, frozen pane and filter follow its "#sheet" line as
+// "#width<TAB>col<TAB>width", "#freeze<TAB>cell" and "#filter<TAB>range". Text is unescaped the way spreadsheets
 // show it (_xHHHH_ stands for one character), which openpyxl leaves to its caller for
 // inline strings. Backslash, tab, CR and LF are written as \\ \t \r \n.
 // Kept here rather than in a file beside it so that no path has to be found at run time.
@@ -93,6 +100,14 @@ def main():
     out = ["#active\t" + esc(wb.active.title)]
     for ws in wb.worksheets:
         out.append("#sheet\t" + esc(ws.title))
+        for k, d in sorted(ws.column_dimensions.items()):
+            if d.customWidth:
+                out.append("#width\t%d\t%r" % (openpyxl.utils.column_index_from_string(k),
+                                                 d.width))
+        if ws.freeze_panes:
+            out.append("#freeze\t" + ws.freeze_panes)
+        if ws.auto_filter.ref:
+            out.append("#filter\t" + ws.auto_filter.ref)
         # The cells the file holds, in row order: iterating the used range would visit every
         # empty cell of a sheet that reaches its last row and column.
         for _, c in sorted(ws._cells.items()):
@@ -102,6 +117,8 @@ def main():
             v = c.value
             if v is None:
                 continue
+            if c.font is not None and c.font.b:
+                out.append("#bold\t%d\t%d" % (c.row, c.column))
             if isinstance(v, bool):
                 kind, text = "b", str(v)
             elif isinstance(v, (int, float)):
@@ -160,6 +177,7 @@ inline XlsxBook ReadXlsx(const std::string& path) {
   }
   std::istringstream lines(book.dump);
   std::string line;
+  std::set<std::pair<int, int>> bold;  // of the current sheet
   while (std::getline(lines, line)) {
     std::vector<std::string> parts;
     std::size_t start = 0;
@@ -172,7 +190,16 @@ inline XlsxBook ReadXlsx(const std::string& path) {
     if (parts.size() == 2 && parts[0] == "#active") {
       book.active = Unescaped(parts[1]);
     } else if (parts.size() == 2 && parts[0] == "#sheet") {
-      book.sheets.push_back({Unescaped(parts[1]), {}, {}});
+      book.sheets.push_back({Unescaped(parts[1]), {}, {}, {}, {}, {}});
+      bold.clear();
+    } else if (parts.size() == 3 && parts[0] == "#width" && !book.sheets.empty()) {
+      book.sheets.back().widths[std::stoi(parts[1])] = std::stod(parts[2]);
+    } else if (parts.size() == 2 && parts[0] == "#freeze" && !book.sheets.empty()) {
+      book.sheets.back().freeze = parts[1];
+    } else if (parts.size() == 2 && parts[0] == "#filter" && !book.sheets.empty()) {
+      book.sheets.back().filter = parts[1];
+    } else if (parts.size() == 3 && parts[0] == "#bold" && !book.sheets.empty()) {
+      bold.insert({std::stoi(parts[1]), std::stoi(parts[2])});
     } else if (parts.size() == 4 && parts[0] == "#link" && !book.sheets.empty()) {
       book.sheets.back().links[{std::stoi(parts[1]), std::stoi(parts[2])}] = Unescaped(parts[3]);
     } else if (parts.size() == 5 && !book.sheets.empty()) {
@@ -181,6 +208,7 @@ inline XlsxBook ReadXlsx(const std::string& path) {
       cell.col = std::stoi(parts[1]);
       cell.text = Unescaped(parts[3]);
       if (cell.kind == "n") cell.number = std::stod(parts[3]);
+      cell.bold = bold.count({cell.row, cell.col}) > 0;
       book.sheets.back().cells[{cell.row, cell.col}] = cell;
     }
   }

@@ -123,10 +123,27 @@ void ExpectSameAsOracle(Workbook& book, const TempDir& dir) {
     const auto& got = read.sheets[static_cast<std::size_t>(i - 1)];
     EXPECT_EQ(got.name, sheet.Name());
     EXPECT_EQ(got.cells.size(), sheet.CellCount()) << sheet.Name();
+    // The look as the reader sees it: widths (with the file's padding), pane and filter.
+    std::map<int, double> widths;
+    for (std::int64_t col = 1; col <= sheet.UsedColumns(); ++col) {
+      const double w = sheet.ColumnWidth(col);
+      if (w > 0) widths[static_cast<int>(col)] = static_cast<int>((static_cast<int>(w * 7 + 0.5) + 5) / 7.0 * 256) / 256.0;
+    }
+    EXPECT_EQ(got.widths, widths) << sheet.Name();
+    EXPECT_EQ(got.freeze, sheet.FrozenRows() ? "A" + std::to_string(sheet.FrozenRows() + 1) : "")
+        << sheet.Name();
+    const Worksheet::Range* filter = sheet.AutoFilter();
+    EXPECT_EQ(got.filter, !filter ? ""
+                          : filter->firstRow == filter->lastRow && filter->firstCol == filter->lastCol
+                              ? CellAddress(filter->firstRow, filter->firstCol)
+                              : CellAddress(filter->firstRow, filter->firstCol) + ":" +
+                                    CellAddress(filter->lastRow, filter->lastCol))
+        << sheet.Name();
     for (const auto& [rc, c] : got.cells) {
       const CellValue v = sheet.Cell(c.row, c.col);
       const std::string at = sheet.Name() + " row " + std::to_string(c.row) + " column " +
                              std::to_string(c.col);
+      EXPECT_EQ(c.bold, sheet.RowBold(c.row)) << at;
       switch (v.type) {
         case CellType::Text:
           EXPECT_EQ(c.kind, "s") << at;
@@ -241,6 +258,107 @@ TEST(PackageParity, TextCellsThatLinkToPlacesInTheWorkbook) {
   s.SetHyperlink(3, 2, "'It''s'!A3");
   book.Sheet(2).SetCell(2, 1, "Shape");
   ExpectSameAsOracle(book, dir);
+}
+
+// The look of a sheet of one table, `rows` by `cols`: bold field names, fitted columns, the
+// header frozen and a filter over the table.
+void LookOfOneTable(Worksheet& s, std::int64_t rows, std::int64_t cols) {
+  s.SetRowBold(1);
+  s.SetFitColumns(true);
+  s.FreezeRows(1);
+  s.SetAutoFilter({1, 1, rows, cols});
+}
+
+TEST(PackageParity, BoldRowsWidthsFrozenPanesAndFilters) {
+  TempDir dir;
+  auto app = Application::Create();
+  Workbook& book = app->AddWorkbook();
+  book.Sheet(1).SetName("Two tables");
+  book.Sheet(2).SetName("Zoë's data");
+  book.Sheet(3).SetName("plain_name.2");
+  // Stacked tables: bold rows of text, numbers of two formats, dates, date-times and links,
+  // in bold before and after their plain forms; widths fitted, nothing frozen, no filter.
+  Worksheet& s = book.Sheet(1);
+  s.SetCell(1, 1, "id");
+  s.SetCell(1, 2, "amount");
+  s.SetCell(1, 3, "a header cut short");
+  s.SetCell(2, 1, "1");
+  s.SetCell(2, 2, "12.50");
+  s.SetCell(2, 3, "cut too");
+  s.SetCell(3, 1, "2024-06-01");
+  s.SetCell(4, 1, "when");
+  s.SetCell(4, 2, "7");
+  s.SetCell(4, 3, "2024-06-01T10:00:00");
+  s.SetCell(4, 4, "12.50");
+  s.SetCell(5, 1, std::string(200, 'w'));
+  s.SetHyperlink(1, 3, "'Zoë''s data'!A2");
+  s.SetHyperlink(2, 3, "'Zoë''s data'!A3");
+  s.SetRowBold(1);
+  s.SetRowBold(4);
+  s.SetFitColumns(true);
+  // One table on each of the other sheets, frozen and filtered.
+  for (long i = 2; i <= 3; ++i) {
+    Worksheet& t = book.Sheet(i);
+    t.SetCell(1, 1, "name");
+    t.SetCell(1, 2, "n");
+    for (int r = 2; r <= 9; ++r) {
+      t.SetCell(r, 1, "row " + std::string(static_cast<std::size_t>(r), 'x'));
+      t.SetCell(r, 2, std::to_string(r * 1000));
+    }
+    LookOfOneTable(t, 9, 2);
+  }
+  ExpectSameAsOracle(book, dir);
+  EXPECT_EQ(s.ColumnWidth(1), Worksheet::kMaxFitWidth);
+  EXPECT_EQ(s.ColumnWidth(2), 6 + Worksheet::kFitMargin);  // "amount" and "12.50"
+  EXPECT_EQ(s.ColumnWidth(4), 5 + Worksheet::kFitMargin);
+  EXPECT_EQ(s.ColumnWidth(5), 0);
+}
+
+TEST(PackageParity, TheLookAtTheSheetsLimits) {
+  TempDir dir;
+  auto app = Application::Create();
+  Workbook& book = app->AddWorkbook();
+  Worksheet& s = book.Sheet(1);
+  s.SetName("Header only");
+  s.SetCell(1, 1, "a");
+  s.SetCell(1, 2, "b");
+  LookOfOneTable(s, 1, 2);
+  Worksheet& t = book.Sheet(2);
+  t.SetCell(1, 1, "only");
+  t.SetCell(2, 1, "3");
+  LookOfOneTable(t, 2, 1);
+  // Every column of the sheet, and a value at the cell limit: its width is capped.
+  Worksheet& u = book.Sheet(3);
+  for (int col = 1; col <= 16'384; ++col) {
+    u.SetCell(1, col, "f" + std::to_string(col));
+    u.SetCell(2, col, std::to_string(col));
+  }
+  u.SetCell(2, 3, std::string(32'767, 'z'));
+  LookOfOneTable(u, 2, 16'384);
+  ExpectSameAsOracle(book, dir);
+  EXPECT_EQ(u.ColumnWidth(3), Worksheet::kMaxFitWidth);
+  EXPECT_EQ(u.ColumnWidth(16'384), 6 + Worksheet::kFitMargin);
+}
+
+// A filter's hidden name refers to its sheet; a sheet name that a formula would take for a
+// cell or a number is quoted (where libxlsxwriter leaves "A1" or "2024" bare).
+TEST(PackageParity, FilterNamesQuoteSheetNamesThatLookLikeCells) {
+  TempDir dir;
+  auto app = Application::Create();
+  Workbook& book = app->AddWorkbook();
+  const char* names[] = {"A1", "R1C1", "2024", "Data", "XFD9x"};
+  for (int i = 0; i < 5; ++i) {
+    Worksheet& s = i < 3 ? book.Sheet(i + 1) : app->AddSheet();
+    s.SetName(names[i]);
+    s.SetCell(1, 1, "h");
+    s.SetAutoFilter({1, 1, 1, 1});
+  }
+  const auto path = dir.Path() / "names.xlsx";
+  book.SaveCopyAs(path);
+  const std::string xml = ReadPackage(path).parts["xl/workbook.xml"];
+  for (const char* quoted : {"'A1'!$A$1", "'R1C1'!$A$1", "'2024'!$A$1", ">Data!$A$1", ">XFD9x!$A$1"}) {
+    EXPECT_NE(xml.find(quoted), std::string::npos) << quoted << " in " << xml;
+  }
 }
 
 }  // namespace

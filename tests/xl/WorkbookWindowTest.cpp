@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QFont>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <cmath>
 #include <QApplication>
 #include <QMainWindow>
 #include <QProgressBar>
@@ -51,6 +55,62 @@ TEST_F(WorkbookWindowTest, ShowsTheSheetsAndFillsAsCellsAreWritten) {
 
   // Registered while open: the running check finds it.
   EXPECT_EQ(xl::Application::Attach(), app);
+}
+
+// Bold rows in bold, the sheet's column widths, and its frozen rows kept in view over the
+// grid while the rest scrolls; a sheet without frozen rows has none.
+TEST_F(WorkbookWindowTest, ShowsBoldRowsColumnWidthsAndFrozenRows) {
+  auto app = xl::Application::Create();
+  app->SetVisible(true);
+  QMainWindow* w = Window();
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+  w->resize(800, 600);
+  xl::Workbook& book = app->AddWorkbook();
+  xl::Worksheet& s = book.Sheet(1);
+  s.SetCell(1, 1, "id");
+  s.SetCell(1, 2, "a rather long field name");
+  for (int r = 2; r <= 500; ++r) {
+    s.SetCell(r, 1, std::to_string(r));
+    s.SetCell(r, 2, "x");
+  }
+  s.SetRowBold(1);
+  s.SetFitColumns(true);
+  s.FreezeRows(1);
+  book.Sheet(2).SetCell(1, 1, "plain");
+
+  QAbstractItemModel* model = Grid(w, 0);
+  ASSERT_NE(model, nullptr);
+  QTest::qWait(300);
+  EXPECT_TRUE(model->data(model->index(0, 1), Qt::FontRole).value<QFont>().bold());
+  EXPECT_FALSE(model->data(model->index(1, 1), Qt::FontRole).isValid());
+
+  auto* grid = w->findChild<QTableView*>("Grid");
+  const int digit = grid->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+  EXPECT_EQ(grid->columnWidth(1), static_cast<int>(std::lround(s.ColumnWidth(2) * digit)) + 5);
+  EXPECT_LT(grid->columnWidth(0), grid->columnWidth(1));
+  EXPECT_EQ(grid->columnWidth(2), grid->horizontalHeader()->defaultSectionSize());
+
+  auto* frozen = grid->findChild<QTableView*>("FrozenRows");
+  ASSERT_NE(frozen, nullptr);
+  EXPECT_TRUE(frozen->isVisible());
+  EXPECT_EQ(frozen->model(), model);
+  EXPECT_EQ(frozen->selectionModel(), grid->selectionModel());
+  EXPECT_EQ(frozen->height(), grid->rowHeight(0) + 1);
+  EXPECT_EQ(frozen->columnWidth(1), grid->columnWidth(1));
+  // Scrolled far down and to the side, the field names stay at the top, above their columns.
+  grid->scrollTo(model->index(499, 1), QAbstractItemView::PositionAtBottom);
+  grid->horizontalScrollBar()->setValue(grid->horizontalScrollBar()->maximum());
+  QTest::qWait(50);
+  EXPECT_GT(grid->rowAt(0), 0);
+  EXPECT_EQ(frozen->rowAt(0), 0);
+  EXPECT_EQ(frozen->horizontalScrollBar()->value(), grid->horizontalScrollBar()->value());
+  const QPoint top = frozen->mapTo(grid, QPoint(0, 0));
+  EXPECT_EQ(top.y(), grid->viewport()->mapTo(grid, QPoint(0, 0)).y());
+
+  Grid(w, 1);
+  EXPECT_FALSE(frozen->isVisible());
+  EXPECT_FALSE(grid->model()->data(grid->model()->index(0, 0), Qt::FontRole).isValid());
 }
 
 // The tabs follow every change of a workbook of many sheets, in order and with their names,

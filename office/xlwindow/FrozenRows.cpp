@@ -1,0 +1,84 @@
+#include "office/xlwindow/FrozenRows.h"
+
+#include <QEvent>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QScrollBar>
+#include <algorithm>
+#include <cmath>
+
+namespace palomet::xlwindow {
+
+FrozenRows::FrozenRows(QTableView* grid) : QTableView(grid), grid_(grid) {
+  setObjectName("FrozenRows");
+  setFocusPolicy(Qt::NoFocus);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  horizontalHeader()->hide();
+  verticalHeader()->setDefaultSectionSize(grid->verticalHeader()->defaultSectionSize());
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setHorizontalScrollMode(grid->horizontalScrollMode());
+  setFrameShape(QFrame::NoFrame);
+  hide();
+  connect(grid->horizontalScrollBar(), &QScrollBar::valueChanged, horizontalScrollBar(),
+          &QScrollBar::setValue);
+  connect(grid->horizontalHeader(), &QHeaderView::sectionResized, this,
+          [this](int col, int, int size) { setColumnWidth(col, size); });
+  connect(grid->verticalHeader(), &QHeaderView::geometriesChanged, this, [this] { Place(); });
+  grid->installEventFilter(this);
+}
+
+void FrozenRows::Follow(int rows) {
+  rows_ = grid_->model() ? rows : 0;
+  if (model() != grid_->model()) {
+    setModel(grid_->model());
+    if (grid_->model()) {
+      QItemSelectionModel* own = selectionModel();
+      setSelectionModel(grid_->selectionModel());
+      if (own != grid_->selectionModel()) delete own;
+    }
+  }
+  if (rows_ == 0) {
+    hide();
+    return;
+  }
+  for (int col = 0; col < grid_->model()->columnCount(); ++col) {
+    setColumnWidth(col, grid_->columnWidth(col));
+  }
+  horizontalScrollBar()->setValue(grid_->horizontalScrollBar()->value());
+  Place();
+  show();
+  raise();
+}
+
+bool FrozenRows::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == grid_ && event->type() == QEvent::Resize) Place();
+  return QTableView::eventFilter(watched, event);
+}
+
+void FrozenRows::Place() {
+  if (rows_ == 0) return;
+  int height = 0;
+  for (int row = 0; row < rows_; ++row) height += grid_->rowHeight(row);
+  const int header = grid_->verticalHeader()->width();
+  verticalHeader()->setFixedWidth(header);
+  const int frame = grid_->frameWidth();
+  setGeometry(frame, frame + grid_->horizontalHeader()->height(),
+              header + grid_->viewport()->width(), height + 1);
+}
+
+void ApplyColumnWidths(QTableView& grid, const xl::Worksheet& sheet) {
+  const int digit = grid.fontMetrics().horizontalAdvance(QLatin1Char('0'));
+  constexpr int kPadding = 5;
+  const std::int64_t columns = std::min<std::int64_t>(sheet.UsedColumns(), grid.model()->columnCount());
+  for (std::int64_t col = 1; col <= columns; ++col) {
+    const double width = sheet.ColumnWidth(col);
+    if (width > 0) {
+      grid.setColumnWidth(static_cast<int>(col - 1),
+                          static_cast<int>(std::lround(width * digit)) + kPadding);
+    }
+  }
+}
+
+}  // namespace palomet::xlwindow
