@@ -20,14 +20,9 @@ constexpr std::int64_t kLeadColumns = 3;
 // Pieces fill the columns after the lead ones.
 constexpr std::uint64_t kMostPieces = static_cast<std::uint64_t>(xl::kMaxColumns - kLeadColumns);
 
-// A place on another sheet as a link names it: 'Long texts'!A2, apostrophes doubled.
+// A place on another sheet as a link names it: 'Long texts'!A2.
 std::string Location(const std::string& sheetName, std::int64_t row) {
-  std::string quoted = "'";
-  for (char c : sheetName) {
-    quoted += c;
-    if (c == '\'') quoted += '\'';
-  }
-  return quoted + "'!" + xl::CellAddress(row, 1);
+  return xl::QuotedSheetName(sheetName) + "!" + xl::CellAddress(row, 1);
 }
 
 [[noreturn]] void TempFileFailed(const char* what) {
@@ -55,22 +50,22 @@ void LongTexts::Write(xl::Worksheet& sheet, std::int64_t row, std::int64_t col,
   // byte at the very most (a NUL is spelled "_x0000_").
   constexpr std::size_t kSurelyFits = xl::kMaxCellChars / 7;
   if (value.size() <= kSurelyFits) return sheet.SetCell(row, col, value);
-  const std::size_t fit = xl::FitInCell(value);
-  if (fit == value.size()) return sheet.SetCell(row, col, value);
+  // One scan finds both the cut and the pieces; a value that fits is one piece.
+  const std::vector<std::size_t> pieces = Pieces(value);
+  if (pieces.size() <= 1) return sheet.SetCell(row, col, value);
 
   Kept kept{};
   kept.sheetId = sheet.Id();
   kept.row = row;
   kept.col = col;
   const std::int64_t units = xl::TextLength(value);
-  const std::vector<std::size_t> pieces = Pieces(value);
   if (units < 0 || pieces.size() > kMostPieces) {
     sheet.SetCell(row, col, value);  // refused with the cell's own error
     return;
   }
   kept.units = static_cast<std::uint64_t>(units);
   kept.pieces = static_cast<std::uint32_t>(pieces.size());
-  sheet.SetCell(row, col, value.substr(0, fit));
+  sheet.SetCell(row, col, value.substr(0, pieces.front()));
   Store(value, kept);
   kept_.push_back(kept);
   mostPieces_ = std::max(mostPieces_, kept.pieces);

@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <cctype>
 #include <cmath>
 #include <mutex>
+#include <regex>
 
 #include "office/CaseFold.h"
 #include "office/Numbers.h"
@@ -24,12 +26,40 @@ namespace {
 
 }  // namespace
 
-std::string CellAddress(std::int64_t row, std::int64_t col) {
+std::string ColumnName(std::int64_t col) {
   std::string letters;
   for (std::int64_t n = col; n > 0; n = (n - 1) / 26) {
     letters.insert(letters.begin(), static_cast<char>('A' + (n - 1) % 26));
   }
-  return letters + std::to_string(row);
+  return letters;
+}
+
+std::string CellAddress(std::int64_t row, std::int64_t col) {
+  return ColumnName(col) + std::to_string(row);
+}
+
+std::string QuotedSheetName(const std::string& name) {
+  const auto plain = [](unsigned char c) { return std::isalnum(c) || c == '_' || c == '.'; };
+  bool quote = name.empty() || std::isdigit(static_cast<unsigned char>(name[0])) != 0;
+  for (const char c : name) quote = quote || !plain(static_cast<unsigned char>(c));
+  if (!quote) {
+    // Letters then digits ("A1", "XFD12") or R1C1-like ("R1C1", "R2", "C"): a cell address.
+    std::size_t letters = 0;
+    while (letters < name.size() && std::isalpha(static_cast<unsigned char>(name[letters]))) ++letters;
+    bool digitsAfter = letters < name.size();
+    for (std::size_t i = letters; i < name.size(); ++i) {
+      digitsAfter = digitsAfter && std::isdigit(static_cast<unsigned char>(name[i]));
+    }
+    static const std::regex r1c1("[Rr][0-9]*[Cc]?[0-9]*|[Cc][0-9]*", std::regex::optimize);
+    quote = (letters <= 3 && digitsAfter) || std::regex_match(name, r1c1);
+  }
+  if (!quote) return name;
+  std::string out = "'";
+  for (const char c : name) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out + "'";
 }
 
 // Sheet names are compared regardless of letter case, with Unicode case folding; the folded

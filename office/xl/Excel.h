@@ -47,8 +47,14 @@ std::size_t FitInCell(std::string_view text);
 // The length of `text` in UTF-16 code units, as cells count it; -1 when it is not UTF-8.
 std::int64_t TextLength(std::string_view text);
 
+// A column's letters as a spreadsheet writes them: "A", "Z", "AA", "XFD" (1-based).
+std::string ColumnName(std::int64_t col);
 // A cell's address as a spreadsheet writes it: "A1", "B556", "XFD1048576" (1-based).
 std::string CellAddress(std::int64_t row, std::int64_t col);
+// A sheet's name as a reference to a place on it begins ("'Long texts'!A2"): as it is when
+// it is a plain word that cannot be taken for a cell ("Data", "rows_2"), else in apostrophes,
+// an apostrophe doubled.
+std::string QuotedSheetName(const std::string& name);
 
 class Application;
 class Workbook;

@@ -9,9 +9,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cctype>
 #include <cstring>
-#include <regex>
 #include <ctime>
 #include <string>
 #include <unordered_set>
@@ -295,32 +293,6 @@ void AppendColumnWidths(std::string& out, const Worksheet& sheet) {
     out += "\" customWidth=\"1\"/>";
   }
   if (any) out += "</cols>";
-}
-
-// A sheet's name as a formula refers to it: as it is when it is a plain word that cannot
-// be taken for a cell ("Data", "rows_2"), else in apostrophes, an apostrophe doubled.
-std::string QuotedSheetName(const std::string& name) {
-  const auto plain = [](unsigned char c) { return std::isalnum(c) || c == '_' || c == '.'; };
-  bool quote = name.empty() || std::isdigit(static_cast<unsigned char>(name[0])) != 0;
-  for (const char c : name) quote = quote || !plain(static_cast<unsigned char>(c));
-  if (!quote) {
-    // Letters then digits ("A1", "XFD12") or R1C1-like ("R1C1", "R2", "C"): a cell address.
-    std::size_t letters = 0;
-    while (letters < name.size() && std::isalpha(static_cast<unsigned char>(name[letters]))) ++letters;
-    bool digitsAfter = letters < name.size();
-    for (std::size_t i = letters; i < name.size(); ++i) {
-      digitsAfter = digitsAfter && std::isdigit(static_cast<unsigned char>(name[i]));
-    }
-    static const std::regex r1c1("[Rr][0-9]*[Cc]?[0-9]*|[Cc][0-9]*", std::regex::optimize);
-    quote = (letters <= 3 && digitsAfter) || std::regex_match(name, r1c1);
-  }
-  if (!quote) return name;
-  std::string out = "'";
-  for (const char c : name) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  return out + "'";
 }
 
 // Counts the cells written and tells the caller every so often.

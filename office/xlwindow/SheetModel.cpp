@@ -6,9 +6,7 @@
 namespace palomet::xlwindow {
 
 QString ColumnLetters(int col) {
-  QString out;
-  for (int n = col + 1; n > 0; n = (n - 1) / 26) out.prepend(QChar('A' + (n - 1) % 26));
-  return out;
+  return QString::fromStdString(xl::ColumnName(col + 1));
 }
 
 QString CellName(int row, int col) {
