@@ -16,7 +16,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -36,6 +35,7 @@
 #include <unordered_set>
 
 #include "office/MessageBoxes.h"
+#include "office/Numbers.h"
 #include "office/xlwindow/SheetCopy.h"
 #include "office/xlwindow/SheetModel.h"
 #include "office/xlwindow/WorkbookWindowImpl.h"
@@ -497,12 +497,15 @@ void WorkbookWindow::CopySelection() {
   if (ranges.empty()) return;
   const CopyLimits limits;
   const CopiedCells copied = CopyCells(model->Sheet(), ranges, limits);
-  const QLocale english(QLocale::English);
+  // Counts grouped as everywhere else in the program: 1,234,567, whatever the locale.
+  const auto count = [](auto n) {
+    return QString::fromStdString(WithThousands(static_cast<std::int64_t>(n)));
+  };
   if (copied.rowsCopied == 0) {
     statusBar()->showMessage(
         tr("Nothing was copied: one row of the selection holds more than %1 MB of text, "
            "more than a copy may hold.")
-            .arg(english.toString(static_cast<qulonglong>(limits.bytes >> 20))));
+            .arg(count(limits.bytes >> 20)));
     return;
   }
   auto* mime = new QMimeData;
@@ -514,13 +517,13 @@ void WorkbookWindow::CopySelection() {
     statusBar()->showMessage(
         tr("Copied only the first %1 of %2 rows: a copy holds at most %3 cells and %4 MB of "
            "text. Save As writes the whole workbook.")
-            .arg(english.toString(static_cast<qlonglong>(copied.rowsCopied)),
-                 english.toString(static_cast<qlonglong>(copied.rows)),
-                 english.toString(static_cast<qulonglong>(limits.cells)),
-                 english.toString(static_cast<qulonglong>(limits.bytes >> 20))));
+            .arg(count(copied.rowsCopied),
+                 count(copied.rows),
+                 count(limits.cells),
+                 count(limits.bytes >> 20)));
   } else {
     statusBar()->showMessage(
-        tr("Copied %1 cells.").arg(english.toString(static_cast<qulonglong>(copied.cellsCopied))),
+        tr("Copied %1 cells.").arg(count(copied.cellsCopied)),
         5000);
   }
 }
