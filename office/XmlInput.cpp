@@ -1,0 +1,220 @@
+#include "office/XmlInput.h"
+
+#include <sys/stat.h>
+
+#include <map>
+#include <utility>
+
+#include "office/ArchiveMembers.h"
+#include "office/Error.h"
+#include "office/PackedFile.h"
+
+namespace palomet {
+
+using packed::Fault;
+using packed::OpenedFile;
+using packed::PackedReader;
+using packed::Packing;
+
+namespace {
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The archive and member `name` would name: the longest text before one of its colons that
+// names a regular file, and the rest.
+bool SplitAtArchive(const std::string& name, std::string& archive, std::string& member) {
+  for (std::size_t colon = name.rfind(':'); colon != std::string::npos && colon > 0;
+       colon = name.rfind(':', colon - 1)) {
+    if (IsRegularFile(name.substr(0, colon))) {
+      archive = name.substr(0, colon);
+      member = name.substr(colon + 1);
+      return true;
+    }
+  }
+  return false;
+}
+
+class PackedInput final : public XmlInput {
+ public:
+  PackedInput(std::string name, std::unique_ptr<OpenedFile> file,
+              std::unique_ptr<PackedReader> reader)
+      : name_(std::move(name)), file_(std::move(file)), reader_(std::move(reader)) {}
+
+  std::size_t Read(char* buffer, std::size_t size) override {
+    try {
+      return reader_->Read(buffer, size);
+    } catch (const Fault& fault) {
+      FailImport(name_, fault.what);
+    }
+  }
+
+ private:
+  std::string name_;
+  std::unique_ptr<OpenedFile> file_;  // null for a member: the archive kept open holds it
+  std::unique_ptr<PackedReader> reader_;
+};
+
+}  // namespace
+
+std::string ImportFailure(const std::string& path, const std::string& what) {
+  return "Cannot import '" + path + "': " + what + ".";
+}
+
+void FailImport(const std::string& path, const std::string& what) {
+  throw Error(errnum::kXmlImport, ImportFailure(path, what));
+}
+
+struct XmlInputs::Impl {
+  // By device and inode: what each packed file has expanded to in this run.
+  std::map<std::pair<dev_t, ino_t>, packed::Expansion> expansions;
+  // The archive kept open, at its entry number `position` (1 for the first; 0 for none).
+  std::string archivePath;
+  std::unique_ptr<OpenedFile> archiveFile;
+  std::unique_ptr<PackedReader> archiveReader;
+  int position = 0;
+
+  enum class Found { Member, NoMember, NoArchive };
+
+  packed::Expansion& ExpansionOf(const OpenedFile& file) {
+    return expansions[{file.Identity().device, file.Identity().inode}];
+  }
+
+  std::unique_ptr<XmlInput> OpenFile(const std::string& name) {
+    auto file = std::make_unique<OpenedFile>(name);
+    auto reader = std::make_unique<PackedReader>(*file, ExpansionOf(*file));
+    const bool any = reader->Next();
+    if (reader->GetPacking() == Packing::Archive) {
+      const ArchiveListing listing = ListArchive(name);
+      if (!listing.failure.empty()) throw Fault{listing.failure};
+      if (!any) throw Fault{"it is an archive without members"};
+      throw Fault{"it is a " + reader->FormatName() +
+                  ", not an XML file: add the archive itself to the list to import the XML "
+                  "files it holds"};
+    }
+    return std::make_unique<PackedInput>(name, std::move(file), std::move(reader));
+  }
+
+  std::unique_ptr<XmlInput> OpenMember(const std::string& name, const std::string& archive,
+                                       const std::string& member) {
+    // Refused by its name alone, before the archive is even opened.
+    if (LeadsOutsideArchive(member)) {
+      throw Fault{"the member's name leads outside the archive, and such members are not read"};
+    }
+    switch (Find(archive, member)) {
+      case Found::NoArchive:
+        return OpenFile(name);  // a file's own name after all: it says what is wrong
+      case Found::NoMember:
+        throw Fault{"the archive '" + archive + "' holds no member '" + member + "'"};
+      case Found::Member:
+        break;
+    }
+    if (!archiveReader->EntryIsFile()) {
+      throw Fault{"in the archive it is a folder or a link, not a file"};
+    }
+    if (archiveReader->EntryIsEncrypted()) {
+      throw Fault{"the member is encrypted, and encrypted members are not read"};
+    }
+    auto reader = std::make_unique<PackedReader>(*archiveReader);
+    reader->Next();
+    if (reader->GetPacking() == Packing::Archive) {
+      throw Fault{"it is itself an archive (" + reader->FormatName() +
+                  "), and archives inside archives are not read"};
+    }
+    return std::make_unique<PackedInput>(name, nullptr, std::move(reader));
+  }
+
+  // Opens `path` afresh at its first entry; false, with nothing kept open, when it is no
+  // archive.
+  bool Reopen(const std::string& path) {
+    Close();
+    auto file = std::make_unique<OpenedFile>(path);
+    auto reader = std::make_unique<PackedReader>(*file, ExpansionOf(*file));
+    const bool any = reader->Next();
+    if (reader->GetPacking() != Packing::Archive) return false;
+    archivePath = path;
+    archiveFile = std::move(file);
+    archiveReader = std::move(reader);
+    position = any ? 1 : 0;
+    return true;
+  }
+
+  bool Advance() {
+    if (!archiveReader->Next()) return false;
+    ++position;
+    return true;
+  }
+
+  bool AtMember(const std::string& member) const {
+    return position > 0 && archiveReader->EntryName() == member;
+  }
+
+  // Moves the archive kept open to the entry `member` of the archive at `path`: onwards from
+  // where it is, so that members taken in the archive's order cost one pass, then from the
+  // start up to there. A changed or failed archive is opened afresh.
+  Found Find(const std::string& path, const std::string& member) {
+    packed::FileIdentity now;
+    const bool same = archiveReader && archivePath == path && !archiveReader->Failed() &&
+                      packed::IdentityOf(path, now) && now == archiveFile->Identity();
+    int searched = 0;  // entries 1 to this one are known not to be the member
+    if (same) {
+      searched = position;
+      while (Advance()) {
+        if (AtMember(member)) return Found::Member;
+      }
+    }
+    if (!Reopen(path)) return Found::NoArchive;
+    if (AtMember(member)) return Found::Member;
+    while ((searched == 0 || position < searched) && Advance()) {
+      if (AtMember(member)) return Found::Member;
+    }
+    return Found::NoMember;
+  }
+
+  void Close() {
+    archiveReader.reset();
+    archiveFile.reset();
+    archivePath.clear();
+    position = 0;
+  }
+};
+
+XmlInputs::XmlInputs() : impl_(std::make_unique<Impl>()) {}
+XmlInputs::~XmlInputs() = default;
+
+std::unique_ptr<XmlInput> XmlInputs::Open(const std::string& name) {
+  try {
+    std::string archive, member;
+    struct stat info {};
+    if (::lstat(name.c_str(), &info) != 0) {
+      if (SplitAtArchive(name, archive, member)) return impl_->OpenMember(name, archive, member);
+      return impl_->OpenFile(name);
+    }
+    // A file's own name, colons and all; unless an archive beside it holds a member of the
+    // same name, which leaves no way to tell which is meant.
+    if (SplitAtArchive(name, archive, member) && !LeadsOutsideArchive(member)) {
+      bool holds = false;
+      try {
+        holds = impl_->Find(archive, member) == Impl::Found::Member;
+      } catch (const Fault&) {
+        // A damaged archive beside the file holds nothing that could be meant.
+      }
+      if (holds) {
+        throw Fault{"the name is both that of a file and that of a member of the archive '" +
+                    archive + "'; rename the file to import it"};
+      }
+    }
+    return impl_->OpenFile(name);
+  } catch (const Fault& fault) {
+    FailImport(name, fault.what);
+  }
+}
+
+void XmlInputs::Close() {
+  impl_->Close();
+  impl_->expansions.clear();
+}
+
+}  // namespace palomet
