@@ -16,6 +16,7 @@
 
 #include "cli/CliArgs.h"
 #include "filelist/AddFolder.h"
+#include "filelist/ArchiveIntake.h"
 #include "filelist/FileList.h"
 #include "filelist/WindowHost.h"
 #include "importrun/ImportRun.h"
@@ -98,9 +99,14 @@ class PrivateStaging {
   std::string path_;
 };
 
+// What a folder scan takes: XML files, compressed or not, and archives of them.
+constexpr const char* kScanPattern =
+    "*.xml;*.xml.gz;*.xml.xz;*.xml.bz2;*.xml.zst;"
+    "*.zip;*.tar;*.tar.gz;*.tgz;*.tar.xz;*.tar.bz2;*.tar.zst";
+
 // The files to import, in argument order: a file as given, a folder as its tree of
-// "*.xml" files in the folder scan's order. A path that cannot serve raises, or, with
-// `leaveOut`, is passed to it and left out.
+// kScanPattern files in the folder scan's order, an archive (given or found) as its XML
+// files. A path that cannot serve raises, or, with `leaveOut`, is passed to it and left out.
 std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
                                       const std::function<void(const Error&)>& leaveOut) {
   PlainFileList list;
@@ -126,9 +132,9 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
     if (kind == PathKind::Folder) {
       std::string folder = arg;
       while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-      AddFolderTree(folder, "*.xml", false, list, host);
+      AddFolderTree(folder, kScanPattern, false, list, host, true);
     } else {
-      list.Add(arg);
+      AddFileOrArchive(arg, list, host);
     }
   }
   return list.Texts();
