@@ -20,6 +20,7 @@
 #include "filelist/FileList.h"
 #include "filelist/WindowHost.h"
 #include "importrun/ImportRun.h"
+#include "office/ArchiveMembers.h"
 #include "office/Error.h"
 #include "office/Files.h"
 #include "office/Numbers.h"
@@ -100,12 +101,15 @@ class PrivateStaging {
 };
 
 // What a folder scan takes: XML files, compressed or not, and archives of them.
-constexpr const char* kScanPattern =
-    "*.xml;*.xml.gz;*.xml.xz;*.xml.bz2;*.xml.zst;"
-    "*.zip;*.tar;*.tar.gz;*.tgz;*.tar.xz;*.tar.bz2;*.tar.zst";
+std::string ScanPattern() {
+  std::string pattern = "*.xml";
+  for (const std::string_view ending : kCompressedEndings) pattern += ";*.xml" + std::string(ending);
+  for (const std::string_view ending : kArchiveEndings) pattern += ";*" + std::string(ending);
+  return pattern;
+}
 
 // The files to import, in argument order: a file as given, a folder as its tree of
-// kScanPattern files in the folder scan's order, an archive (given or found) as its XML
+// ScanPattern() files in the folder scan's order, an archive (given or found) as its XML
 // files. A path that cannot serve raises, or, with `leaveOut`, is passed to it and left out.
 std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
                                       const std::function<void(const Error&)>& leaveOut) {
@@ -132,7 +136,7 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
     if (kind == PathKind::Folder) {
       std::string folder = arg;
       while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-      AddFolderTree(folder, kScanPattern, false, list, host, true);
+      AddFolderTree(folder, ScanPattern(), false, list, host, true);
     } else {
       AddFileOrArchive(arg, list, host);
     }

@@ -5,6 +5,10 @@
 namespace palomet {
 
 bool AddFileOrArchive(const std::string& path, FileList& list, WindowHost& host) {
+  if (!IsArchiveName(path)) {
+    list.Add(path);
+    return true;
+  }
   const ArchiveListing listing = ListArchive(path, [&host] {
     host.DoEvents();
     return !host.Closed();

@@ -41,9 +41,17 @@ std::string MemberEntryName(const std::string& archive, const std::string& membe
   return archive + ":" + member;
 }
 
+bool IsArchiveName(std::string_view name) {
+  const std::string folded = AsciiFold(name);
+  for (const std::string_view ending : kArchiveEndings) {
+    if (EndsWith(folded, ending)) return true;
+  }
+  return false;
+}
+
 bool IsXmlMemberName(std::string_view member) {
   std::string name = AsciiFold(member);
-  for (const std::string_view compression : {".gz", ".xz", ".bz2", ".zst"}) {
+  for (const std::string_view compression : kCompressedEndings) {
     if (EndsWith(name, compression)) {
       name.resize(name.size() - compression.size());
       break;
@@ -66,7 +74,7 @@ ArchiveListing ListArchive(const std::string& path, const std::function<bool()>&
   try {
     const packed::OpenedFile file(path);
     packed::Expansion expansion;
-    packed::PackedReader reader(file, expansion);
+    packed::PackedReader reader(file, expansion, true);
     const bool any = reader.Next();
     if (reader.GetPacking() != packed::Packing::Archive) return listing;
     listing.isArchive = true;

@@ -5,6 +5,7 @@
 // ("/data/export.zip:2026/orders.xml"), in the file list and in every message. Nothing is
 // ever unpacked: a member's name is only a name, never a path on disk.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -24,11 +25,22 @@ inline constexpr std::uint64_t kExpansionAllowance = std::uint64_t{64} << 20;
 inline constexpr int kMaxMembers = 10'000;
 }  // namespace packed
 
+// The endings, in any letter case, of the names of compressed files...
+inline constexpr std::array<std::string_view, 4> kCompressedEndings = {".gz", ".xz", ".bz2",
+                                                                       ".zst"};
+// ...and of archives: only a file named so is opened as a folder of XML files, so that an
+// office document (a zip by its content) stays one file.
+inline constexpr std::array<std::string_view, 7> kArchiveEndings = {
+    ".zip", ".tar", ".tar.gz", ".tgz", ".tar.xz", ".tar.bz2", ".tar.zst"};
+
+// Whether `name` ends like an archive's name (kArchiveEndings).
+bool IsArchiveName(std::string_view name);
+
 // The name of member `member` of the archive at `archive`.
 std::string MemberEntryName(const std::string& archive, const std::string& member);
 
 // Whether a member's name ends like an XML file: ".xml" in any letter case, or that followed
-// by ".gz", ".xz", ".bz2" or ".zst".
+// by one of kCompressedEndings.
 bool IsXmlMemberName(std::string_view member);
 
 // Whether a member's name would lead outside the archive, were it unpacked: an absolute name

@@ -77,24 +77,24 @@ bool IdentityOf(const std::string& path, FileIdentity& identity) {
   return true;
 }
 
-PackedReader::PackedReader(const OpenedFile& file, Expansion& expansion)
+PackedReader::PackedReader(const OpenedFile& file, Expansion& expansion, bool asArchive)
     : fd_(file.Descriptor()), expansion_(&expansion), depth_(0) {
   if (::lseek(fd_, 0, SEEK_SET) != 0) Fail(SystemError(errno));
   buffer_.resize(kFileBlock);
-  Start();
+  Start(asArchive);
 }
 
 PackedReader::PackedReader(PackedReader& outer)
     : outer_(&outer), expansion_(outer.expansion_), depth_(1) {
   buffer_.resize(kEntryBlock);
-  Start();
+  Start(false);
 }
 
 PackedReader::~PackedReader() {
   if (a_ != nullptr) archive_read_free(a_);
 }
 
-void PackedReader::Start() {
+void PackedReader::Start(bool asArchive) {
   a_ = archive_read_new();
   if (a_ == nullptr) throw std::bad_alloc();
   // These four only: for a compression without a library of its own, libarchive would run
@@ -109,13 +109,13 @@ void PackedReader::Start() {
   }
   archive_read_support_format_raw(a_);
   archive_read_support_format_tar(a_);
-  if (outer_ == nullptr) {
-    archive_read_support_format_zip(a_);  // the central directory, found by seeking
+  if (asArchive) {
+    archive_read_support_format_zip(a_);
     archive_read_set_seek_callback(a_, OnSeek);
-    archive_read_set_skip_callback(a_, OnSkip);
   } else {
-    archive_read_support_format_zip_streamable(a_);  // only to recognise an archive inside
+    archive_read_support_format_zip_streamable(a_);
   }
+  if (outer_ == nullptr) archive_read_set_skip_callback(a_, OnSkip);
   archive_read_set_read_callback(a_, OnRead);
   archive_read_set_callback_data(a_, this);
   if (archive_read_open1(a_) != ARCHIVE_OK) {

@@ -71,8 +71,10 @@ bool IdentityOf(const std::string& path, FileIdentity& identity);
 // raised, it only raises again.
 class PackedReader {
  public:
-  // Reads `file` (kept open by the caller) and counts its expansion in `expansion`.
-  PackedReader(const OpenedFile& file, Expansion& expansion);
+  // Reads `file` (kept open by the caller) and counts its expansion in `expansion`. With
+  // `asArchive` a zip is read by its central directory, found by seeking to the file's end;
+  // without, a zip is only recognised by its first bytes, which costs a plain file nothing.
+  PackedReader(const OpenedFile& file, Expansion& expansion, bool asArchive);
   // Reads the data of `outer`'s current entry (`outer` must outlive this reader); what it
   // gives out counts in the expansion of `outer`'s file.
   explicit PackedReader(PackedReader& outer);
@@ -103,7 +105,7 @@ class PackedReader {
   static long OnRead(struct archive*, void* self, const void** buffer);
   static std::int64_t OnSeek(struct archive*, void* self, std::int64_t offset, int whence);
   static std::int64_t OnSkip(struct archive*, void* self, std::int64_t request);
-  void Start();
+  void Start(bool asArchive);
   bool Expanded();
   [[noreturn]] void Fail();
   [[noreturn]] void Fail(std::string what);

@@ -84,15 +84,13 @@ struct XmlInputs::Impl {
 
   std::unique_ptr<XmlInput> OpenFile(const std::string& name) {
     auto file = std::make_unique<OpenedFile>(name);
-    auto reader = std::make_unique<PackedReader>(*file, ExpansionOf(*file));
+    auto reader = std::make_unique<PackedReader>(*file, ExpansionOf(*file), false);
     const bool any = reader->Next();
     if (reader->GetPacking() == Packing::Archive) {
       const ArchiveListing listing = ListArchive(name);
       if (!listing.failure.empty()) throw Fault{listing.failure};
       if (!any) throw Fault{"it is an archive without members"};
-      throw Fault{"it is a " + reader->FormatName() +
-                  ", not an XML file: add the archive itself to the list to import the XML "
-                  "files it holds"};
+      throw Fault{"it is a " + reader->FormatName() + ", not an XML file"};
     }
     return std::make_unique<PackedInput>(name, std::move(file), std::move(reader));
   }
@@ -131,7 +129,7 @@ struct XmlInputs::Impl {
   bool Reopen(const std::string& path) {
     Close();
     auto file = std::make_unique<OpenedFile>(path);
-    auto reader = std::make_unique<PackedReader>(*file, ExpansionOf(*file));
+    auto reader = std::make_unique<PackedReader>(*file, ExpansionOf(*file), true);
     const bool any = reader->Next();
     if (reader->GetPacking() != Packing::Archive) return false;
     archivePath = path;

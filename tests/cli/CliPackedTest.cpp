@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "office/ArchiveMembers.h"
 #include "tests/cli/CliInProcess.h"
 #include "tests/support/ArchiveFixtures.h"
 #include "tests/support/TempDir.h"
@@ -159,11 +160,13 @@ TEST(CliPacked, AHostileMemberEndsTheRunOrIsLeftOutAloneWithItsName) {
   EXPECT_EQ(book.sheets[0].At(4, 1), "2");
 }
 
-TEST(CliPacked, HelpStatesTheLimitsAgainstHostileFiles) {
+TEST(CliPacked, HelpStatesWhatIsTakenAndTheLimitsAgainstHostileFiles) {
   const auto r = Cli({"--help"});
-  for (const char* limit : {"at most\n1,000 times the size", "first 64 MB", "at most 10,000 members"}) {
-    EXPECT_NE(r.out.find(limit), std::string::npos) << limit;
-  }
+  std::vector<std::string> said = {"at most\n1,000 times the size", "first 64 MB",
+                                   "at most 10,000 members"};
+  for (const std::string_view ending : kCompressedEndings) said.push_back("\"*.xml" + std::string(ending) + "\"");
+  for (const std::string_view ending : kArchiveEndings) said.push_back("\"*" + std::string(ending) + "\"");
+  for (const std::string& part : said) EXPECT_NE(r.out.find(part), std::string::npos) << part;
 }
 
 }  // namespace

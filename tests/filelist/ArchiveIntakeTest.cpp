@@ -39,6 +39,8 @@ class ArchiveIntake : public ::testing::Test {
                  {"../up.xml", "<r/>"},
                  {"d.xml.zst", "packed"}});
     dir_.Write("in/plain.xml", "<r/>");
+    // A zip by its content, but an office document by its name: one file.
+    WritePacked(Abs("in/report.docx"), {"zip", ""}, {{"word/document.xml", "<r/>"}});
     test::WriteCompressed(Abs("in/p.xml.gz"), "gzip", "<r/>");
   }
   std::string Abs(const std::string& rel) const { return dir_.Str() + "/" + rel; }
@@ -53,8 +55,8 @@ class ArchiveIntake : public ::testing::Test {
 
 TEST_F(ArchiveIntake, AnArchiveAddsItsXmlFilesInTheArchivesOrder) {
   const Texts xOnly = Members("in/x.zip", {"b.xml", "A.XML", "sub/c.xml.gz", "../up.xml", "d.xml.zst"});
-  Texts folder = {Abs("in/p.xml.gz"), Abs("in/plain.xml")};  // in listing order
-  folder.insert(folder.end(), xOnly.begin(), xOnly.end());
+  Texts folder = {Abs("in/p.xml.gz"), Abs("in/plain.xml"), Abs("in/report.docx")};
+  folder.insert(folder.end(), xOnly.begin(), xOnly.end());  // in listing order
 
   PlainFileList dropped;
   ScanHost host;
