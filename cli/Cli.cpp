@@ -119,6 +119,11 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
     std::error_code ec;
     const PathKind kind = KindOfPath(arg, ec);
     std::optional<Error> problem;
+    std::string archive, member;
+    if (kind == PathKind::Missing && SplitAtArchive(arg, archive, member)) {
+      list.Add(arg);  // a member of an archive, named as the list names it
+      continue;
+    }
     if (kind == PathKind::Missing) {
       problem = FileError(arg, ec && ec != std::errc::no_such_file_or_directory
                                    ? ec.message()

@@ -105,8 +105,9 @@ or be an archive (zip, or tar, compressed or not). A folder's scan also takes
 "*.zip", "*.tar", "*.tar.gz", "*.tgz", "*.tar.xz", "*.tar.bz2", "*.tar.zst".
 An archive is taken as a folder: its XML files (compressed or not) are
 imported in the archive's order, each as a file of its own named
-ARCHIVE:MEMBER (export.zip:2026/orders.xml); other members, and archives
-inside it, are passed over. Nothing is ever unpacked to disk.
+ARCHIVE:MEMBER (export.zip:2026/orders.xml), as a PATH may name one too;
+other members, and archives inside it, are passed over. Nothing is ever
+unpacked to disk.
 
 Limits against hostile files: decompressed data may grow to at most
 )" + WithThousands(packed::kMaxExpansion) +

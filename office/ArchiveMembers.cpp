@@ -1,5 +1,7 @@
 #include "office/ArchiveMembers.h"
 
+#include <sys/stat.h>
+
 #include "office/CaseFold.h"
 #include "office/PackedFile.h"
 
@@ -64,6 +66,19 @@ bool LeadsOutsideArchive(std::string_view member) {
   if (!member.empty() && (member.front() == '/' || member.front() == '\\')) return true;
   for (const std::string_view step : Steps(member)) {
     if (step == "..") return true;
+  }
+  return false;
+}
+
+bool SplitAtArchive(const std::string& name, std::string& archive, std::string& member) {
+  for (std::size_t colon = name.rfind(':'); colon != std::string::npos && colon > 0;
+       colon = name.rfind(':', colon - 1)) {
+    struct stat info {};
+    if (::stat(name.substr(0, colon).c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+      archive = name.substr(0, colon);
+      member = name.substr(colon + 1);
+      return true;
+    }
   }
   return false;
 }

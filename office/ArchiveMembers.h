@@ -47,6 +47,12 @@ bool IsXmlMemberName(std::string_view member);
 // or one with a ".." step (with "/" or "\" between the steps). Such members are never read.
 bool LeadsOutsideArchive(std::string_view member);
 
+// Where `name` may name a member: the longest text before one of its colons that names a
+// regular file (so an archive's path may hold colons, and so may a member's name), and the
+// rest. Whether `name` then names that member or a file of its own is the caller's to
+// settle: the name of a file that exists is the file's.
+bool SplitAtArchive(const std::string& name, std::string& archive, std::string& member);
+
 // What the file list gets for one archive.
 struct ArchiveListing {
   bool isArchive = false;            // false: not an archive, or it cannot be read at all

@@ -90,12 +90,15 @@ PackedReader::PackedReader(PackedReader& outer)
   Start(false);
 }
 
-PackedReader::~PackedReader() {
-  if (a_ != nullptr) archive_read_free(a_);
+PackedReader::~PackedReader() = default;
+
+void PackedReader::ArchiveFree::operator()(struct archive* a) const {
+  archive_read_free(a);
 }
 
 void PackedReader::Start(bool asArchive) {
-  a_ = archive_read_new();
+  archive_.reset(archive_read_new());
+  a_ = archive_.get();
   if (a_ == nullptr) throw std::bad_alloc();
   // These four only: for a compression without a library of its own, libarchive would run
   // an outside program instead (it says so with a warning), which the import never does.

@@ -110,7 +110,12 @@ class PackedReader {
   [[noreturn]] void Fail();
   [[noreturn]] void Fail(std::string what);
 
-  struct archive* a_ = nullptr;
+  struct ArchiveFree {
+    void operator()(struct archive* a) const;
+  };
+  // Owned so that a reader whose constructor raises still frees it.
+  std::unique_ptr<struct archive, ArchiveFree> archive_;
+  struct archive* a_ = nullptr;  // archive_, for the C calls
   struct archive_entry* entry_ = nullptr;
   int fd_ = -1;                    // the file read, or -1 over another reader
   PackedReader* outer_ = nullptr;  // the reader whose entry is read, or null

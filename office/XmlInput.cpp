@@ -18,25 +18,6 @@ using packed::Packing;
 
 namespace {
 
-bool IsRegularFile(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-// The archive and member `name` would name: the longest text before one of its colons that
-// names a regular file, and the rest.
-bool SplitAtArchive(const std::string& name, std::string& archive, std::string& member) {
-  for (std::size_t colon = name.rfind(':'); colon != std::string::npos && colon > 0;
-       colon = name.rfind(':', colon - 1)) {
-    if (IsRegularFile(name.substr(0, colon))) {
-      archive = name.substr(0, colon);
-      member = name.substr(colon + 1);
-      return true;
-    }
-  }
-  return false;
-}
-
 class PackedInput final : public XmlInput {
  public:
   PackedInput(std::string name, std::unique_ptr<OpenedFile> file,

@@ -108,6 +108,9 @@ TEST(CliPacked, AFolderScanTakesCompressedFilesAndArchivesBesideXmlFiles) {
   EXPECT_EQ(k.status, 3) << k.err;
   EXPECT_TRUE(k.err.ends_with("1 of 6 files was left out; the workbook holds the other 5.\n"))
       << k.err;
+  // A path may name one member.
+  const auto one = Cli({"-q", "-o", dir.Str() + "/one.xlsx", in + "g.zip:3.xml"});
+  EXPECT_EQ(one.status, 0) << one.err;
 }
 
 TEST(CliPacked, AHostileMemberEndsTheRunOrIsLeftOutAloneWithItsName) {
