@@ -39,15 +39,7 @@ class Staging {
     app_.OpenCurrentDatabase(path_);
   }
   // Imports `name`; the description of the failure, or "" when it imported.
-  std::string Import(const std::string& name) {
-    try {
-      app_.ImportXml(name);
-    } catch (const Error& e) {
-      EXPECT_EQ(e.Number(), errnum::kXmlImport) << e.what();
-      return e.what();
-    }
-    return {};
-  }
+  std::string Import(const std::string& name) { return test::ImportFailureOf(app_, name); }
   std::string Tables() const { return DumpTables(path_); }
 
  private:
