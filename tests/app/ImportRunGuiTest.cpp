@@ -166,8 +166,6 @@ TEST_F(ImportRunGui, ATableLongerThanASheetGoesOnOnTabsOfItsNameAndTheStatusLine
             "Table \"T\" has 5 rows, more than a sheet holds; it goes on on sheets \"T (2)\" and "
             "\"T (3)\".\n1 value longer than a cell holds was cut in its cell and kept whole on "
             "sheet \"Long texts\".");
-  EXPECT_EQ(Cell(w, 1, 1, 1), "v");
-  EXPECT_EQ(Cell(w, 1, 2, 1), "3");
 }
 
 // Names such as "ImportErrors" are the user's own elements: nothing is skipped for its name.
