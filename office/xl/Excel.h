@@ -26,6 +26,13 @@ inline constexpr std::string_view kApplicationName = "Microsoft Excel";
 inline constexpr long kErrNoRunningInstance = 429;
 
 inline constexpr std::int64_t kMaxRows = 1'048'576;
+inline constexpr std::int64_t kMaxColumns = 16'384;
+inline constexpr std::size_t kMaxCellChars = 32'767;   // UTF-16 code units
+inline constexpr std::size_t kMaxSheetNameChars = 31;  // UTF-16 code units
+// Characters a sheet name cannot contain; nor control characters, nor an apostrophe at
+// either end.
+inline constexpr std::string_view kSheetNameForbidden = ":\\/?*[]";
+
 // The rows a sheet has: kMaxRows unless lowered for the whole process (tests let tables pass
 // the last row in a few rows so). Every row limit of the engine reads it, and so does whoever
 // must keep within it.
@@ -33,12 +40,6 @@ std::int64_t SheetRows();
 // Sets SheetRows() to `rows`, 2 to kMaxRows (a sheet holds at least a row of field names and a
 // row under it); throws Error outside that.
 void SetSheetRows(std::int64_t rows);
-inline constexpr std::int64_t kMaxColumns = 16'384;
-inline constexpr std::size_t kMaxCellChars = 32'767;   // UTF-16 code units
-inline constexpr std::size_t kMaxSheetNameChars = 31;  // UTF-16 code units
-// Characters a sheet name cannot contain; nor control characters, nor an apostrophe at
-// either end.
-inline constexpr std::string_view kSheetNameForbidden = ":\\/?*[]";
 
 // The longest prefix of the UTF-8 text `s` that is at most `maxUnits` UTF-16 code units,
 // never ending inside a character (so never splitting a surrogate pair); a stray byte counts
