@@ -20,7 +20,7 @@
 #include "app/Form1.h"
 #include "app/ProgramFolder.h"
 #include "app/QtDialogs.h"
-#include "app/QtMessageBoxes.h"
+#include "office/xlwindow/QtMessageBoxes.h"
 #include "filelist/DropIntake.h"
 #include "office/xlwindow/WorkbookWindow.h"
 

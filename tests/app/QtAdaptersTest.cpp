@@ -9,7 +9,7 @@
 #include <QTimer>
 
 #include "app/QtDialogs.h"
-#include "app/QtMessageBoxes.h"
+#include "office/xlwindow/QtMessageBoxes.h"
 
 namespace palomet {
 namespace {
