@@ -56,7 +56,7 @@ bool GridCommands::eventFilter(QObject* watched, QEvent* event) {
   if (watched == grid_ && event->type() == QEvent::KeyPress) {
     return Navigate(*static_cast<QKeyEvent*>(event));
   }
-  if (watched == grid_->viewport()) OnMouse(watched, event);
+  if (watched == grid_->viewport() && OnMouse(event)) return true;
   return QObject::eventFilter(watched, event);
 }
 
@@ -81,24 +81,28 @@ bool GridCommands::Navigate(const QKeyEvent& key) {
     case Qt::Key_Home:
       if (ctrl) row = 0;
       col = 0;
-      return MoveTo(row, col, shift), true;
+      MoveTo(row, col, shift);
+      return true;
     case Qt::Key_End:
       if (!ctrl) return false;
       // The last used cell, not the empty grid past it.
       row = static_cast<int>(std::max<std::int64_t>(model->Sheet().UsedRows(), 1)) - 1;
       col = static_cast<int>(std::max<std::int64_t>(model->Sheet().UsedColumns(), 1)) - 1;
-      return MoveTo(row, col, shift), true;
+      MoveTo(row, col, shift);
+      return true;
     case Qt::Key_PageUp:
     case Qt::Key_PageDown: {
       if (ctrl) return false;
       const int page = std::max(1, grid_->viewport()->height() / grid_->rowHeight(0) - 1);
       row += key.key() == Qt::Key_PageUp ? -page : page;
-      return MoveTo(std::clamp(row, 0, rows - 1), col, shift), true;
+      MoveTo(std::clamp(row, 0, rows - 1), col, shift);
+      return true;
     }
     case Qt::Key_Return:
     case Qt::Key_Enter:
       if (ctrl) return false;
-      return MoveTo(std::clamp(row + (shift ? -1 : 1), 0, rows - 1), col, false), true;
+      MoveTo(std::clamp(row + (shift ? -1 : 1), 0, rows - 1), col, false);
+      return true;
     default:
       return false;
   }
@@ -119,12 +123,13 @@ void GridCommands::MoveTo(int row, int col, bool extend) {
   if (!anchor_.isValid() || anchor_.model() != grid_->model() || moved_ != current) {
     anchor_ = current;
   }
+  QItemSelectionModel* selection = grid_->selectionModel();
   if (extend) {
-    QItemSelectionModel* selection = grid_->selectionModel();
     selection->setCurrentIndex(target, QItemSelectionModel::NoUpdate);
     selection->select(QItemSelection(anchor_, target), QItemSelectionModel::ClearAndSelect);
   } else {
-    grid_->setCurrentIndex(target);  // selected alone; the view starts its own Shift+click here
+    // Not the view's setCurrentIndex: with Ctrl held it would toggle the cell.
+    selection->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect);
     anchor_ = target;
   }
   moved_ = target;
@@ -137,14 +142,21 @@ const std::string* GridCommands::LinkUnder(const QMouseEvent& event) const {
   return model && index.isValid() ? model->LinkAt(index.row(), index.column()) : nullptr;
 }
 
-void GridCommands::OnMouse(QObject*, QEvent* event) {
+bool GridCommands::OnMouse(QEvent* event) {
   switch (event->type()) {
     case QEvent::MouseButtonPress: {
       const auto& press = *static_cast<QMouseEvent*>(event);
       const QModelIndex index = grid_->indexAt(press.position().toPoint());
-      const bool plain = !(press.modifiers() & (Qt::ShiftModifier | Qt::ControlModifier));
+      const Qt::KeyboardModifiers mods = press.modifiers();
+      const bool plain = !(mods & (Qt::ShiftModifier | Qt::ControlModifier));
       pressed_ = plain && press.button() == Qt::LeftButton ? index : QModelIndex();
-      if (!(press.modifiers() & Qt::ShiftModifier)) anchor_ = index;
+      if (index.isValid() && press.button() == Qt::LeftButton &&
+          (mods & (Qt::ShiftModifier | Qt::ControlModifier)) == Qt::ShiftModifier) {
+        // Shift+click extends from where the selection began, as a Shift move does.
+        MoveTo(index.row(), index.column(), true);
+        return true;
+      }
+      if (!(mods & Qt::ShiftModifier)) anchor_ = index;
       break;
     }
     case QEvent::MouseButtonRelease: {
@@ -172,6 +184,7 @@ void GridCommands::OnMouse(QObject*, QEvent* event) {
     default:
       break;
   }
+  return false;
 }
 
 void GridCommands::Copy() {

@@ -46,7 +46,8 @@ class GridCommands : public QObject {
   // Makes `target` the current cell: selected alone, or with Shift the rectangle from the
   // cell the selection began at.
   void MoveTo(int row, int col, bool extend);
-  void OnMouse(QObject* watched, QEvent* event);
+  // True when the event was taken here (Shift+click).
+  bool OnMouse(QEvent* event);
   const std::string* LinkUnder(const QMouseEvent& event) const;
   void CopySelection();
 

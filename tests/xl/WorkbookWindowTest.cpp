@@ -175,9 +175,9 @@ TEST_F(WorkbookWindowTest, SaveAsWritesTheWorkbookAndClosingThenAsksNothing) {
   QMainWindow* w = Window();
   ASSERT_NE(w, nullptr);
 
+  const QString name = QString::fromStdString(app->ActiveWorkbook().Name());
   prompts->savePath = QString::fromStdString((dir.Path() / "saved").string());
   w->findChild<QAction*>("SaveAs")->trigger();
-  const QString name = QString::fromStdString(app->ActiveWorkbook().Name());
   EXPECT_EQ(prompts->suggestedNames, QStringList{name + ".xlsx"});
   const auto book = test::ReadXlsx((dir.Path() / "saved.xlsx").string());
   ASSERT_TRUE(book.ok) << book.dump;
