@@ -30,11 +30,15 @@ CellLine::CellLine(QWidget* parent) : QWidget(parent) {
   address_->setToolTip(tr("Type a cell's address, such as B7 or Customer!C10, and press Enter"));
   address_->setFixedWidth(address_->fontMetrics().horizontalAdvance("'Long texts'!XFD1") + 16);
   address_->installEventFilter(this);
+  // Reached by a click or F5, as a spreadsheet's address box; Tab goes among the grid's
+  // neighbours, and the window opens with the keys on the grid.
+  address_->setFocusPolicy(Qt::ClickFocus);
   value_ = new QPlainTextEdit(this);
   value_->setObjectName("ValueLine");
   value_->setReadOnly(true);
   value_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   value_->setTabChangesFocus(true);
+  value_->setFocusPolicy(Qt::ClickFocus);
   value_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   note_ = new QLabel(this);
   note_->setObjectName("ValueNote");

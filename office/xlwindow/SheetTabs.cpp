@@ -21,6 +21,8 @@ SheetTabs::SheetTabs(xl::Application& app, QWidget* parent) : QTabWidget(parent)
   // every repaint of the bar, which a workbook of thousands of sheets cannot afford.
   setElideMode(Qt::ElideNone);
   setUsesScrollButtons(true);
+  // A click on a tab leaves the keys with the grid, as in a spreadsheet.
+  tabBar()->setFocusPolicy(Qt::NoFocus);
   grid_ = new QTableView(this);
   grid_->setObjectName("Grid");
   grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -202,14 +204,17 @@ void SheetTabs::KeepSpot() {
 void SheetTabs::DetachGrid() {
   if (IsLive(shownSheet_)) KeepSpot();
   shownSheet_ = 0;
-  if (grid_->parentWidget() != this) {
-    grid_->hide();
-    grid_->setParent(this);
-  }
+  // The model goes first: hiding a grid that has the focus moves its current cell (as Tab
+  // would), which must not read a sheet that is gone.
   QItemSelectionModel* selection = grid_->selectionModel();
   grid_->setModel(nullptr);
   frozen_->Follow(0);
   delete selection;
+  if (grid_->parentWidget() != this) {
+    if (grid_->hasFocus()) setFocus(Qt::OtherFocusReason);  // kept for the grid's return
+    grid_->hide();
+    grid_->setParent(this);
+  }
   emit CurrentCellChanged();
 }
 
@@ -227,8 +232,13 @@ void SheetTabs::ShowCurrent() {
   }
   QWidget* page = widget(index);
   if (grid_->parentWidget() != page) {
+    // Changing pages hands the grid's focus to the new page before the grid gets there; the
+    // keys stay with the grid, and go to it at first, unless the user is elsewhere.
+    const QWidget* focus = window()->focusWidget();
+    const bool keys = !focus || focus == this || isAncestorOf(focus);
     page->layout()->addWidget(grid_);
     grid_->show();
+    if (keys) grid_->setFocus(Qt::OtherFocusReason);
   }
   SheetModel* model = models_[id];
   const bool newModel = grid_->model() != model;

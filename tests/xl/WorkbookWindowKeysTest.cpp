@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QStatusBar>
+#include <QTabBar>
 
 #include "WorkbookWindowFixture.h"
 #include "office/xl/LongValues.h"
@@ -109,6 +110,12 @@ TEST_F(WindowKeys, CtrlPageKeysStepThroughTheSheetsWhichKeepTheirPlace) {
   EXPECT_EQ(CurrentTab(w), "Sheet1");
   EXPECT_EQ(Address(w), "C4");
   EXPECT_EQ(Selection(w), "C4:C4");
+  // A click on a tab leaves the keys with the grid.
+  QTabBar* bar = w->findChild<QTabWidget*>("Sheets")->tabBar();
+  QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+  EXPECT_EQ(CurrentTab(w), "Sheet2");
+  Key(w, Qt::Key_Down);
+  EXPECT_EQ(Address(w), "A2");
 }
 
 // F5 puts the cursor in the address box; a typed address and Enter go there, on the sheet
@@ -209,6 +216,7 @@ TEST_F(WindowKeys, EachWindowHasItsOwnName) {
   second->SetVisible(true);
   QMainWindow* two = Window();
   ASSERT_NE(two, one);
+  EXPECT_EQ(two->focusWidget(), GridOf(two)) << "the keys begin on the grid";
   const QString a = one->windowTitle(), b = two->windowTitle();
   ASSERT_TRUE(a.startsWith("Book")) << a.toStdString();
   const int n = a.mid(4).section(' ', 0, 0).toInt();
