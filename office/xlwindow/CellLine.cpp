@@ -102,7 +102,7 @@ void CellLine::Show(const xl::Worksheet* sheet, int row, int col) {
       const std::int64_t held = xl::TextLength(sheet->Cell(row + 1, col + 1).text);
       QString note = tr("The cell holds only the first %1 of %2 characters.")
                          .arg(Count(held), Count(kept->length));
-      if (!kept->whole) note += ' ' + tr("Shown: the first %1.").arg(Count(text.size()));
+      if (!kept->whole) note += ' ' + tr("Shown here: the first %1.").arg(Count(text.size()));
       SetValue(text, note);
       return;
     }

@@ -11,6 +11,7 @@
 #include "WorkbookWindowFixture.h"
 #include "office/xl/LongValues.h"
 #include "office/xl/Places.h"
+#include "office/xlwindow/CellLine.h"
 #include "office/xlwindow/SheetModel.h"
 #include "office/xlwindow/WorkbookWindowImpl.h"
 #include "tests/support/XlsxReadBack.h"
@@ -292,6 +293,21 @@ TEST_F(WindowKeys, ACutCellShowsItsWholeValueWithANote) {
   Key(w, Qt::Key_Down);
   EXPECT_EQ(ValueLine(w).size(), 32'767);
   EXPECT_FALSE(note->isVisible());
+
+  // A value far longer shows its start only, as laying it out whole would stall the window.
+  kept.SetText(3, xl::kKeptSheetColumn, "Sheet1");
+  kept.SetText(3, xl::kKeptCellColumn, "C2");
+  kept.SetCell(3, xl::kKeptLengthColumn, std::to_string(12 * 32'767));
+  for (int piece = 0; piece < 12; ++piece) kept.SetText(3, xl::kKeptFirstPieceColumn + piece, start);
+  s.SetCell(2, 3, start);
+  s.SetHyperlink(2, 3, "'Long texts'!A3");
+  Key(w, Qt::Key_Up);
+  Key(w, Qt::Key_Right);
+  const int shown = static_cast<int>(CellLine::kMostShownBytes / 32'767) * 32'767;
+  EXPECT_EQ(ValueLine(w).size(), shown);
+  EXPECT_EQ(note->text(), QString("The cell holds only the first 32,767 of 393,204 characters. "
+                                  "Shown here: the first %1.")
+                              .arg(QLocale(QLocale::English).toString(shown)));
 }
 
 }  // namespace
