@@ -187,12 +187,16 @@ bool GridCommands::OnMouse(QEvent* event) {
   return false;
 }
 
+template <typename Field>
+Field* GridCommands::Focused() const {
+  auto* field = qobject_cast<Field*>(QApplication::focusWidget());
+  return field && window_->isAncestorOf(field) ? field : nullptr;
+}
+
 void GridCommands::Copy() {
-  QWidget* focus = QApplication::focusWidget();
-  if (auto* line = qobject_cast<QLineEdit*>(focus); line && window_->isAncestorOf(line)) {
+  if (auto* line = Focused<QLineEdit>()) {
     line->copy();
-  } else if (auto* text = qobject_cast<QPlainTextEdit*>(focus);
-             text && window_->isAncestorOf(text)) {
+  } else if (auto* text = Focused<QPlainTextEdit>()) {
     text->copy();
   } else {
     CopySelection();
@@ -200,11 +204,9 @@ void GridCommands::Copy() {
 }
 
 void GridCommands::SelectAll() {
-  QWidget* focus = QApplication::focusWidget();
-  if (auto* line = qobject_cast<QLineEdit*>(focus); line && window_->isAncestorOf(line)) {
+  if (auto* line = Focused<QLineEdit>()) {
     line->selectAll();
-  } else if (auto* text = qobject_cast<QPlainTextEdit*>(focus);
-             text && window_->isAncestorOf(text)) {
+  } else if (auto* text = Focused<QPlainTextEdit>()) {
     text->selectAll();
   } else if (grid_->model()) {
     grid_->selectAll();

@@ -50,6 +50,9 @@ class GridCommands : public QObject {
   bool OnMouse(QEvent* event);
   const std::string* LinkUnder(const QMouseEvent& event) const;
   void CopySelection();
+  // The window's text field of that kind that has the focus, or nullptr.
+  template <typename Field>
+  Field* Focused() const;
 
   QTableView* grid_;
   QWidget* window_;
