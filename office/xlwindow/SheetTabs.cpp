@@ -49,10 +49,7 @@ SheetTabs::SheetTabs(xl::Application& app, QWidget* parent) : QTabWidget(parent)
   });
 }
 
-SheetTabs::~SheetTabs() {
-  // The grid goes with this widget; its models are children of this too.
-  refresh_.stop();
-}
+SheetTabs::~SheetTabs() = default;
 
 SheetModel* SheetTabs::Shown() const {
   return static_cast<SheetModel*>(grid_->model());

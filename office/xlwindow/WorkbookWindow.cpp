@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTableView>
