@@ -5,6 +5,7 @@
 
 #include "office/Error.h"
 #include "office/Numbers.h"
+#include "office/xl/LongValues.h"
 
 namespace palomet {
 
@@ -15,8 +16,8 @@ namespace {
 // bytes after it that decide whether an "_xHHHH_" at its end is escaped.
 constexpr std::size_t kWindow = std::size_t{128} << 10;
 
-// The header's leading columns, before "Text 1".
-constexpr std::int64_t kLeadColumns = 3;
+// The header's leading columns, before "Text 1" (where the window looks for the pieces).
+constexpr std::int64_t kLeadColumns = xl::kKeptFirstPieceColumn - 1;
 // Pieces fill the columns after the lead ones.
 constexpr std::uint64_t kMostPieces = static_cast<std::uint64_t>(xl::kMaxColumns - kLeadColumns);
 

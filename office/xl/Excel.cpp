@@ -223,11 +223,13 @@ void Worksheet::SetHyperlink(std::int64_t row, std::int64_t col, std::string loc
   for (Hyperlink& link : hyperlinks_) {
     if (link.row == row && link.col == col) {
       link.location = std::move(location);
+      ++revision_;
       workbook_->Touch();
       return;
     }
   }
   hyperlinks_.push_back({row, col, std::move(location)});
+  ++revision_;
   workbook_->Touch();
 }
 
@@ -596,7 +598,10 @@ void Application::SetVisible(bool visible) {
 }
 
 Workbook& Application::AddWorkbook() {
-  workbooks_.push_back(std::unique_ptr<Workbook>(new Workbook(this, storage_, ++booksAdded_)));
+  // Numbered across the program, as a spreadsheet numbers the new workbooks of a session:
+  // every window of a run stands for another Book.
+  static int booksAdded = 0;
+  workbooks_.push_back(std::unique_ptr<Workbook>(new Workbook(this, storage_, ++booksAdded)));
   active_ = workbooks_.back().get();
   NotifyStructure();
   return *active_;

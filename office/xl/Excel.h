@@ -158,6 +158,7 @@ class Worksheet {
     std::int64_t col;
     std::string location;
   };
+  // A view notices a new link as it notices a new cell (Revision grows).
   void SetHyperlink(std::int64_t row, std::int64_t col, std::string location);
   const std::vector<Hyperlink>& Hyperlinks() const { return hyperlinks_; }
 
@@ -274,7 +275,8 @@ class Workbook {
   // only once something was written).
   bool Saved() const { return saved_; }
   const std::filesystem::path& FullName() const { return savedPath_; }
-  // "Book1", "Book2", ... in the order the application added them; the file's name once saved.
+  // "Book1", "Book2", ... in the order the program added them, whichever application added
+  // them; the file's name once saved.
   std::string Name() const;
 
   Application& Parent() const { return *app_; }
@@ -373,7 +375,6 @@ class Application : public RunningObject, public std::enable_shared_from_this<Ap
   bool displayAlerts_ = true;
   std::vector<std::unique_ptr<Workbook>> workbooks_;
   Workbook* active_ = nullptr;
-  int booksAdded_ = 0;
   ApplicationView* view_ = nullptr;
   std::uint64_t cookie_ = 0;
   std::string statusBar_;
