@@ -33,6 +33,14 @@ inline constexpr std::size_t kMaxSheetNameChars = 31;  // UTF-16 code units
 // either end.
 inline constexpr std::string_view kSheetNameForbidden = ":\\/?*[]";
 
+// The rows a sheet has: kMaxRows unless lowered for the whole process (tests let tables pass
+// the last row in a few rows so). Every row limit of the engine reads it, and so does whoever
+// must keep within it.
+std::int64_t SheetRows();
+// Sets SheetRows() to `rows`, 2 to kMaxRows (a sheet holds at least a row of field names and a
+// row under it); throws Error outside that.
+void SetSheetRows(std::int64_t rows);
+
 // The longest prefix of the UTF-8 text `s` that is at most `maxUnits` UTF-16 code units,
 // never ending inside a character (so never splitting a surrogate pair); a stray byte counts
 // as one unit.
@@ -249,6 +257,8 @@ class Workbook {
   Worksheet& Sheets(std::string_view name) const;
   // The sheet of that name, or nullptr.
   Worksheet* FindSheet(std::string_view name) const;
+  // The sheet whose Id() is `id`, or nullptr.
+  Worksheet* SheetWithId(std::uint64_t id) const;
   // Adds a sheet right after the active sheet and makes it active; named "SheetN" with the
   // lowest N not in use.
   Worksheet& AddSheet();
