@@ -20,8 +20,8 @@
 #include "app/Form1.h"
 #include "app/ProgramFolder.h"
 #include "app/QtDialogs.h"
-#include "app/QtMessageBoxes.h"
 #include "filelist/DropIntake.h"
+#include "office/xlwindow/QtMessageBoxes.h"
 #include "office/xlwindow/WorkbookWindow.h"
 
 #ifndef PALOMET_VERSION

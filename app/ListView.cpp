@@ -1,6 +1,7 @@
 #include "app/ListView.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 #include "office/Error.h"
@@ -133,6 +134,15 @@ void ListView::mouseReleaseEvent(QMouseEvent* event) {
 void ListView::mouseDoubleClickEvent(QMouseEvent* event) {
   QTreeWidget::mouseDoubleClickEvent(event);
   if (event->button() == Qt::LeftButton) emit DoubleClicked();
+}
+
+void ListView::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Delete && (event->modifiers() & ~Qt::KeypadModifier) == 0) {
+    emit DeletePressed();
+    event->accept();
+    return;
+  }
+  QTreeWidget::keyPressEvent(event);
 }
 
 QItemSelectionModel::SelectionFlags ListView::selectionCommand(const QModelIndex& index,

@@ -11,8 +11,8 @@ namespace palomet {
 // the file list. Each item carries its entry id and the path exactly as given
 // (bytes, so that names which are not valid UTF-8 survive); the column shows the
 // path decoded for display. Single selection, no editing in place, no sorting.
-// Pointer and double-click events are passed on as signals so that the window's
-// commands can hang on them.
+// Pointer and double-click events, and the Delete key, are passed on as signals so
+// that the window's commands can hang on them.
 class ListView : public QTreeWidget, public FileList {
   Q_OBJECT
 
@@ -38,12 +38,14 @@ class ListView : public QTreeWidget, public FileList {
   void MouseMoved(QMouseEvent* event);
   void MouseReleased(QMouseEvent* event);
   void DoubleClicked();
+  void DeletePressed();
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   // A release away from the pressed place leaves the selection alone: after an
   // entry has been dragged, the selection stays with the dragged path wherever the
   // button comes up. A click (press and release in one place) selects as usual.

@@ -284,13 +284,11 @@ int RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
 
   InterruptibleHost host;
   CollectedMessages boxes;
-  std::string longTexts;
   ImportHooks hooks;
   hooks.host = &host;
   hooks.boxes = &boxes;
   hooks.progress = progress;
   if (o.keepGoing) hooks.leaveOut = [&](const std::string&, const Error& e) { leaveOut(e); };
-  hooks.longTexts = [&longTexts](const std::string& summary) { longTexts = summary; };
   const auto workbook = RunImportPipeline(request, hooks);
   if (!workbook) {
     lines.reset();
@@ -308,8 +306,10 @@ int RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
     err << stagetimes::Report();
   }
   for (const auto& text : boxes.texts) err << kProgram << ": " << OneLine(text) << "\n";
-  // Said even when quiet: the workbook differs from the input in these cells.
-  if (!longTexts.empty()) err << kProgram << ": " << longTexts << "\n";
+  // Said even when quiet: tables that go on on further sheets, values cut in their cells.
+  for (const std::string& note : workbook->Notes()) {
+    err << kProgram << ": " << OneLine(note) << "\n";
+  }
   if (leftOut == 0) return 0;
   err << kProgram << ": " << LeftOutSummary(leftOut, total) << "\n";
   return kStatusFilesLeftOut;

@@ -121,14 +121,18 @@ files that cannot be imported.
 }
 
 std::string CliHelpText() {
-  return R"(Usage: palomet-import [OPTION]... --output OUT.xlsx PATH...
+  return R"help(Usage: palomet-import [OPTION]... --output OUT.xlsx PATH...
 
 Puts the contents of XML files into one new spreadsheet workbook, OUT.xlsx.
 
 Each PATH is an XML file (taken whatever its extension) or a folder, whose
 "*.xml" files are taken together with those of all its subfolders (names
 beginning with "~" are skipped). Files are imported in the order given.
-)" + PackedFilesHelp() + R"(
+)help" + PackedFilesHelp() + R"help(
+A table longer than a sheet holds (1,048,576 rows) goes on on sheets added
+right after its own ("T (2)", "T (3)", ...), each beginning with the table's
+field names again; no row is split. A line on standard error says so.
+
 A value longer than a cell holds (32,767 characters) gets as much as its cell
 holds; the whole value goes, in pieces that each fit a cell, onto a last sheet
 "Long texts", and the cut cell links to it.
@@ -148,8 +152,9 @@ Options:
                          fresh staging database of this run's own, removed
                          at the end)
   -q, --quiet            no progress on standard error (errors, the count
-                         of files left out and of values kept on "Long
-                         texts" are still shown)
+                         of files left out, the tables that go on on further
+                         sheets and the values kept on "Long texts" are
+                         still shown)
   -h, --help             show this help and exit
   -V, --version          show the version and exit
 
@@ -158,12 +163,12 @@ Exit status:
   1    no workbook was written: an error (one line on standard error names
        the file and says what is wrong; no output file is left behind), or,
        with --keep-going, every file was left out. An error that belongs to
-       no single file (the output, the staging database, a table too big for
-       a sheet) ends the run even with --keep-going
+       no single file (the output, the staging database) ends the run even
+       with --keep-going
   2    a usage error
   3    with --keep-going: the workbook was written, but files were left out
   130  interrupted (Ctrl+C; a second one ends the program at once)
-)";
+)help";
 }
 
 }  // namespace palomet

@@ -188,9 +188,6 @@ std::unique_ptr<WorkbookAssembly> RunImportPipeline(const ImportRequest& request
   }();
   CopyTables(*workbook, names, request.stagingPath, *hooks.host, request.reading, hooks.setProgress,
              hooks.progress);
-  if (workbook->LongTextCount() > 0 && hooks.longTexts) {
-    hooks.longTexts(workbook->LongTextsSummary());
-  }
   workbook->RemoveDefaultSheets();
   return workbook;
 }

@@ -60,7 +60,7 @@ enum class TableReading {
 // Copies every table `names` of the staging database into the workbook in their order,
 // whatever its name: before each, `setProgress` gets (t + 1) / count × 100; then the table
 // gets PrepareSheet, its rows, and WriteRows; values cut to fit their cells then go whole
-// onto the sheet that AddLongTexts adds. Raises what the layers raise, and RunAborted when
+// onto the sheet that AddLongTexts adds, which also tells the status bar the Notes(). Raises what the layers raise, and RunAborted when
 // the window was closed during a yield.
 void CopyTables(WorkbookAssembly& workbook, const std::vector<std::string>& names,
                 const std::string& stagingPath, WindowHost& host, TableReading reading,
@@ -84,8 +84,6 @@ struct ImportHooks {
   FileLeftOut leaveOut;                     // with it, a file's own fault leaves the file out
   // The new workbook exists; the staged tables are not listed yet.
   std::function<void(WorkbookAssembly&)> workbookStarted;
-  // Values were cut to fit their cells: the line that says where they are whole.
-  std::function<void(const std::string&)> longTexts;
 };
 
 // Runs the import of `request` and returns the finished workbook, or nullptr when

@@ -5,6 +5,7 @@
 
 #include "office/Error.h"
 #include "office/Numbers.h"
+#include "office/xl/LongValues.h"
 
 namespace palomet {
 
@@ -15,14 +16,14 @@ namespace {
 // bytes after it that decide whether an "_xHHHH_" at its end is escaped.
 constexpr std::size_t kWindow = std::size_t{128} << 10;
 
-// The header's leading columns, before "Text 1".
-constexpr std::int64_t kLeadColumns = 3;
+// The header's leading columns, before "Text 1" (where the window looks for the pieces).
+constexpr std::int64_t kLeadColumns = xl::kKeptFirstPieceColumn - 1;
 // Pieces fill the columns after the lead ones.
 constexpr std::uint64_t kMostPieces = static_cast<std::uint64_t>(xl::kMaxColumns - kLeadColumns);
 
 // A place on another sheet as a link names it: 'Long texts'!A2.
-std::string Location(const std::string& sheetName, std::int64_t row) {
-  return xl::QuotedSheetName(sheetName) + "!" + xl::CellAddress(row, 1);
+std::string Location(const std::string& sheetName, std::int64_t row, std::int64_t col) {
+  return xl::QuotedSheetName(sheetName) + "!" + xl::CellAddress(row, col);
 }
 
 [[noreturn]] void TempFileFailed(const char* what) {
@@ -109,15 +110,15 @@ void LongTexts::Fill(xl::Workbook& workbook, xl::Worksheet& sheet,
 void LongTexts::WriteRow(xl::Workbook& workbook, xl::Worksheet& sheet, std::size_t index) {
   const Kept& kept = kept_[index];
   const std::int64_t row = static_cast<std::int64_t>(index) + 2;
-  xl::Worksheet* cut = nullptr;
-  for (long s = 1; s <= workbook.SheetCount() && !cut; ++s) {
-    if (workbook.Sheet(s).Id() == kept.sheetId) cut = &workbook.Sheet(s);
-  }
-  if (cut) {
-    sheet.SetText(row, 1, cut->Name());
-    cut->SetHyperlink(kept.row, kept.col, Location(sheet.Name(), row));
-  }
+  // The cut cell and its row link to each other. Cells go in row-then-column order, so a
+  // written-through sheet keeps streaming.
+  xl::Worksheet* cut = workbook.SheetWithId(kept.sheetId);
+  if (cut) sheet.SetText(row, 1, cut->Name());
   sheet.SetText(row, 2, xl::CellAddress(kept.row, kept.col));
+  if (cut) {
+    cut->SetHyperlink(kept.row, kept.col, Location(sheet.Name(), row, 1));
+    sheet.SetHyperlink(row, 2, Location(cut->Name(), kept.row, kept.col));
+  }
   sheet.SetCell(row, 3, std::to_string(kept.units));
 
   std::string window(kWindow, '\0');

@@ -37,7 +37,8 @@ class LongTexts {
 
   // Fills `sheet` (new and empty) with a header row "Sheet", "Cell", "Characters",
   // "Text 1", "Text 2", ... and one row per kept value, and links every cut cell to its
-  // row. `workbook` holds the cut cells' sheets. `yield` is called between values.
+  // row and the row's "Cell" back to the cut cell. `workbook` holds the cut cells' sheets.
+  // `yield` is called between values.
   void Fill(xl::Workbook& workbook, xl::Worksheet& sheet, const std::function<void()>& yield);
 
   // One line for the reader: how many values were cut and on which sheet they are whole.

@@ -1,8 +1,10 @@
 #include "importrun/WorkbookAssembly.h"
 
+#include <cctype>
 #include <chrono>
 
 #include "importrun/Excel1.h"
+#include "office/Numbers.h"
 
 namespace palomet {
 
@@ -37,6 +39,24 @@ class Yielder {
   unsigned count_ = 0;
 };
 
+// Writes `row`'s fields into `sheetRow` of `sheet`, field k at column k + 1; an empty row
+// string has no pieces.
+void PutRow(LongTexts& texts, xl::Worksheet& sheet, std::int64_t sheetRow, const RowString& row,
+            Yielder& yield) {
+  if (row.Text().empty()) return;
+  const std::size_t fields = row.FieldCount();
+  for (std::size_t k = 0; k < fields; ++k) {
+    yield.Maybe();
+    texts.Write(sheet, sheetRow, static_cast<std::int64_t>(k) + 1, row.Field(k));
+  }
+  // The empty piece after the last separator leaves its cell empty; past the last
+  // column there is no cell to leave empty.
+  yield.Maybe();
+  if (static_cast<std::int64_t>(fields) + 1 <= xl::kMaxColumns) {
+    sheet.SetCell(sheetRow, static_cast<std::int64_t>(fields) + 1, {});
+  }
+}
+
 // `name` with " (n)" appended, the name cut so the whole stays within 31 characters.
 std::string Numbered(const std::string& name, int n) {
   const std::string suffix = " (" + std::to_string(n) + ")";
@@ -58,10 +78,23 @@ xl::Workbook& WorkbookAssembly::Workbook() const {
 }
 
 void WorkbookAssembly::PrepareSheet(std::string_view tableName) {
-  xl::Worksheet& sheet =
-      mode_ == SheetMode::MultipleSheets ? app_->AddSheet() : app_->ActiveSheet();
+  if (mode_ == SheetMode::MultipleSheets) {
+    SheetAfter(app_->ActiveSheet(), tableName);
+    return;
+  }
+  xl::Worksheet& sheet = app_->ActiveSheet();
+  stackName_ = sheet.Name();
   NameSheet(sheet, MakeSheetName(tableName));
   tableSheets_.insert(sheet.Id());
+}
+
+xl::Worksheet& WorkbookAssembly::SheetAfter(xl::Worksheet& sheet, std::string_view tableName) {
+  xl::Workbook& wb = sheet.Parent();
+  if (&wb.ActiveSheet() != &sheet) wb.Activate(sheet);  // a sheet is added after the active one
+  xl::Worksheet& added = wb.AddSheet();
+  NameSheet(added, MakeSheetName(tableName));
+  tableSheets_.insert(added.Id());
+  return added;
 }
 
 void WorkbookAssembly::NameSheet(xl::Worksheet& sheet, const std::string& wanted) {
@@ -85,39 +118,74 @@ void WorkbookAssembly::NameSheet(xl::Worksheet& sheet, const std::string& wanted
 void WorkbookAssembly::WriteRows(std::string_view tableName, RowSource& rows, WindowHost& host) {
   // The sheet is the one PrepareSheet made active; it is taken once, so nothing done in
   // the window while the run yields can send the rows elsewhere.
-  xl::Worksheet& sheet = app_->ActiveSheet();
-  const std::int64_t base = mode_ == SheetMode::OneSheet ? rowOffset_ : 0;
+  xl::Worksheet* sheet = &app_->ActiveSheet();
+  const std::int64_t lastRow = xl::SheetRows();
+  std::int64_t used = mode_ == SheetMode::OneSheet ? rowOffset_ : 0;  // rows taken on `sheet`
+  std::int64_t headerRow = used + 1;
+  // In a stack, field names with no room for a record under them would end the sheet alone;
+  // whether a record follows shows at the next row, so they wait for it.
+  bool headerWaits = false;
+  Continued goesOn{std::string(tableName), 0, {}};
+  RowString header;
   Yielder yield(host);
   std::int64_t j = 0;
-  bool first = true;
+  std::int64_t at = 1;  // the table's row being written, for errors
+  const auto put = [&](const RowString& row) { PutRow(longTexts_, *sheet, ++used, row, yield); };
+  // The field names start the table on a new sheet, the full one keeping its name.
+  const auto startAfresh = [&] {
+    sheet->SetName(stackName_);
+    sheet = &SheetAfter(*sheet, tableName);
+    used = 0;
+    headerRow = 1;
+    at = 1;
+    put(header);
+  };
   try {
     for (const RowString* row = rows.Next(); row; row = rows.Next(), ++j) {
-      if (first) {
+      if (j == 0) {
         yield.Now();
-        first = false;
+        header = *row;
+        if (used > 0 && used + 1 == lastRow) {
+          headerWaits = true;
+          continue;
+        }
+        if (used == lastRow) {
+          startAfresh();
+          continue;
+        }
       } else {
         yield.Maybe();
+        if (headerWaits) {
+          headerWaits = false;
+          startAfresh();
+        } else if (used == lastRow) {
+          // The sheet is full: the table goes on on the next one, under its field names.
+          FormatTable(*sheet, headerRow);
+          sheet = &SheetAfter(*sheet, tableName);
+          goesOn.sheets.push_back(sheet->Id());
+          used = 0;
+          headerRow = 1;
+          at = 1;
+          put(header);
+        }
       }
-      if (row->Text().empty()) continue;  // an empty row string has no pieces
-      const std::int64_t sheetRow = base + j + 1;
-      const std::size_t fields = row->FieldCount();
-      for (std::size_t k = 0; k < fields; ++k) {
-        yield.Maybe();
-        longTexts_.Write(sheet, sheetRow, static_cast<std::int64_t>(k) + 1, row->Field(k));
-      }
-      // The empty piece after the last separator leaves its cell empty; past the last
-      // column there is no cell to leave empty.
-      yield.Maybe();
-      if (static_cast<std::int64_t>(fields) + 1 <= xl::kMaxColumns) {
-        sheet.SetCell(sheetRow, static_cast<std::int64_t>(fields) + 1, {});
-      }
+      at = j + 1;
+      put(*row);
+    }
+    if (headerWaits) {  // field names alone: they fit
+      at = 1;
+      put(header);
     }
   } catch (const Error& e) {
     throw Error(e.Number(), "Table \"" + std::string(tableName) + "\", row " +
-                                std::to_string(j + 1) + ": " + e.Description());
+                                std::to_string(at) + ": " + e.Description());
   }
-  rowOffset_ += j;
-  if (j > 0) FormatTable(sheet, base + 1);
+  rowOffset_ = mode_ == SheetMode::OneSheet ? used : rowOffset_ + j;
+  if (j > 0) FormatTable(*sheet, headerRow);
+  if (!goesOn.sheets.empty()) {
+    goesOn.records = j - 1;
+    continued_.push_back(std::move(goesOn));
+  }
 }
 
 void WorkbookAssembly::FormatTable(xl::Worksheet& sheet, std::int64_t headerRow) {
@@ -133,16 +201,42 @@ void WorkbookAssembly::FormatTable(xl::Worksheet& sheet, std::int64_t headerRow)
 }
 
 void WorkbookAssembly::AddLongTexts(WindowHost& host) {
-  if (longTexts_.Count() == 0) return;
-  xl::Workbook& wb = Workbook();
-  // After every other sheet, whichever sheet the user made active meanwhile.
-  wb.Activate(wb.Sheet(wb.SheetCount()));
-  xl::Worksheet& sheet = wb.AddSheet();
-  NameSheet(sheet, std::string(kLongTextsSheet));
-  Yielder yield(host);
-  longTexts_.Fill(wb, sheet, [&yield] { yield.Now(); });
-  longTextsSummary_ = LongTexts::Summary(longTexts_.Count(), sheet.Name());
-  app_->SetStatusBar(longTextsSummary_);
+  if (longTexts_.Count() > 0) {
+    xl::Workbook& wb = Workbook();
+    xl::Worksheet& opens = wb.ActiveSheet();
+    // After every other sheet, whichever sheet the user made active meanwhile.
+    wb.Activate(wb.Sheet(wb.SheetCount()));
+    xl::Worksheet& sheet = wb.AddSheet();
+    NameSheet(sheet, std::string(kLongTextsSheet));
+    Yielder yield(host);
+    longTexts_.Fill(wb, sheet, [&yield] { yield.Now(); });
+    sheet.SetRowBold(1);
+    sheet.SetFitColumns(true);
+    wb.Activate(opens);
+    longTextsSummary_ = LongTexts::Summary(longTexts_.Count(), sheet.Name());
+  }
+  std::string status;
+  for (std::string note : Notes()) {
+    note.front() = static_cast<char>(std::toupper(static_cast<unsigned char>(note.front())));
+    status += (status.empty() ? "" : "\n") + note;
+  }
+  if (!status.empty()) app_->SetStatusBar(status);
+}
+
+std::vector<std::string> WorkbookAssembly::Notes() const {
+  std::vector<std::string> notes;
+  for (const Continued& c : continued_) {
+    std::string where = c.sheets.size() == 1 ? "sheet " : "sheets ";
+    for (std::size_t i = 0; i < c.sheets.size(); ++i) {
+      if (i > 0) where += i + 1 == c.sheets.size() ? " and " : ", ";
+      const xl::Worksheet* sheet = Workbook().SheetWithId(c.sheets[i]);
+      where += "\"" + (sheet ? sheet->Name() : std::string("?")) + "\"";
+    }
+    notes.push_back("table \"" + c.table + "\" has " + WithThousands(c.records) +
+                    " rows, more than a sheet holds; it goes on on " + where + ".");
+  }
+  if (!longTextsSummary_.empty()) notes.push_back(longTextsSummary_);
+  return notes;
 }
 
 void WorkbookAssembly::RemoveDefaultSheets() {

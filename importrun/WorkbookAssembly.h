@@ -82,10 +82,17 @@ class WorkbookAssembly {
   // row j + 1 (plus the sheet row offset in one-sheet mode); a row's trailing empty piece
   // leaves its column empty. A value longer than a cell holds is cut to fit and kept whole
   // for AddLongTexts. Fields are split by the row's own bounds, so a value holding
-  // the separator text stays whole. Yields to `host` before each row and each field
-  // (cheaply, see the .cpp) and throws RunAborted at once when host.Closed() after a
-  // yield. Then formats the table (FormatTable). Engine errors are rethrown as Error with "table <name>, row <n>: " in front
-  // (n counts the field-name row as 1). Advances the sheet row offset by the rows written.
+  // the separator text stays whole. A row that would pass the sheet's last row
+  // (xl::SheetRows()) goes on a continuation sheet added right after, named after the table
+  // by the usual rule ("T (2)") and starting with the table's field names again; it becomes
+  // the active sheet, so in one-sheet mode later tables are stacked there. In one-sheet mode
+  // field names that would end a sheet alone start the table on such a sheet instead, and
+  // the full sheet keeps the name of the last table written onto it. Yields to `host` before
+  // each row and each field (cheaply, see the .cpp) and throws RunAborted at once when
+  // host.Closed() after a yield. Then formats the table on each of its sheets (FormatTable).
+  // Engine errors are rethrown as Error with "table <name>, row <n>: " in front (n counts
+  // the field-name row as 1). Advances the sheet row offset by the rows written (in one-sheet
+  // mode: it becomes the rows taken on the sheet the stack goes on on).
   void WriteRows(std::string_view tableName, RowSource& rows, WindowHost& host);
   void WriteRows(std::string_view tableName, const std::vector<RowString>& rows, WindowHost& host) {
     VectorRowSource source(rows);
@@ -94,13 +101,18 @@ class WorkbookAssembly {
 
   // After the last table: when values were cut to fit their cells, adds the sheet
   // "Long texts" (numbered like any sheet when the name is taken) after every other sheet,
-  // with every such value whole on a row of its own, links each cut cell to its row, and
-  // puts LongTextsSummary() in the application's status bar. Yields to `host` between
-  // values. Does nothing when no value was cut.
+  // with every such value whole on a row of its own, links each cut cell to its row and each
+  // row back to its cut cell, and leaves active the sheet that was (the workbook opens where
+  // the tables end). Then puts Notes() in the application's status bar, one a line, when
+  // there are any. Yields to `host` between values.
   void AddLongTexts(WindowHost& host);
   // How many values were cut, and the line that tells the user where they are ("" when none).
   std::size_t LongTextCount() const { return longTexts_.Count(); }
   const std::string& LongTextsSummary() const { return longTextsSummary_; }
+  // What the user is told of the finished workbook, a line each: every table that went on
+  // on continuation sheets, in the order written ('table "T" has 1,082,483 rows, more than a
+  // sheet holds; it goes on on sheet "T (2)".'), then LongTextsSummary() when values were cut.
+  std::vector<std::string> Notes() const;
 
   // Deletes each of "Sheet1", "Sheet2", "Sheet3" of the last workbook that exists, holds no
   // cell, was not named after a table, and is not the workbook's last sheet.
@@ -119,12 +131,22 @@ class WorkbookAssembly {
   std::set<std::uint64_t> tableSheets_;    // ids of sheets named after a table
   LongTexts longTexts_;
   std::string longTextsSummary_;
+  std::string stackName_;  // one-sheet mode: the stack sheet's name before this table's
+  // A table that went on on continuation sheets: its records and those sheets' ids.
+  struct Continued {
+    std::string table;
+    std::int64_t records;
+    std::vector<std::uint64_t> sheets;
+  };
+  std::vector<Continued> continued_;
 
   // Makes the table just written read well: its field-name row bold, the columns fitted,
   // and in multiple-sheets mode the field names frozen with a filter over the table.
   void FormatTable(xl::Worksheet& sheet, std::int64_t headerRow);
   // Names `sheet` `name`, or "name (2)", "name (3)", ... when another sheet bears it.
   void NameSheet(xl::Worksheet& sheet, const std::string& name);
+  // A new sheet right after `sheet`, named after the table and made active.
+  xl::Worksheet& SheetAfter(xl::Worksheet& sheet, std::string_view tableName);
 };
 
 }  // namespace palomet

@@ -7,12 +7,14 @@
 // For each search it prints the time from the typed text to the answer, and the longest
 // time the window went without serving its events meanwhile (a timer that asks to run
 // every millisecond measures it). For copy (a blocking command, bounded by its cap) it
-// prints the time of Select All and Copy and what the copy held.
+// prints the time of Select All and Copy and what the copy held; for the keys that jump
+// (Ctrl+arrows, Ctrl+End, Ctrl+PgDn) the time of one press and where it went.
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -184,6 +186,40 @@ int main(int argc, char** argv) {
     w->findChild<QAction*>("Copy")->trigger();
     const double secs = t.elapsed() / 1000.0;
     std::printf("%-44s %9.2f  %s\n", c.what, secs, qPrintable(w->statusBar()->currentMessage()));
+  }
+
+  std::printf("\n%-44s %9s  %s\n", "key", "seconds", "went to");
+  const struct {
+    const char* what;
+    Qt::Key key;
+    Qt::KeyboardModifiers mods;
+    const char* action = nullptr;  // a window command rather than a key of the grid
+  } keys[] = {
+      {"Ctrl+Home", Qt::Key_Home, Qt::ControlModifier},
+      {"Ctrl+Down (to the end of the ID column)", Qt::Key_Down, Qt::ControlModifier},
+      {"Ctrl+Right (the table's last column)", Qt::Key_Right, Qt::ControlModifier},
+      {"Ctrl+Right (past the table: the grid's edge)", Qt::Key_Right, Qt::ControlModifier},
+      {"Ctrl+Up (an empty column, to row 1)", Qt::Key_Up, Qt::ControlModifier},
+      {"Ctrl+Shift+Down (selects the empty column)", Qt::Key_Down,
+       Qt::ControlModifier | Qt::ShiftModifier},
+      {"Ctrl+End", Qt::Key_End, Qt::ControlModifier},
+      {"Ctrl+PgDn (to an empty sheet)", Qt::Key_PageDown, Qt::ControlModifier, "NextSheet"},
+      {"Ctrl+PgUp (back, widths and place restored)", Qt::Key_PageUp, Qt::ControlModifier,
+       "PreviousSheet"},
+  };
+  auto* address = w->findChild<QLineEdit*>("CellAddress");
+  grid->clearSelection();
+  for (const auto& k : keys) {
+    QElapsedTimer t;
+    t.start();
+    if (k.action) {
+      w->findChild<QAction*>(k.action)->trigger();
+    } else {
+      QKeyEvent press(QEvent::KeyPress, k.key, k.mods);
+      QApplication::sendEvent(grid, &press);
+    }
+    QCoreApplication::processEvents();
+    std::printf("%-44s %9.3f  %s\n", k.what, t.elapsed() / 1000.0, qPrintable(address->text()));
   }
   return 0;
 }

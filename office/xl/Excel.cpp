@@ -216,18 +216,20 @@ void Worksheet::SetText(std::int64_t row, std::int64_t col, std::string_view tex
 }
 
 void Worksheet::SetHyperlink(std::int64_t row, std::int64_t col, std::string location) {
-  if (row < 1 || row > kMaxRows || col < 1 || col > kMaxColumns) {
+  if (row < 1 || row > SheetRows() || col < 1 || col > kMaxColumns) {
     Fail("Sheet \"" + name_ + "\", row " + std::to_string(row) + ", column " +
          std::to_string(col) + ": a link needs a cell inside the sheet.");
   }
   for (Hyperlink& link : hyperlinks_) {
     if (link.row == row && link.col == col) {
       link.location = std::move(location);
+      ++revision_;
       workbook_->Touch();
       return;
     }
   }
   hyperlinks_.push_back({row, col, std::move(location)});
+  ++revision_;
   workbook_->Touch();
 }
 
@@ -236,9 +238,9 @@ void Worksheet::Put(std::int64_t row, std::int64_t col, std::string_view value, 
     return "Sheet \"" + name_ + "\", row " + std::to_string(row) + ", column " +
            std::to_string(col) + ": ";
   };
-  if (row < 1 || row > kMaxRows) {
-    Fail(where() + "the row is outside the sheet, which has rows 1 to " + WithThousands(kMaxRows) +
-         ".");
+  if (row < 1 || row > SheetRows()) {
+    Fail(where() + "the row is outside the sheet, which has rows 1 to " +
+         WithThousands(SheetRows()) + ".");
   }
   if (col < 1 || col > kMaxColumns) {
     Fail(where() + "the column is outside the sheet, which has columns 1 to " +
@@ -291,7 +293,7 @@ void Worksheet::Put(std::int64_t row, std::int64_t col, std::string_view value, 
 }
 
 void Worksheet::SetRowBold(std::int64_t row) {
-  if (row < 1 || row > kMaxRows) {
+  if (row < 1 || row > SheetRows()) {
     Fail("Sheet \"" + name_ + "\", row " + std::to_string(row) + ": the row is outside the sheet.");
   }
   const auto at = std::lower_bound(boldRows_.begin(), boldRows_.end(), row);
@@ -320,7 +322,7 @@ double Worksheet::ColumnWidth(std::int64_t col) const {
 }
 
 void Worksheet::FreezeRows(std::int64_t rows) {
-  if (rows < 0 || rows >= kMaxRows) {
+  if (rows < 0 || rows >= SheetRows()) {
     Fail("Sheet \"" + name_ + "\": cannot freeze " + std::to_string(rows) + " rows.");
   }
   frozenRows_ = rows;
@@ -330,7 +332,7 @@ void Worksheet::FreezeRows(std::int64_t rows) {
 
 void Worksheet::SetAutoFilter(const Range& r) {
   if (r.firstRow < 1 || r.firstCol < 1 || r.lastRow < r.firstRow || r.lastCol < r.firstCol ||
-      r.lastRow > kMaxRows || r.lastCol > kMaxColumns) {
+      r.lastRow > SheetRows() || r.lastCol > kMaxColumns) {
     Fail("Sheet \"" + name_ + "\": a filter needs a range of cells inside the sheet.");
   }
   filter_ = r;
@@ -346,7 +348,7 @@ CellValue Worksheet::Cell(std::int64_t row, std::int64_t col) const {
     Fail("Sheet \"" + name_ + "\": the cells of a write-through workbook cannot be read back.");
   }
   CellValue v;
-  if (row < 1 || row > kMaxRows || col < 1 || col > kMaxColumns) return v;
+  if (row < 1 || row > SheetRows() || col < 1 || col > kMaxColumns) return v;
   std::string_view text;
   const CellRec* rec = impl_->memory->Find(
       detail::Key(static_cast<std::uint32_t>(row - 1), static_cast<std::uint16_t>(col - 1)), text);
@@ -430,6 +432,13 @@ Worksheet& Workbook::Sheet(long index) const {
 Worksheet* Workbook::FindSheet(std::string_view name) const {
   const auto it = byName_.find(FoldedName(name));
   return it == byName_.end() ? nullptr : it->second;
+}
+
+Worksheet* Workbook::SheetWithId(std::uint64_t id) const {
+  for (const auto& s : sheets_) {
+    if (s->Id() == id) return s.get();
+  }
+  return nullptr;
 }
 
 Worksheet& Workbook::Sheets(std::string_view name) const {
@@ -589,7 +598,10 @@ void Application::SetVisible(bool visible) {
 }
 
 Workbook& Application::AddWorkbook() {
-  workbooks_.push_back(std::unique_ptr<Workbook>(new Workbook(this, storage_, ++booksAdded_)));
+  // Numbered across the program, as a spreadsheet numbers the new workbooks of a session:
+  // every window of a run stands for another Book.
+  static int booksAdded = 0;
+  workbooks_.push_back(std::unique_ptr<Workbook>(new Workbook(this, storage_, ++booksAdded)));
   active_ = workbooks_.back().get();
   NotifyStructure();
   return *active_;

@@ -33,6 +33,14 @@ inline constexpr std::size_t kMaxSheetNameChars = 31;  // UTF-16 code units
 // either end.
 inline constexpr std::string_view kSheetNameForbidden = ":\\/?*[]";
 
+// The rows a sheet has: kMaxRows unless lowered for the whole process (tests let tables pass
+// the last row in a few rows so). Every row limit of the engine reads it, and so does whoever
+// must keep within it.
+std::int64_t SheetRows();
+// Sets SheetRows() to `rows`, 2 to kMaxRows (a sheet holds at least a row of field names and a
+// row under it); throws Error outside that.
+void SetSheetRows(std::int64_t rows);
+
 // The longest prefix of the UTF-8 text `s` that is at most `maxUnits` UTF-16 code units,
 // never ending inside a character (so never splitting a surrogate pair); a stray byte counts
 // as one unit.
@@ -150,6 +158,7 @@ class Worksheet {
     std::int64_t col;
     std::string location;
   };
+  // A view notices a new link as it notices a new cell (Revision grows).
   void SetHyperlink(std::int64_t row, std::int64_t col, std::string location);
   const std::vector<Hyperlink>& Hyperlinks() const { return hyperlinks_; }
 
@@ -248,6 +257,8 @@ class Workbook {
   Worksheet& Sheets(std::string_view name) const;
   // The sheet of that name, or nullptr.
   Worksheet* FindSheet(std::string_view name) const;
+  // The sheet whose Id() is `id`, or nullptr.
+  Worksheet* SheetWithId(std::uint64_t id) const;
   // Adds a sheet right after the active sheet and makes it active; named "SheetN" with the
   // lowest N not in use.
   Worksheet& AddSheet();
@@ -264,7 +275,8 @@ class Workbook {
   // only once something was written).
   bool Saved() const { return saved_; }
   const std::filesystem::path& FullName() const { return savedPath_; }
-  // "Book1", "Book2", ... in the order the application added them; the file's name once saved.
+  // "Book1", "Book2", ... in the order the program added them, whichever application added
+  // them; the file's name once saved.
   std::string Name() const;
 
   Application& Parent() const { return *app_; }
@@ -363,7 +375,6 @@ class Application : public RunningObject, public std::enable_shared_from_this<Ap
   bool displayAlerts_ = true;
   std::vector<std::unique_ptr<Workbook>> workbooks_;
   Workbook* active_ = nullptr;
-  int booksAdded_ = 0;
   ApplicationView* view_ = nullptr;
   std::uint64_t cookie_ = 0;
   std::string statusBar_;

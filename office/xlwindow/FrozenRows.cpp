@@ -3,7 +3,9 @@
 #include <QEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QCoreApplication>
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -20,7 +22,12 @@ FrozenRows::FrozenRows(QTableView* grid) : QTableView(grid), grid_(grid) {
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setHorizontalScrollMode(grid->horizontalScrollMode());
   setFrameShape(QFrame::NoFrame);
+  setAutoScroll(false);
   hide();
+  // Its rows are the sheet's top rows, whatever moves the shared current cell.
+  connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+    if (value != 0) verticalScrollBar()->setValue(0);
+  });
   connect(grid->horizontalScrollBar(), &QScrollBar::valueChanged, horizontalScrollBar(),
           &QScrollBar::setValue);
   connect(grid->horizontalHeader(), &QHeaderView::sectionResized, this,
@@ -57,6 +64,13 @@ bool FrozenRows::eventFilter(QObject* watched, QEvent* event) {
   return QTableView::eventFilter(watched, event);
 }
 
+void FrozenRows::scrollTo(const QModelIndex&, ScrollHint) {}
+
+void FrozenRows::wheelEvent(QWheelEvent* event) {
+  // The wheel over the field names scrolls the sheet, as anywhere over the grid.
+  QCoreApplication::sendEvent(grid_->viewport(), event);
+}
+
 void FrozenRows::Place() {
   if (rows_ == 0) return;
   int height = 0;
@@ -71,13 +85,12 @@ void FrozenRows::Place() {
 void ApplyColumnWidths(QTableView& grid, const xl::Worksheet& sheet) {
   const int digit = grid.fontMetrics().horizontalAdvance(QLatin1Char('0'));
   constexpr int kPadding = 5;
-  const std::int64_t columns = std::min<std::int64_t>(sheet.UsedColumns(), grid.model()->columnCount());
-  for (std::int64_t col = 1; col <= columns; ++col) {
-    const double width = sheet.ColumnWidth(col);
-    if (width > 0) {
-      grid.setColumnWidth(static_cast<int>(col - 1),
-                          static_cast<int>(std::lround(width * digit)) + kPadding);
-    }
+  const int standard = grid.horizontalHeader()->defaultSectionSize();
+  // Only widths that differ are set: each change lays the header out again.
+  for (int col = 0; col < grid.model()->columnCount(); ++col) {
+    const double width = sheet.ColumnWidth(col + 1);
+    const int want = width > 0 ? static_cast<int>(std::lround(width * digit)) + kPadding : standard;
+    if (grid.columnWidth(col) != want) grid.setColumnWidth(col, want);
   }
 }
 

@@ -8,7 +8,8 @@ namespace palomet::xlwindow {
 
 // The top rows of a grid kept in view while the rest scrolls, as a sheet with frozen rows
 // shows them: a second view of the grid's model and selection, laid over the top of the
-// grid's cells, following its columns and its sideways scrolling.
+// grid's cells, following its columns and its sideways scrolling. It never scrolls down by
+// itself: the current cell, which it shares with the grid, is the grid's to bring in view.
 class FrozenRows : public QTableView {
   Q_OBJECT
  public:
@@ -21,6 +22,8 @@ class FrozenRows : public QTableView {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void scrollTo(const QModelIndex& index, ScrollHint hint) override;
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
   void Place();
@@ -31,7 +34,7 @@ class FrozenRows : public QTableView {
 
 // Sets the grid's column widths to the sheet's: a width of n characters is n digits of the
 // grid's font plus the cell's padding, as spreadsheets measure it. Columns of the default
-// width keep the grid's default.
+// width get the grid's default, whatever the sheet shown before left them at.
 void ApplyColumnWidths(QTableView& grid, const xl::Worksheet& sheet);
 
 }  // namespace palomet::xlwindow

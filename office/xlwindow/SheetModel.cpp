@@ -1,9 +1,21 @@
 #include "office/xlwindow/SheetModel.h"
 
+#include <QColor>
 #include <QFont>
 #include <algorithm>
 
 namespace palomet::xlwindow {
+
+namespace {
+
+std::uint64_t Key(std::int64_t row, std::int64_t col) {
+  return static_cast<std::uint64_t>(row) << 16 | static_cast<std::uint64_t>(col);
+}
+
+// The saved file's link colour (the theme's hyperlink colour).
+constexpr QRgb kLinkColour = 0x0000FF;
+
+}  // namespace
 
 QString ColumnLetters(int col) {
   return QString::fromStdString(xl::ColumnName(col + 1));
@@ -31,13 +43,31 @@ int SheetModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : columns_;
 }
 
+const std::string* SheetModel::LinkAt(int row, int col) const {
+  if (links_.empty()) return nullptr;
+  const auto it = links_.find(Key(row, col));
+  return it == links_.end() ? nullptr : &sheet_.Hyperlinks()[it->second].location;
+}
+
 QVariant SheetModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
+  // Only text cells take the link look, as in the saved file.
+  const auto linkedText = [&] {
+    return LinkAt(index.row(), index.column()) &&
+           sheet_.Cell(index.row() + 1, index.column() + 1).type == xl::CellType::Text;
+  };
   if (role == Qt::FontRole) {
-    if (!sheet_.RowBold(index.row() + 1)) return {};
-    QFont bold;
-    bold.setBold(true);
-    return bold;
+    const bool bold = sheet_.RowBold(index.row() + 1);
+    const bool link = linkedText();
+    if (!bold && !link) return {};
+    QFont font;
+    font.setBold(bold);
+    font.setUnderline(link);
+    return font;
+  }
+  if (role == Qt::ForegroundRole) {
+    if (!linkedText()) return {};
+    return QColor(kLinkColour);
   }
   if (role != Qt::DisplayRole && role != Qt::TextAlignmentRole) return {};
   const xl::CellValue v = sheet_.Cell(index.row() + 1, index.column() + 1);
@@ -55,11 +85,7 @@ QVariant SheetModel::headerData(int section, Qt::Orientation orientation, int ro
   return orientation == Qt::Horizontal ? ColumnLetters(section) : QString::number(section + 1);
 }
 
-bool SheetModel::Refresh() {
-  if (sheet_.Revision() == revision_ && revision_ != 0) return false;
-  revision_ = sheet_.Revision();
-  const int rows = static_cast<int>(std::max<std::int64_t>(sheet_.UsedRows(), kMinRows));
-  const int columns = static_cast<int>(std::max<std::int64_t>(sheet_.UsedColumns(), kMinColumns));
+void SheetModel::Grow(int rows, int columns) {
   if (rows > rows_) {
     beginInsertRows({}, rows_, rows - 1);
     rows_ = rows;
@@ -69,6 +95,25 @@ bool SheetModel::Refresh() {
     beginInsertColumns({}, columns_, columns - 1);
     columns_ = columns;
     endInsertColumns();
+  }
+}
+
+void SheetModel::Reach(int row, int col) {
+  Grow(row + 1, col + 1);
+}
+
+bool SheetModel::Refresh() {
+  if (sheet_.Revision() == revision_ && revision_ != 0) return false;
+  revision_ = sheet_.Revision();
+  Grow(static_cast<int>(std::max<std::int64_t>(sheet_.UsedRows(), kMinRows)),
+       static_cast<int>(std::max<std::int64_t>(sheet_.UsedColumns(), kMinColumns)));
+  const auto& links = sheet_.Hyperlinks();
+  if (links.size() != linksSeen_) {
+    linksSeen_ = links.size();
+    links_.clear();
+    for (std::size_t i = 0; i < links.size(); ++i) {
+      links_[Key(links[i].row - 1, links[i].col - 1)] = i;
+    }
   }
   // Cells may have changed anywhere; the view repaints only what it shows.
   emit dataChanged(index(0, 0), index(rows_ - 1, columns_ - 1));

@@ -2,8 +2,8 @@
 
 // The workbook window: shown when an application's Visible is set to True. One window per
 // application, a tab per sheet of its active workbook, a grid that fills as cells are
-// written, "Save As…", "Open in spreadsheet application", and a question to save when an
-// unsaved workbook is closed. Top-level, deleted on close: the process ends when no
+// written, "Save", "Save As…", "Open in spreadsheet application", and a question to save
+// when an unsaved workbook is closed. Top-level, deleted on close: the process ends when no
 // workbook window and no main window remain (QApplication::quitOnLastWindowClosed).
 
 #include <QString>
@@ -27,6 +27,9 @@ class WindowPrompts {
 
 // Opens a file in the desktop's application for it (QDesktopServices::openUrl by default).
 using FileOpener = std::function<bool(const QString& path)>;
+
+// The real prompts: the file dialog, and message boxes showing their text as plain text.
+std::shared_ptr<WindowPrompts> MakeWindowPrompts();
 
 // Installs the window as the engine's view factory. Call once after QApplication exists.
 // `prompts` and `opener` default to the real dialogs and QDesktopServices.

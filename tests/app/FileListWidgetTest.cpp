@@ -119,6 +119,22 @@ TEST(ListWidget, DoubleClickRemovesTheEntryAndSelectsNoOther) {
   EXPECT_EQ(h.List().Count(), 0);
 }
 
+// The Delete key removes the selected entry as a double-click does; Shift+Delete does not.
+TEST(ListWidget, DeleteKeyRemovesTheSelectedEntry) {
+  Form1Harness h;
+  h.Start();
+  h.Fill({"A", "B", "C"});
+  h.List().Select(2);
+  h.List().setFocus();
+  QTest::keyClick(&h.List(), Qt::Key_Delete, Qt::ShiftModifier);
+  EXPECT_EQ(h.Texts(), (Texts{"A", "B", "C"}));
+  QTest::keyClick(&h.List(), Qt::Key_Delete);
+  EXPECT_EQ(h.Texts(), (Texts{"A", "C"}));
+  EXPECT_EQ(h.List().SelectedIndex(), 0);
+  QTest::keyClick(&h.List(), Qt::Key_Delete);
+  EXPECT_EQ(h.Texts(), (Texts{"A", "C"})) << "nothing selected, nothing goes";
+}
+
 TEST(AddFiles, AppendsTheDialogsSelection) {
   Form1Harness h;
   h.Start();

@@ -26,6 +26,7 @@
 #include "office/xlwindow/WorkbookWindow.h"
 #include "tests/support/ArchiveFixtures.h"
 #include "tests/support/Form1Harness.h"
+#include "tests/support/LowSheetRows.h"
 #include "tests/support/WindowRunFixture.h"
 #include "tests/support/WorkbookWindowProbe.h"
 #include "tests/support/XlsxReadBack.h"
@@ -143,6 +144,29 @@ TEST_F(ImportRunGui, AValueLongerThanACellEndsInDoneAndTheStatusLineSaysWhereItI
             "1 value longer than a cell holds was cut in its cell and kept whole on sheet "
             "\"Long texts\".");
   EXPECT_EQ(Cell(windows[0], 1, 2, 3), "46563");
+}
+
+TEST_F(ImportRunGui, ATableLongerThanASheetGoesOnOnTabsOfItsNameAndTheStatusLineSaysWhere) {
+  test::LowSheetRows rows(3);
+  h.Start();
+  h.Find<QRadioButton>("Option2")->click();
+  std::string xml = "<r>";
+  for (int i = 1; i <= 5; ++i) {
+    xml += "<T><v>" + (i == 4 ? std::string(40'000, 'v') : std::to_string(i)) + "</v></T>";
+  }
+  h.List().Add(Xml("t.xml", xml + "</r>"));
+  h.messages.shown.clear();
+  ClickStart();
+  EXPECT_EQ(Texts(), std::vector<std::string>{"Done."});
+  ASSERT_EQ(WorkbookWindows().size(), 1u);
+  QMainWindow* w = WorkbookWindows()[0];
+  EXPECT_EQ(Tabs(w), (QStringList{"T", "T (2)", "T (3)", "Long texts"}));
+  auto* tabs = w->findChild<QTabWidget*>("Sheets");
+  EXPECT_EQ(tabs->tabText(tabs->currentIndex()), "T (3)") << "the window opens on the tables";
+  EXPECT_EQ(w->findChild<QLabel*>("StatusNote")->text().toStdString(),
+            "Table \"T\" has 5 rows, more than a sheet holds; it goes on on sheets \"T (2)\" and "
+            "\"T (3)\".\n1 value longer than a cell holds was cut in its cell and kept whole on "
+            "sheet \"Long texts\".");
 }
 
 // Names such as "ImportErrors" are the user's own elements: nothing is skipped for its name.

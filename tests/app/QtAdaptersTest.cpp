@@ -9,7 +9,8 @@
 #include <QTimer>
 
 #include "app/QtDialogs.h"
-#include "app/QtMessageBoxes.h"
+#include "office/xlwindow/QtMessageBoxes.h"
+#include "office/xlwindow/WorkbookWindow.h"
 
 namespace palomet {
 namespace {
@@ -55,6 +56,30 @@ TEST(QtMessageBoxes, AnswersQuestionsWithTheButtonPressed) {
   // A question closed without an answer counts as No.
   WhenBoxShows([](QMessageBox&) {}, QMessageBox::NoButton);
   EXPECT_EQ(boxes.Show("Go on?", MsgButtons::YesNo, MsgIcon::None, MsgResult::Yes), MsgResult::No);
+}
+
+// The workbook window's own questions and errors go through the same boxes: a path is
+// shown as written, never as markup.
+TEST(QtMessageBoxes, WorkbookWindowPromptsShowPlainText) {
+  const auto prompts = xlwindow::MakeWindowPrompts();
+  WhenBoxShows(
+      [](QMessageBox& box) {
+        EXPECT_EQ(box.textFormat(), Qt::PlainText);
+        EXPECT_EQ(box.text(), "Cannot write /tmp/<b>bold</b>.xlsx");
+        EXPECT_EQ(box.icon(), QMessageBox::Warning);
+      },
+      QMessageBox::Ok);
+  prompts->ShowError("Cannot write /tmp/<b>bold</b>.xlsx");
+  WhenBoxShows(
+      [](QMessageBox& box) {
+        EXPECT_EQ(box.textFormat(), Qt::PlainText);
+        EXPECT_EQ(box.windowTitle(), "Palomet");
+        EXPECT_EQ(box.defaultButton(), box.button(QMessageBox::Save));
+      },
+      QMessageBox::Discard);
+  EXPECT_EQ(prompts->AskSaveChanges("<i>Book1</i>"), xlwindow::WindowPrompts::SaveAnswer::Discard);
+  WhenBoxShows([](QMessageBox&) {}, QMessageBox::NoButton);
+  EXPECT_EQ(prompts->AskSaveChanges("Book1"), xlwindow::WindowPrompts::SaveAnswer::Cancel);
 }
 
 TEST(QtMessageBoxes, LineBreaksOfEveryKindSeparateParagraphs) {

@@ -115,24 +115,6 @@ TEST(CliRun, ErrorsExitOneWithOneLineNamingTheFileAndLeaveNoOutput) {
   }
 }
 
-TEST(CliRun, ATableLongerThanASheetFailsNamingTheTableAndRow) {
-  TempDir dir;
-  const auto big = dir.Path() / "big.xml";
-  {
-    std::ofstream f(big, std::ios::binary);
-    f << "<r>";
-    for (int i = 0; i < 1'048'576; ++i) f << "<T><v>1</v></T>";  // one row too many with the header
-    f << "</r>";
-  }
-  const std::string out = dir.Str() + "/out.xlsx";
-  const auto r = Cli({"-q", "-o", out, big.string()});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Lines(r.err), 1) << r.err;
-  EXPECT_NE(r.err.find("\"T\", row 1048577"), std::string::npos) << r.err;
-  EXPECT_FALSE(fs::exists(out));
-  EXPECT_EQ(test::EntryNames(dir.Path()), std::vector<std::string>{"big.xml"});
-}
-
 TEST(CliRun, AFailedRunLeavesAnEarlierOutputUntouched) {
   TempDir dir;
   const auto bad = dir.Write("bad.xml", "<root>").string();

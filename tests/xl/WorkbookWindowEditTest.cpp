@@ -25,44 +25,6 @@
 namespace palomet::xlwindow {
 namespace {
 
-class WorkbookWindowEdit : public WorkbookWindowTest {
- protected:
-  // A visible, active window over a new workbook whose first sheet the test fills.
-  QMainWindow* Open(xl::Application& app) {
-    app.SetVisible(true);
-    if (!app.WorkbookCount()) app.AddWorkbook();
-    QMainWindow* w = Window();
-    EXPECT_NE(w, nullptr);
-    w->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(w));
-    QTest::qWait(250);  // the grid takes the cells in on its timer
-    GridOf(w)->setFocus();
-    return w;
-  }
-  static QTableView* GridOf(QMainWindow* w) { return w->findChild<QTableView*>("Grid"); }
-  static QString ValueLine(QMainWindow* w) {
-    return w->findChild<QPlainTextEdit*>("ValueLine")->toPlainText();
-  }
-  static QString Address(QMainWindow* w) { return w->findChild<QLineEdit*>("CellAddress")->text(); }
-  static QString FindStatus(QMainWindow* w) { return w->findChild<QLabel*>("FindStatus")->text(); }
-  static QString CurrentTab(QMainWindow* w) {
-    auto* tabs = w->findChild<QTabWidget*>("Sheets");
-    return tabs->tabText(tabs->currentIndex());
-  }
-  // A click on the cell at 0-based `row`, `col` of the grid.
-  static void Click(QMainWindow* w, int row, int col, Qt::KeyboardModifiers mods = {}) {
-    QTableView* grid = GridOf(w);
-    const QRect cell = grid->visualRect(grid->model()->index(row, col));
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, mods, cell.center());
-  }
-  static void Press(QWidget* target, QKeySequence::StandardKey key) {
-    const QKeyCombination k = QKeySequence(key)[0];
-    QTest::keyClick(target, k.key(), k.keyboardModifiers());
-  }
-  static QString ClipboardText() { return QGuiApplication::clipboard()->text(); }
-  static QString ClipboardHtml() { return QGuiApplication::clipboard()->mimeData()->html(); }
-};
-
 TEST_F(WorkbookWindowEdit, CopyPutsTheShownCellsOnTheClipboardAsTextAndAsATable) {
   auto app = xl::Application::Create();
   xl::Worksheet& s = app->AddWorkbook().ActiveSheet();

@@ -175,9 +175,10 @@ TEST_F(WorkbookWindowTest, SaveAsWritesTheWorkbookAndClosingThenAsksNothing) {
   QMainWindow* w = Window();
   ASSERT_NE(w, nullptr);
 
+  const QString name = QString::fromStdString(app->ActiveWorkbook().Name());
   prompts->savePath = QString::fromStdString((dir.Path() / "saved").string());
   w->findChild<QAction*>("SaveAs")->trigger();
-  EXPECT_EQ(prompts->suggestedNames, QStringList{"Book1.xlsx"});
+  EXPECT_EQ(prompts->suggestedNames, QStringList{name + ".xlsx"});
   const auto book = test::ReadXlsx((dir.Path() / "saved.xlsx").string());
   ASSERT_TRUE(book.ok) << book.dump;
   EXPECT_EQ(book.sheets[0].InOrder()[0].number, 12.5);
@@ -236,7 +237,7 @@ TEST_F(WorkbookWindowTest, ClosingAnUnsavedWorkbookAsksEvenWithAlertsOff) {
 
   prompts->answer = WindowPrompts::SaveAnswer::Cancel;
   EXPECT_FALSE(w->close());
-  EXPECT_EQ(prompts->asked, QStringList{"Book1"});
+  EXPECT_EQ(prompts->asked, QStringList{QString::fromStdString(app->ActiveWorkbook().Name())});
 
   // Save, but the file dialog is cancelled: the window stays.
   prompts->answer = WindowPrompts::SaveAnswer::Save;
@@ -261,7 +262,8 @@ TEST_F(WorkbookWindowTest, OpensACopyInTheSpreadsheetApplicationLeavingTheWorkbo
   ASSERT_NE(w, nullptr);
   w->findChild<QAction*>("OpenInSpreadsheet")->trigger();
   ASSERT_EQ(opened.size(), 1);
-  EXPECT_TRUE(opened[0].endsWith("Book1.xlsx"));
+  EXPECT_TRUE(opened[0].endsWith("/" + QString::fromStdString(app->ActiveWorkbook().Name()) +
+                                 ".xlsx"));
   const auto book = test::ReadXlsx(opened[0].toStdString());
   ASSERT_TRUE(book.ok) << book.dump;
   EXPECT_EQ(book.sheets[0].InOrder()[0].text, "copy me");

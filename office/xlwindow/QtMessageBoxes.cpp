@@ -1,4 +1,4 @@
-#include "app/QtMessageBoxes.h"
+#include "office/xlwindow/QtMessageBoxes.h"
 
 #include <QMessageBox>
 
@@ -23,6 +23,17 @@ MsgResult QtMessageBoxes::Show(const std::string& text, MsgButtons buttons, MsgI
     box.setDefaultButton(defaultButton == MsgResult::No ? QMessageBox::No : QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes ? MsgResult::Yes : MsgResult::No;
+  }
+  if (buttons == MsgButtons::SaveDiscardCancel) {
+    box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+    box.setDefaultButton(defaultButton == MsgResult::Discard  ? QMessageBox::Discard
+                         : defaultButton == MsgResult::Cancel ? QMessageBox::Cancel
+                                                              : QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    const int answer = box.exec();
+    return answer == QMessageBox::Save      ? MsgResult::Save
+           : answer == QMessageBox::Discard ? MsgResult::Discard
+                                            : MsgResult::Cancel;
   }
   box.setStandardButtons(QMessageBox::Ok);
   box.exec();

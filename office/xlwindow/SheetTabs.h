@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QTabWidget>
+#include <QTimer>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "office/xl/Excel.h"
+
+class QTableView;
+
+namespace palomet::xlwindow {
+
+class FrozenRows;
+class SheetModel;
+
+// The active workbook's sheets as tabs over one grid, which shows the current tab's sheet (a
+// workbook may have thousands of sheets; a grid each would make every switch and every new
+// sheet cost in proportion to them all). Each sheet keeps its current cell and scroll place
+// while another is shown. The tab follows the workbook's active sheet when that changes (a
+// run adds a sheet); any other change leaves the user's tab alone. Object names for tests:
+// "Sheets" (this), "Grid", "FrozenRows".
+class SheetTabs : public QTabWidget {
+  Q_OBJECT
+ public:
+  SheetTabs(xl::Application& app, QWidget* parent);
+  ~SheetTabs() override;
+
+  QTableView* Grid() const { return grid_; }
+  // The model of the sheet on the grid, or nullptr.
+  SheetModel* Shown() const;
+  // The id of the sheet on the grid, 0 for none.
+  std::uint64_t ShownSheet() const { return shownSheet_; }
+  // The sheet of the current tab, 0 for none (it may be on the grid only a moment later).
+  std::uint64_t CurrentTabSheet() const;
+
+  // Sheets were added, renamed, deleted or activated, or another workbook came.
+  void StructureChanged();
+  // Shows the sheet with the 0-based cell as the current cell, selected alone, growing the
+  // grid when the cell lies past it. False when the workbook has no such sheet.
+  bool GoTo(std::uint64_t sheetId, int row, int col);
+  // Shows the sheet `step` tabs on from the current one, stopping at the first and last.
+  void StepSheet(int step);
+
+ signals:
+  // The current cell moved, or another sheet came on the grid.
+  void CurrentCellChanged();
+  // Cells of the shown sheet may have changed (a run writes them).
+  void CellsChanged();
+
+ private:
+  struct Tab {
+    std::uint64_t id;  // the sheet's
+    std::string name;  // as last shown
+  };
+  // Where a sheet was left: its current cell and how far it was scrolled.
+  struct Spot {
+    int row = 0, col = 0, top = 0, left = 0;
+  };
+
+  const xl::Workbook* Book() const;
+  void SyncTabs();
+  // Puts the grid on the current tab, showing its sheet.
+  void ShowCurrent();
+  // Takes the grid off every tab, showing nothing.
+  void DetachGrid();
+  // Keeps the place of the sheet leaving the grid.
+  void KeepSpot();
+  // True when the shown workbook still has that sheet.
+  bool IsLive(std::uint64_t sheetId) const;
+  // Brings tabs from position `from` on in line with the workbook's sheets.
+  void Rearrange(const xl::Workbook& wb, std::size_t from);
+  // Gives the tab at `pos` the sheet's name when it changed.
+  void Rename(std::size_t pos, const xl::Worksheet& sheet);
+  void Refresh();
+  // The shown sheet's column widths and frozen rows on the grid.
+  void ShowSheetLook(const SheetModel& model);
+
+  xl::Application& app_;
+  QTableView* grid_;
+  FrozenRows* frozen_;
+  QTimer refresh_;
+  QTimer settle_;  // gathers the changes that follow one another closely
+  const xl::Workbook* shown_ = nullptr;
+  std::unordered_map<std::uint64_t, QWidget*> pages_;      // tab pages by sheet id
+  std::unordered_map<std::uint64_t, SheetModel*> models_;  // by sheet id
+  std::unordered_map<std::uint64_t, Spot> spots_;          // by sheet id, once left
+  std::vector<Tab> order_;                                 // in tab order
+  bool pending_ = false;               // changes gathered, not shown yet
+  std::uint64_t shownSheet_ = 0;       // the sheet on the grid, 0 for none
+  std::uint64_t followedActive_ = 0;   // the workbook's active sheet when last followed
+  bool syncing_ = false;               // tabs being brought in line
+};
+
+}  // namespace palomet::xlwindow

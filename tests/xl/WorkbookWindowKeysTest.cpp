@@ -1,0 +1,314 @@
+// The workbook window driven as a spreadsheet user drives it, with real keys and clicks:
+// moving and selecting by keys, going to a typed address, sheets by keys, saving by keys,
+// each window's own name, links, and the whole value of a cut cell.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QStatusBar>
+#include <QTabBar>
+
+#include "WorkbookWindowFixture.h"
+#include "office/xl/LongValues.h"
+#include "office/xl/Places.h"
+#include "office/xlwindow/CellLine.h"
+#include "office/xlwindow/SheetModel.h"
+#include "office/xlwindow/WorkbookWindowImpl.h"
+#include "tests/support/XlsxReadBack.h"
+
+namespace palomet::xlwindow {
+namespace {
+
+class WindowKeys : public WorkbookWindowEdit {
+ protected:
+  // The selection as "A1:B5" ranges.
+  static QString Selection(QMainWindow* w) {
+    QStringList out;
+    for (const QItemSelectionRange& r : GridOf(w)->selectionModel()->selection()) {
+      out << CellName(r.top(), r.left()) + ":" + CellName(r.bottom(), r.right());
+    }
+    return out.join(",");
+  }
+  static void Key(QMainWindow* w, Qt::Key key, Qt::KeyboardModifiers mods = {}) {
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w, key, mods);
+  }
+  static QString Status(QMainWindow* w) { return w->statusBar()->currentMessage(); }
+};
+
+// Ctrl+arrows go to the edge of the block of filled cells, on to the next filled cell, or to
+// the grid's edge; Ctrl+Home and Ctrl+End to A1 and the last used cell; each selects the cell
+// it goes to, so that Copy takes it.
+TEST_F(WindowKeys, CtrlMovesGoToTheDataEdgesAndSelectTheCellTheyReach) {
+  auto app = xl::Application::Create();
+  xl::Worksheet& s = app->AddWorkbook().ActiveSheet();
+  for (int r = 1; r <= 5; ++r) {
+    for (int c = 1; c <= 3; ++c) s.SetCell(r, c, CellName(r - 1, c - 1).toStdString());
+  }
+  s.SetCell(8, 1, "A8");
+  s.SetCell(1, 6, "F1");
+  QMainWindow* w = Open(*app);
+  const std::vector<std::tuple<Qt::Key, Qt::KeyboardModifiers, const char*>> steps = {
+      {Qt::Key_Down, Qt::ControlModifier, "A5"},   {Qt::Key_Down, Qt::ControlModifier, "A8"},
+      {Qt::Key_Down, Qt::ControlModifier, "A100"}, {Qt::Key_Up, Qt::ControlModifier, "A8"},
+      {Qt::Key_Home, Qt::ControlModifier, "A1"},   {Qt::Key_Right, Qt::ControlModifier, "C1"},
+      {Qt::Key_Right, Qt::ControlModifier, "F1"},  {Qt::Key_Right, Qt::ControlModifier, "Z1"},
+      {Qt::Key_Left, Qt::ControlModifier, "F1"},   {Qt::Key_End, Qt::ControlModifier, "F8"},
+      {Qt::Key_Home, {}, "A8"},                    {Qt::Key_Return, {}, "A9"},
+      {Qt::Key_Return, Qt::ShiftModifier, "A8"}};
+  for (const auto& [key, mods, to] : steps) {
+    Key(w, key, mods);
+    EXPECT_EQ(Address(w), to);
+    EXPECT_EQ(Selection(w), QString(to) + ":" + to) << "the selection follows the current cell";
+  }
+  Key(w, Qt::Key_Home, Qt::ControlModifier);
+  Key(w, Qt::Key_Down, Qt::ControlModifier);
+  Press(GridOf(w), QKeySequence::Copy);
+  EXPECT_EQ(ClipboardText(), "A5\n");
+}
+
+// Shift with any move extends the selection from the cell it began at, also after a click.
+TEST_F(WindowKeys, ShiftExtendsTheSelectionFromWhereItBegan) {
+  auto app = xl::Application::Create();
+  xl::Worksheet& s = app->AddWorkbook().ActiveSheet();
+  for (int r = 1; r <= 5; ++r) {
+    for (int c = 1; c <= 3; ++c) s.SetCell(r, c, CellName(r - 1, c - 1).toStdString());
+  }
+  QMainWindow* w = Open(*app);
+  Click(w, 1, 1);
+  Key(w, Qt::Key_Down, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(Selection(w), "B2:B5");
+  EXPECT_EQ(Address(w), "B5");
+  Key(w, Qt::Key_Left, Qt::ShiftModifier);
+  EXPECT_EQ(Selection(w), "A2:B5");
+  Press(GridOf(w), QKeySequence::Copy);
+  EXPECT_EQ(ClipboardText(), "A2\tB2\nA3\tB3\nA4\tB4\nA5\tB5\n");
+  Key(w, Qt::Key_Home, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(Selection(w), "A1:B2");
+  Key(w, Qt::Key_End, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(Selection(w), "B2:C5");
+  // A plain move starts afresh; Shift+click then extends from the new place.
+  Key(w, Qt::Key_Right);
+  EXPECT_EQ(Selection(w), "D5:D5");
+  Click(w, 0, 0, Qt::ShiftModifier);
+  EXPECT_EQ(Selection(w), "A1:D5");
+  EXPECT_EQ(Address(w), "A1");
+}
+
+// Ctrl+PgDn / Ctrl+PgUp go from sheet to sheet, stopping at the ends; each sheet is shown at
+// the cell it was left at.
+TEST_F(WindowKeys, CtrlPageKeysStepThroughTheSheetsWhichKeepTheirPlace) {
+  auto app = xl::Application::Create();
+  app->AddWorkbook();
+  QMainWindow* w = Open(*app);
+  Click(w, 3, 2);
+  Key(w, Qt::Key_PageDown, Qt::ControlModifier);
+  EXPECT_EQ(CurrentTab(w), "Sheet2");
+  EXPECT_EQ(Address(w), "A1");
+  Key(w, Qt::Key_PageDown, Qt::ControlModifier);
+  Key(w, Qt::Key_PageDown, Qt::ControlModifier);
+  EXPECT_EQ(CurrentTab(w), "Sheet3");
+  for (int i = 0; i < 3; ++i) Key(w, Qt::Key_PageUp, Qt::ControlModifier);
+  EXPECT_EQ(CurrentTab(w), "Sheet1");
+  EXPECT_EQ(Address(w), "C4");
+  EXPECT_EQ(Selection(w), "C4:C4");
+  // A click on a tab leaves the keys with the grid.
+  QTabBar* bar = w->findChild<QTabWidget*>("Sheets")->tabBar();
+  QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+  EXPECT_EQ(CurrentTab(w), "Sheet2");
+  Key(w, Qt::Key_Down);
+  EXPECT_EQ(Address(w), "A2");
+}
+
+// F5 puts the cursor in the address box; a typed address and Enter go there, on the sheet
+// it names (in any letter case); a bad one says so and leaves the current cell alone.
+TEST_F(WindowKeys, GoToTakesATypedAddressAndSaysWhenItIsNone) {
+  auto app = xl::Application::Create();
+  xl::Workbook& wb = app->AddWorkbook();
+  wb.Sheet(1).SetName("Customer");
+  wb.Sheet(2).SetName("Long texts");
+  wb.Sheet(2).SetCell(2, 1, "kept");
+  QMainWindow* w = Open(*app);
+  auto* box = w->findChild<QLineEdit*>("CellAddress");
+  const auto go = [&](const char* typed) {
+    Key(w, Qt::Key_F5);
+    EXPECT_TRUE(box->hasFocus());
+    EXPECT_EQ(box->selectedText(), box->text());
+    QTest::keyClicks(box, typed);
+    QTest::keyClick(box, Qt::Key_Return);
+  };
+  go("b7");
+  EXPECT_EQ(Address(w), "B7");
+  EXPECT_TRUE(GridOf(w)->hasFocus());
+  go("'Long texts'!A2");
+  EXPECT_EQ(CurrentTab(w), "Long texts");
+  EXPECT_EQ(ValueLine(w), "kept");
+  go(" customer!$C$10 ");
+  EXPECT_EQ(CurrentTab(w), "Customer");
+  EXPECT_EQ(Selection(w), "C10:C10");
+  go("A5000");  // past the grid's rows: it grows
+  EXPECT_EQ(Address(w), "A5000");
+  for (const char* bad : {"Q0", "XFE1", "A1048577", "B7:C9", "hello"}) {
+    go(bad);
+    EXPECT_EQ(Address(w), "A5000");
+    EXPECT_EQ(Status(w), QString("\"%1\" is not a cell address; type one such as B7 or "
+                                 "Customer!C10.").arg(bad));
+  }
+  go("Orders!A1");
+  EXPECT_EQ(Status(w), "There is no sheet \"Orders\" in this workbook.");
+  EXPECT_EQ(CurrentTab(w), "Customer");
+  // Escape leaves the box as it was.
+  Key(w, Qt::Key_F5);
+  QTest::keyClicks(box, "D4");
+  QTest::keyClick(box, Qt::Key_Escape);
+  EXPECT_EQ(Address(w), "A5000");
+  EXPECT_TRUE(GridOf(w)->hasFocus());
+}
+
+TEST(Places, ReadReferencesAsTheyAreWritten) {
+  const auto place = [](const char* text) {
+    const auto p = xl::ParsePlace(text);
+    return p ? (p->hasSheet ? p->sheet + "!" : "") + xl::CellAddress(p->row, p->col) : "none";
+  };
+  EXPECT_EQ(place("xfd1048576"), "XFD1048576");
+  EXPECT_EQ(place("'It''s here'!B2"), "It's here!B2");
+  EXPECT_EQ(place("'a!b'!C3"), "a!b!C3");
+  EXPECT_EQ(place("Sheet1!$A$1"), "Sheet1!A1");
+  for (const char* bad : {"", "A", "7", "A0", "XFE1", "A1048577", "!A1", "''!A1", "'open!A1",
+                          "A1B", "B7:C9"}) {
+    EXPECT_EQ(place(bad), "none") << bad;
+  }
+}
+
+// Ctrl+S saves to the file it was saved to, asking for one only the first time; Ctrl+Shift+S
+// always asks. Both are in the File menu with their keys.
+TEST_F(WindowKeys, CtrlSSavesToTheSameFileAndCtrlShiftSAsks) {
+  auto app = xl::Application::Create();
+  xl::Worksheet& s = app->AddWorkbook().ActiveSheet();
+  s.SetCell(1, 1, "first");
+  QMainWindow* w = Open(*app);
+  EXPECT_EQ(w->findChild<QAction*>("Save")->shortcut(), QKeySequence("Ctrl+S"));
+  EXPECT_EQ(w->findChild<QAction*>("SaveAs")->shortcut(), QKeySequence("Ctrl+Shift+S"));
+  const QString path = QString::fromStdString((dir.Path() / "kept.xlsx").string());
+  prompts->savePath = path;
+  Key(w, Qt::Key_S, Qt::ControlModifier);
+  ASSERT_EQ(prompts->suggestedNames.size(), 1);
+  EXPECT_EQ(w->windowTitle(), "kept.xlsx - Palomet");
+  s.SetCell(1, 1, "second");
+  Key(w, Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(prompts->suggestedNames.size(), 1) << "saved again without asking";
+  EXPECT_TRUE(app->ActiveWorkbook().Saved());
+  EXPECT_EQ(test::ReadXlsx(path.toStdString()).sheets[0].InOrder()[0].text, "second");
+  prompts->savePath.clear();
+  Key(w, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+  ASSERT_EQ(prompts->suggestedNames.size(), 2);
+  EXPECT_EQ(prompts->suggestedNames[1], "kept.xlsx");
+}
+
+// Windows are named Book1, Book2, ... across the program, as a spreadsheet names new
+// workbooks, and the copy for the desktop's spreadsheet application bears that name.
+TEST_F(WindowKeys, EachWindowHasItsOwnName) {
+  auto first = xl::Application::Create();
+  first->SetVisible(true);
+  first->AddWorkbook();
+  QMainWindow* one = Window();
+  auto second = xl::Application::Create();
+  second->AddWorkbook();
+  one->hide();
+  second->SetVisible(true);
+  QMainWindow* two = Window();
+  ASSERT_NE(two, one);
+  EXPECT_EQ(two->focusWidget(), GridOf(two)) << "the keys begin on the grid";
+  const QString a = one->windowTitle(), b = two->windowTitle();
+  ASSERT_TRUE(a.startsWith("Book")) << a.toStdString();
+  const int n = a.mid(4).section(' ', 0, 0).toInt();
+  EXPECT_EQ(a, QString("Book%1 - Palomet").arg(n));
+  EXPECT_EQ(b, QString("Book%1 - Palomet").arg(n + 1));
+  two->findChild<QAction*>("OpenInSpreadsheet")->trigger();
+  ASSERT_EQ(opened.size(), 1);
+  EXPECT_TRUE(opened[0].endsWith(QString("/Book%1.xlsx").arg(n + 1)));
+  std::filesystem::remove_all(std::filesystem::path(opened[0].toStdString()).parent_path());
+}
+
+// A text cell that links to a place looks like a link, as in the saved file; a click goes
+// there, a Ctrl+click only selects it, and a link to a place that is gone says so.
+TEST_F(WindowKeys, LinksLookLikeLinksAndAClickFollowsThem) {
+  auto app = xl::Application::Create();
+  xl::Workbook& wb = app->AddWorkbook();
+  xl::Worksheet& s = wb.Sheet(1);
+  wb.Sheet(2).SetName("Long texts");
+  s.SetCell(1, 1, "to B3");
+  s.SetHyperlink(1, 1, "'Long texts'!B3");
+  s.SetCell(2, 1, "12.5");
+  s.SetHyperlink(2, 1, "'Long texts'!A1");
+  s.SetCell(3, 1, "to nowhere");
+  s.SetHyperlink(3, 1, "Gone!A1");
+  s.SetCell(4, 1, "plain");
+  QMainWindow* w = Open(*app);
+  QAbstractItemModel* m = GridOf(w)->model();
+  const auto font = [&](int row) { return m->data(m->index(row, 0), Qt::FontRole).value<QFont>(); };
+  EXPECT_TRUE(font(0).underline());
+  EXPECT_EQ(m->data(m->index(0, 0), Qt::ForegroundRole).value<QColor>(), QColor(0, 0, 255));
+  EXPECT_FALSE(font(1).underline()) << "a number keeps its look, as in the saved file";
+  EXPECT_FALSE(m->data(m->index(3, 0), Qt::ForegroundRole).isValid());
+
+  Click(w, 0, 0, Qt::ControlModifier);
+  EXPECT_EQ(CurrentTab(w), "Sheet1");
+  EXPECT_EQ(Address(w), "A1");
+  Click(w, 2, 0);
+  EXPECT_EQ(Status(w), "There is no sheet \"Gone\" in this workbook.");
+  Click(w, 0, 0);
+  EXPECT_EQ(CurrentTab(w), "Long texts");
+  EXPECT_EQ(Address(w), "B3");
+  Key(w, Qt::Key_PageUp, Qt::ControlModifier);
+  Click(w, 1, 0);
+  EXPECT_EQ(CurrentTab(w), "Long texts");
+  EXPECT_EQ(Address(w), "A1");
+}
+
+// A cut cell's value line shows the whole value, read from its pieces, with a note that the
+// cell holds only its start; other cells show theirs without the note.
+TEST_F(WindowKeys, ACutCellShowsItsWholeValueWithANote) {
+  auto app = xl::Application::Create();
+  xl::Workbook& wb = app->AddWorkbook();
+  xl::Worksheet& s = wb.Sheet(1);
+  xl::Worksheet& kept = wb.Sheet(2);
+  kept.SetName("Long texts");
+  const std::string start(32'767, 'a'), rest(7'233, 'b');
+  s.SetCell(2, 2, start);
+  s.SetCell(3, 2, start);  // the same text, linked to a row that is not its own
+  kept.SetText(2, xl::kKeptSheetColumn, "Sheet1");
+  kept.SetText(2, xl::kKeptCellColumn, "B2");
+  kept.SetCell(2, xl::kKeptLengthColumn, "40000");
+  kept.SetText(2, xl::kKeptFirstPieceColumn, start);
+  kept.SetText(2, xl::kKeptFirstPieceColumn + 1, rest);
+  s.SetHyperlink(2, 2, "'Long texts'!A2");
+  s.SetHyperlink(3, 2, "'Long texts'!A2");
+  QMainWindow* w = Open(*app);
+  auto* note = w->findChild<QLabel*>("ValueNote");
+  Click(w, 0, 1);
+  Key(w, Qt::Key_Down);  // a click on the cut cell would follow its link
+  EXPECT_EQ(ValueLine(w), QString::fromStdString(start + rest));
+  EXPECT_TRUE(note->isVisible());
+  EXPECT_EQ(note->text(), "The cell holds only the first 32,767 of 40,000 characters.");
+  Key(w, Qt::Key_Down);
+  EXPECT_EQ(ValueLine(w).size(), 32'767);
+  EXPECT_FALSE(note->isVisible());
+
+  // A value far longer shows its start only, as laying it out whole would stall the window.
+  kept.SetText(3, xl::kKeptSheetColumn, "Sheet1");
+  kept.SetText(3, xl::kKeptCellColumn, "C2");
+  kept.SetCell(3, xl::kKeptLengthColumn, std::to_string(12 * 32'767));
+  for (int piece = 0; piece < 12; ++piece) kept.SetText(3, xl::kKeptFirstPieceColumn + piece, start);
+  s.SetCell(2, 3, start);
+  s.SetHyperlink(2, 3, "'Long texts'!A3");
+  Key(w, Qt::Key_Up);
+  Key(w, Qt::Key_Right);
+  const int shown = static_cast<int>(CellLine::kMostShownBytes / 32'767) * 32'767;
+  EXPECT_EQ(ValueLine(w).size(), shown);
+  EXPECT_EQ(note->text(), QString("The cell holds only the first 32,767 of 393,204 characters. "
+                                  "Shown here: the first %1.")
+                              .arg(QLocale(QLocale::English).toString(shown)));
+}
+
+}  // namespace
+}  // namespace palomet::xlwindow
