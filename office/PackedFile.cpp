@@ -171,6 +171,11 @@ bool PackedReader::EntryIsEncrypted() const {
   return entry_ != nullptr && archive_entry_is_encrypted(entry_) != 0;
 }
 
+std::int64_t PackedReader::EntrySize() const {
+  return entry_ != nullptr && archive_entry_size_is_set(entry_) != 0 ? archive_entry_size(entry_)
+                                                                      : -1;
+}
+
 std::size_t PackedReader::Read(char* buffer, std::size_t size) {
   if (failed_) Fail();
   const la_ssize_t n = archive_read_data(a_, buffer, size);

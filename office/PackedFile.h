@@ -94,6 +94,8 @@ class PackedReader {
   const std::string& EntryName() const { return entryName_; }
   bool EntryIsFile() const;
   bool EntryIsEncrypted() const;
+  // The size the current entry's data says it has, or -1 when it does not say.
+  std::int64_t EntrySize() const;
 
   // Reads up to `size` bytes of the current entry's data into `buffer`; 0 at its end.
   std::size_t Read(char* buffer, std::size_t size);

@@ -2,8 +2,17 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <array>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <exception>
 #include <map>
+#include <mutex>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "office/ArchiveMembers.h"
 #include "office/Error.h"
@@ -18,25 +27,115 @@ using packed::Packing;
 
 namespace {
 
+// Reads a packed file or member for the parser. A compressed stream, or a member big enough
+// to be worth it, is decompressed on a thread of its own a few blocks ahead of the parser, so
+// that where a second core is free it costs the import about what a plain file does.
 class PackedInput final : public XmlInput {
  public:
   PackedInput(std::string name, std::unique_ptr<OpenedFile> file,
-              std::unique_ptr<PackedReader> reader)
-      : name_(std::move(name)), file_(std::move(file)), reader_(std::move(reader)) {}
+              std::unique_ptr<PackedReader> reader, bool readAhead)
+      : name_(std::move(name)), file_(std::move(file)), reader_(std::move(reader)) {
+    if (!readAhead) return;
+    for (std::size_t i = 0; i < kBlocks; ++i) free_.push_back(i);
+    worker_ = std::thread([this] { Decompress(); });
+  }
+  ~PackedInput() override {
+    if (!worker_.joinable()) return;
+    {
+      const std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    worker_.join();
+  }
+  PackedInput(const PackedInput&) = delete;
+  PackedInput& operator=(const PackedInput&) = delete;
 
   std::size_t Read(char* buffer, std::size_t size) override {
     try {
-      return reader_->Read(buffer, size);
+      if (!worker_.joinable()) return reader_->Read(buffer, size);
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [this] { return !ready_.empty() || done_; });
+      if (ready_.empty()) {
+        if (failure_) std::rethrow_exception(failure_);
+        return 0;
+      }
+      Block& block = blocks_[ready_.front()];
+      const std::size_t n = std::min(size, block.size - block.used);
+      std::memcpy(buffer, block.data.data() + block.used, n);
+      block.used += n;
+      if (block.used == block.size) {
+        free_.push_back(ready_.front());
+        ready_.pop_front();
+        changed_.notify_all();
+      }
+      return n;
     } catch (const Fault& fault) {
       FailImport(name_, fault.what);
     }
   }
 
  private:
+  static constexpr std::size_t kBlocks = 4;
+  static constexpr std::size_t kBlockSize = 1 << 16;
+  struct Block {
+    std::vector<char> data = std::vector<char>(kBlockSize);
+    std::size_t size = 0;
+    std::size_t used = 0;
+  };
+
+  // The worker: fills free blocks until the stream ends, fails or the input is closed.
+  void Decompress() {
+    for (;;) {
+      std::size_t index;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return stop_ || !free_.empty(); });
+        if (stop_) return;
+        index = free_.front();
+        free_.pop_front();
+      }
+      Block& block = blocks_[index];
+      std::exception_ptr failure;
+      std::size_t n = 0;
+      try {
+        n = reader_->Read(block.data.data(), block.data.size());
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      {
+        const std::lock_guard lock(mutex_);
+        if (failure || n == 0) {
+          failure_ = failure;
+          done_ = true;
+        } else {
+          block.size = n;
+          block.used = 0;
+          ready_.push_back(index);
+        }
+      }
+      changed_.notify_all();
+      if (failure || n == 0) return;
+    }
+  }
+
   std::string name_;
   std::unique_ptr<OpenedFile> file_;  // null for a member: the archive kept open holds it
   std::unique_ptr<PackedReader> reader_;
+  // Between the parser and the worker, under mutex_.
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::array<Block, kBlocks> blocks_;
+  std::deque<std::size_t> free_;
+  std::deque<std::size_t> ready_;  // in the stream's order
+  bool done_ = false;
+  bool stop_ = false;
+  std::exception_ptr failure_;
+  std::thread worker_;  // last: started once everything it uses exists
 };
+
+// Members smaller than this are read on the parser's thread: a thread would cost more.
+constexpr std::int64_t kReadAheadFrom = 1 << 20;
 
 }  // namespace
 
@@ -73,7 +172,8 @@ struct XmlInputs::Impl {
       if (!any) throw Fault{"it is an archive without members"};
       throw Fault{"it is a " + reader->FormatName() + ", not an XML file"};
     }
-    return std::make_unique<PackedInput>(name, std::move(file), std::move(reader));
+    const bool compressed = reader->GetPacking() == Packing::Compressed;
+    return std::make_unique<PackedInput>(name, std::move(file), std::move(reader), compressed);
   }
 
   std::unique_ptr<XmlInput> OpenMember(const std::string& name, const std::string& archive,
@@ -96,13 +196,16 @@ struct XmlInputs::Impl {
     if (archiveReader->EntryIsEncrypted()) {
       throw Fault{"the member is encrypted, and encrypted members are not read"};
     }
+    const std::int64_t size = archiveReader->EntrySize();
     auto reader = std::make_unique<PackedReader>(*archiveReader);
     reader->Next();
     if (reader->GetPacking() == Packing::Archive) {
       throw Fault{"it is itself an archive (" + reader->FormatName() +
                   "), and archives inside archives are not read"};
     }
-    return std::make_unique<PackedInput>(name, nullptr, std::move(reader));
+    const bool big = size < 0 || size >= kReadAheadFrom;
+    return std::make_unique<PackedInput>(name, nullptr, std::move(reader),
+                                         big || reader->GetPacking() == Packing::Compressed);
   }
 
   // Opens `path` afresh at its first entry; false, with nothing kept open, when it is no

@@ -24,7 +24,6 @@
 #include "importrun/RunningCheck.h"
 #include "office/xl/Excel.h"
 #include "office/xlwindow/WorkbookWindow.h"
-#include "tests/support/ArchiveFixtures.h"
 #include "tests/support/Form1Harness.h"
 #include "tests/support/LowSheetRows.h"
 #include "tests/support/WindowRunFixture.h"
@@ -263,36 +262,6 @@ TEST_F(ImportRunGui, ErrorsShowTheirCauseWithTheWarningIconAndNoDone) {
     EXPECT_EQ(form.MousePointer(), Pointer::Default) << c.name;
     EXPECT_TRUE(WorkbookWindows().empty()) << c.name;
   }
-}
-
-// An archive's members are files of their own: they fill the workbook, and a bad one is
-// named in the run's error, with its line and column.
-TEST_F(ImportRunGui, AnArchivesMembersImportAndABadOneIsNamed) {
-  const std::string zip = h.temp.Str() + "/in/x.zip";
-  test::WritePacked(zip, {"zip", ""},
-                    {{"a.xml", Shape("1", "2")}, {"b.xml", Shape("3", "4")}});
-  Form1& form = h.Start();
-  h.dialogs.fileAnswers.push_back({zip});
-  h.Click("PushButton1");
-  ClickStart();
-  EXPECT_EQ(Texts(), std::vector<std::string>{"Done."});
-  ASSERT_EQ(WorkbookWindows().size(), 1u);
-  EXPECT_EQ(Cell(WorkbookWindows()[0], 0, 6, 1), "4");
-  WorkbookWindows()[0]->close();  // else the next run asks about a running spreadsheet
-
-  test::WritePacked(zip, {"zip", ""}, {{"a.xml", Shape("1", "2")}, {"sub/b.xml", "<r>\n<T>"}});
-  h.List().Remove(2);
-  h.List().Remove(1);
-  h.messages.shown.clear();
-  h.dialogs.fileAnswers.push_back({zip});
-  h.Click("PushButton1");
-  ClickStart();
-  ASSERT_EQ(h.messages.shown.size(), 1u);
-  EXPECT_EQ(h.messages.shown[0].icon, MsgIcon::Warning);
-  EXPECT_EQ(h.messages.shown[0].text.rfind("Cannot import '" + zip + ":sub/b.xml': line 2, column ", 0),
-            0u)
-      << h.messages.shown[0].text;
-  EXPECT_EQ(form.MousePointer(), Pointer::Default);
 }
 
 TEST_F(ImportRunGui, ASecondClickDuringTheRunIsIgnoredAndTheModeChangeWaitsForTheNext) {

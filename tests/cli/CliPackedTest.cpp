@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "office/ArchiveMembers.h"
 #include "tests/cli/CliInProcess.h"
 #include "tests/support/ArchiveFixtures.h"
 #include "tests/support/TempDir.h"
@@ -55,14 +54,17 @@ TEST(CliPacked, EveryPackingGivesTheWorkbookOfTheUnpackedFiles) {
   for (const auto& e : fs::directory_iterator(w / "many")) parts.push_back(e.path().filename());
   std::sort(parts.begin(), parts.end());
   ASSERT_EQ(parts.size(), 4u);
-  std::vector<Member> members;
+  std::vector<Member> members = {{"many/readme.txt", "passed over"}};
   for (const std::string& part : parts) {
     members.push_back({"many/" + part, test::ReadFile(w / "many" / part)});
   }
+  // A member compressed inside the archive.
+  test::WriteCompressed(dir.Path() / "part.gz", "gzip", members.back().head);
+  members.back() = {members.back().name + ".gz", test::ReadFile(dir.Path() / "part.gz")};
   Args archives;
   for (const auto& [format, filter, name] :
-       {std::tuple{"zip", "", "many.zip"}, std::tuple{"tar", "gzip", "many.tar.gz"},
-        std::tuple{"tar", "xz", "many.tar.xz"}}) {
+       {std::tuple{"zip", "", "many.zip"}, std::tuple{"tar", "", "many.tar"},
+        std::tuple{"tar", "gzip", "many.tar.gz"}, std::tuple{"tar", "xz", "many.tar.xz"}}) {
     archives.push_back(dir.Str() + "/" + name);
     WritePacked(archives.back(), {format, filter}, members);
   }
@@ -77,7 +79,8 @@ TEST(CliPacked, EveryPackingGivesTheWorkbookOfTheUnpackedFiles) {
       EXPECT_EQ(r.status, 0) << r.err;
       return ReadXlsx(out).dump;
     };
-    const std::string unpacked = workbook("unpacked", {flat, flat, flat, flat, folder, folder, folder});
+    const std::string unpacked =
+        workbook("unpacked", {flat, flat, flat, flat, folder, folder, folder, folder});
     EXPECT_EQ(workbook("packed", Joined(compressed, archives)), unpacked);
   }
 }
@@ -161,15 +164,6 @@ TEST(CliPacked, AHostileMemberEndsTheRunOrIsLeftOutAloneWithItsName) {
   ASSERT_EQ(book.sheets.size(), 1u);
   EXPECT_EQ(book.sheets[0].At(2, 1), "1");
   EXPECT_EQ(book.sheets[0].At(4, 1), "2");
-}
-
-TEST(CliPacked, HelpStatesWhatIsTakenAndTheLimitsAgainstHostileFiles) {
-  const auto r = Cli({"--help"});
-  std::vector<std::string> said = {"at most\n1,000 times the size", "first 64 MB",
-                                   "at most 10,000 members"};
-  for (const std::string_view ending : kCompressedEndings) said.push_back("\"*.xml" + std::string(ending) + "\"");
-  for (const std::string_view ending : kArchiveEndings) said.push_back("\"*" + std::string(ending) + "\"");
-  for (const std::string& part : said) EXPECT_NE(r.out.find(part), std::string::npos) << part;
 }
 
 }  // namespace

@@ -91,13 +91,4 @@ inline void WriteCompressed(const std::filesystem::path& path, const std::string
   WritePacked(path, {"raw", filter}, {{"data", xml}});
 }
 
-// The members of an archive made from the files of `folder` (names relative to it, in the
-// order given).
-inline std::vector<Member> MembersFrom(const std::filesystem::path& folder,
-                                       const std::vector<std::string>& names) {
-  std::vector<Member> members;
-  for (const std::string& name : names) members.push_back({name, ReadFile(folder / name)});
-  return members;
-}
-
 }  // namespace palomet::test
