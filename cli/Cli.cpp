@@ -103,7 +103,9 @@ class PrivateStaging {
 // What a folder scan takes: XML files, compressed or not, and archives of them.
 std::string ScanPattern() {
   std::string pattern = "*.xml";
-  for (const std::string_view ending : kCompressedEndings) pattern += ";*.xml" + std::string(ending);
+  for (const std::string_view ending : kCompressedEndings) {
+    pattern += ";*.xml" + std::string(ending);
+  }
   for (const std::string_view ending : kArchiveEndings) pattern += ";*" + std::string(ending);
   return pattern;
 }

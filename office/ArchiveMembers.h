@@ -61,15 +61,15 @@ struct ArchiveListing {
   std::string failure;  // why the listing stopped before the archive's end, in plain words
 };
 
-// Lists the XML members of the file at `path`: regular files (not links) with XML names,
-// in the archive's order, leaving out, as a folder scan does, names beginning with "~",
+// Lists the XML members of the file at `path`: regular files (not links) with XML names, in
+// the archive's order, leaving out, as a folder scan does, names beginning with "~",
 // members of hidden folders (and of "__MACOSX", the resource forks macOS adds to a zip),
 // and anything else (folders, links, other files, archives inside). Members whose names
 // lead outside the archive and encrypted ones are listed, so that their import names them.
 // Stops at damage or the limit on expansion with what was listed so far and `failure` set;
-// an archive past the limit on members lists none, only the failure. `keepGoing` is asked before each entry; false stops the listing
-// (no failure). Raises only for faults of the machine (memory, a libarchive that lacks a
-// decompressor).
+// an archive past the limit on members lists none, only the failure. `keepGoing` is asked
+// before each entry; false stops the listing (no failure). Raises only for faults of the
+// machine (memory, a libarchive that lacks a decompressor).
 ArchiveListing ListArchive(const std::string& path, const std::function<bool()>& keepGoing = {});
 
 }  // namespace palomet

@@ -173,7 +173,7 @@ bool PackedReader::EntryIsEncrypted() const {
 
 std::int64_t PackedReader::EntrySize() const {
   return entry_ != nullptr && archive_entry_size_is_set(entry_) != 0 ? archive_entry_size(entry_)
-                                                                      : -1;
+                                                                     : -1;
 }
 
 std::size_t PackedReader::Read(char* buffer, std::size_t size) {

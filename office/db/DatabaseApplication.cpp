@@ -12,7 +12,7 @@ struct DatabaseApplication::Impl {
   std::string path;
   sqlitedb::DbPtr db;
   xmlimport::CatalogueCache catalogue;  // of `db`, kept between imports
-  XmlInputs inputs;                      // the archive read last, what packed files expanded to
+  XmlInputs inputs;                     // the archive read last, what packed files expanded to
 };
 
 DatabaseApplication::DatabaseApplication() : impl_(std::make_unique<Impl>()) {}

@@ -145,21 +145,25 @@ TEST(CliPacked, AHostileMemberEndsTheRunOrIsLeftOutAloneWithItsName) {
   const auto kept = Cli(Joined({"-q", "-k", "-o", out}, inputs));
   EXPECT_EQ(kept.status, 3);
   const std::string cannot = "palomet-import: Cannot import '";
-  EXPECT_EQ(kept.err,
-            cannot + mixed + ":latin1.xml': line 1, column 34: the file's encoding is unknown or "
-                             "does not match its bytes (Input is not proper UTF-8, indicate "
-                             "encoding ! Bytes: 0xE9 0x3C 0x2F 0x76).\n" +
-                cannot + mixed + ":../../evil.xml': the member's name leads outside the "
-                                 "archive, and such members are not read.\n" +
-                cannot + secret + ":s.xml': the member is encrypted, and encrypted members "
-                                  "are not read.\n" +
-                cannot + bomb + "': decompressed, it grows to more than 1,000 times the size "
-                                "of the file that holds it, the import's limit against "
-                                "decompression bombs.\n" +
-                cannot + many + "': the archive holds more than 10,000 members, the most the "
-                                "import takes from one archive.\n"
-                                "palomet-import: 5 of 7 files were left out; the workbook "
-                                "holds the other 2.\n");
+  EXPECT_EQ(kept.err, cannot + mixed +
+                          ":latin1.xml': line 1, column 34: the file's encoding is unknown or "
+                          "does not match its bytes (Input is not proper UTF-8, indicate "
+                          "encoding ! Bytes: 0xE9 0x3C 0x2F 0x76).\n" +
+                          cannot + mixed +
+                          ":../../evil.xml': the member's name leads outside the "
+                          "archive, and such members are not read.\n" +
+                          cannot + secret +
+                          ":s.xml': the member is encrypted, and encrypted members "
+                          "are not read.\n" +
+                          cannot + bomb +
+                          "': decompressed, it grows to more than 1,000 times the size "
+                          "of the file that holds it, the import's limit against "
+                          "decompression bombs.\n" +
+                          cannot + many +
+                          "': the archive holds more than 10,000 members, the most the "
+                          "import takes from one archive.\n"
+                          "palomet-import: 5 of 7 files were left out; the workbook "
+                          "holds the other 2.\n");
   const auto book = ReadXlsx(out);
   ASSERT_EQ(book.sheets.size(), 1u);
   EXPECT_EQ(book.sheets[0].At(2, 1), "1");

@@ -53,8 +53,10 @@ class Staging {
 TEST(PackedFilesTest, MembersImportInAnyOrderAndFromAChangedArchive) {
   TempDir dir;
   const std::string zip = (dir.Path() / "m.zip").string();
-  const auto xml = [](int n) { return "<r><t" + std::to_string(n) + "><v>" + std::to_string(n) +
-                                      "</v></t" + std::to_string(n) + "></r>"; };
+  const auto xml = [](int n) {
+    return "<r><t" + std::to_string(n) + "><v>" + std::to_string(n) + "</v></t" +
+           std::to_string(n) + "></r>";
+  };
   WritePacked(zip, {"zip", ""}, {{"1.xml", xml(1)}, {"2.xml", xml(2)}, {"3.xml", xml(3)}});
   Staging staging(dir);
   for (const char* member : {"3.xml", "1.xml", "3.xml", "2.xml"}) {
@@ -62,8 +64,7 @@ TEST(PackedFilesTest, MembersImportInAnyOrderAndFromAChangedArchive) {
   }
   WritePacked(zip, {"zip", ""}, {{"1.xml", xml(4)}, {"2.xml", xml(2)}});
   ASSERT_EQ(staging.Import(zip + ":1.xml"), "");
-  EXPECT_EQ(staging.Tables(),
-            "t3: v\n  3\nt1: v\n  1\nt31: v\n  3\nt2: v\n  2\nt4: v\n  4\n");
+  EXPECT_EQ(staging.Tables(), "t3: v\n  3\nt1: v\n  1\nt31: v\n  3\nt2: v\n  2\nt4: v\n  4\n");
 }
 
 // How a name is told apart: a file's own name wins, colons and all; otherwise the longest text
@@ -81,9 +82,10 @@ TEST(PackedFilesTest, NamesWithColonsAreFilesOrMembersAsTheDiskSays) {
   EXPECT_EQ(staging.Import(folder + "/a.zip:10:30.xml"), "");
   EXPECT_EQ(staging.Import(dir.Str() + "/notes:v2.xml"), "");
   const std::string ambiguous = folder + "/a.zip:b.xml";
-  EXPECT_EQ(staging.Import(ambiguous),
-            "Cannot import '" + ambiguous + "': the name is both that of a file and that of a "
-            "member of the archive '" + folder + "/a.zip'; rename the file to import it.");
+  EXPECT_EQ(staging.Import(ambiguous), "Cannot import '" + ambiguous +
+                                           "': the name is both that of a file and that of a "
+                                           "member of the archive '" +
+                                           folder + "/a.zip'; rename the file to import it.");
   const std::string missing = dir.Str() + "/notes:v3.xml";
   EXPECT_EQ(staging.Import(missing), "Cannot import '" + missing +
                                          "': the file cannot be read (No such file or directory).");
@@ -114,17 +116,20 @@ TEST(PackedFilesTest, HostileAndDamagedPackedFilesFailNamingFileMemberAndCause) 
   // 200 MB of comments: nothing for the import to keep, a few kilobytes packed.
   const Member blanks{"bomb.xml", "<r>", "<!---->", 30'000'000, "</r>"};
   WritePacked(path("bomb.xml.zst"), {"raw", "zstd"}, {blanks});
-  WritePacked(path("bombs.tar"), {"tar", ""}, {{"bomb.xml.zst", test::ReadFile(path("bomb.xml.zst"))}});
+  WritePacked(path("bombs.tar"), {"tar", ""},
+              {{"bomb.xml.zst", test::ReadFile(path("bomb.xml.zst"))}});
   const std::string bad = "<r>\n<c>\n<v>1</v>\n<v>2</w>\n</c></r>";
-  WritePacked(path("hostile.zip"), {"zip", ""},
-              {{"../../etc/passwd.xml", kOrders},
-               {"/etc/group.xml", kOrders},
-               {"folder/bad.xml", bad},
-               {"folder/latin1.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r><v>caf\xe9</v></r>"},
-               {"folder/empty.xml", ""},
-               {"inner.xml", test::ReadFile(path("bombs.tar"))}});
+  WritePacked(
+      path("hostile.zip"), {"zip", ""},
+      {{"../../etc/passwd.xml", kOrders},
+       {"/etc/group.xml", kOrders},
+       {"folder/bad.xml", bad},
+       {"folder/latin1.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r><v>caf\xe9</v></r>"},
+       {"folder/empty.xml", ""},
+       {"inner.xml", test::ReadFile(path("bombs.tar"))}});
   WritePacked(path("secret.zip"), {"zip", "", "secret"}, {{"orders.xml", kOrders}});
-  WritePacked(path("stored.zip"), {"zip", "", "", "zip:compression=store"}, {{"orders.xml", kOrders}});
+  WritePacked(path("stored.zip"), {"zip", "", "", "zip:compression=store"},
+              {{"orders.xml", kOrders}});
   std::string stored = test::ReadFile(path("stored.zip"));
   stored[stored.find("Ann")] = 'X';  // the member's data no longer matches its CRC
   dir.Write("crc.zip", stored);
@@ -140,7 +145,8 @@ TEST(PackedFilesTest, HostileAndDamagedPackedFilesFailNamingFileMemberAndCause) 
        "the import's limit against decompression bombs"},
       {"a decompression bomb inside an archive", path("bombs.tar") + ":bomb.xml.zst",
        "decompressed, it grows to more than 1,000 times"},
-      {"a member whose name climbs out of the archive", path("hostile.zip") + ":../../etc/passwd.xml",
+      {"a member whose name climbs out of the archive",
+       path("hostile.zip") + ":../../etc/passwd.xml",
        "the member's name leads outside the archive, and such members are not read"},
       {"a member with an absolute name", path("hostile.zip") + ":/etc/group.xml",
        "the member's name leads outside the archive"},
@@ -148,7 +154,8 @@ TEST(PackedFilesTest, HostileAndDamagedPackedFilesFailNamingFileMemberAndCause) 
        "the member is encrypted, and encrypted members are not read"},
       {"a member whose data is damaged", path("crc.zip") + ":orders.xml",
        "the archive cannot be read (ZIP bad CRC"},
-      {"bad XML in a member: line and column inside the member", path("hostile.zip") + ":folder/bad.xml",
+      {"bad XML in a member: line and column inside the member",
+       path("hostile.zip") + ":folder/bad.xml",
        "line 4, column 9: the file is not well-formed XML"},
       {"a member in a broken encoding", path("hostile.zip") + ":folder/latin1.xml",
        "line 1, column 48: the file's encoding is unknown or does not match its bytes"},
@@ -175,7 +182,8 @@ TEST(PackedFilesTest, ExpansionIsCountedOverAllMembersOfAnArchive) {
   WritePacked(part, {"raw", "zstd"}, {{"part.xml", "<r>", "<!---->", 4'500'000, "</r>"}});
   const std::string tar = (dir.Path() / "parts.tar").string();
   const std::string packed = test::ReadFile(part);
-  WritePacked(tar, {"tar", ""}, {{"1.xml.zst", packed}, {"2.xml.zst", packed}, {"3.xml.zst", packed}});
+  WritePacked(tar, {"tar", ""},
+              {{"1.xml.zst", packed}, {"2.xml.zst", packed}, {"3.xml.zst", packed}});
   Staging staging(dir);
   EXPECT_EQ(staging.Import(tar + ":1.xml.zst"), "");
   EXPECT_EQ(staging.Import(tar + ":2.xml.zst"), "");

@@ -53,7 +53,8 @@ class ArchiveIntake : public ::testing::Test {
 };
 
 TEST_F(ArchiveIntake, AnArchiveAddsItsXmlFilesInTheArchivesOrder) {
-  const Texts xOnly = Members("in/x.zip", {"b.xml", "A.XML", "sub/c.xml.gz", "../up.xml", "d.xml.zst"});
+  const Texts xOnly =
+      Members("in/x.zip", {"b.xml", "A.XML", "sub/c.xml.gz", "../up.xml", "d.xml.zst"});
   Texts folder = {Abs("in/p.xml.gz"), Abs("in/plain.xml"), Abs("in/report.docx")};
   folder.insert(folder.end(), xOnly.begin(), xOnly.end());  // in listing order
 

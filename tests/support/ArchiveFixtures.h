@@ -27,8 +27,8 @@ struct Member {
 };
 
 struct Packing {
-  std::string format;  // "zip", "tar", or "raw" (one compressed stream, no archive)
-  std::string filter;  // "", "gzip", "xz", "bzip2", "zstd"
+  std::string format;           // "zip", "tar", or "raw" (one compressed stream, no archive)
+  std::string filter;           // "", "gzip", "xz", "bzip2", "zstd"
   std::string passphrase = {};  // zip only: every member encrypted with it
   std::string options = {};     // libarchive's write options ("zip:compression=store")
 };
@@ -50,8 +50,10 @@ inline void WritePacked(const std::filesystem::path& path, const Packing& packin
   } else {
     check(archive_write_set_format_raw(a), "raw");
   }
-  if (!packing.filter.empty()) check(archive_write_add_filter_by_name(a, packing.filter.c_str()), "filter");
-  if (!packing.options.empty()) check(archive_write_set_options(a, packing.options.c_str()), "options");
+  if (!packing.filter.empty())
+    check(archive_write_add_filter_by_name(a, packing.filter.c_str()), "filter");
+  if (!packing.options.empty())
+    check(archive_write_set_options(a, packing.options.c_str()), "options");
   if (!packing.passphrase.empty()) {
     check(archive_write_set_options(a, "zip:encryption=zipcrypt"), "encryption");
     check(archive_write_set_passphrase(a, packing.passphrase.c_str()), "passphrase");
