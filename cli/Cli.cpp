@@ -16,9 +16,11 @@
 
 #include "cli/CliArgs.h"
 #include "filelist/AddFolder.h"
+#include "filelist/ArchiveIntake.h"
 #include "filelist/FileList.h"
 #include "filelist/WindowHost.h"
 #include "importrun/ImportRun.h"
+#include "office/ArchiveMembers.h"
 #include "office/Error.h"
 #include "office/Files.h"
 #include "office/Numbers.h"
@@ -98,9 +100,19 @@ class PrivateStaging {
   std::string path_;
 };
 
+// What a folder scan takes: XML files, compressed or not, and archives of them.
+std::string ScanPattern() {
+  std::string pattern = "*.xml";
+  for (const std::string_view ending : kCompressedEndings) {
+    pattern += ";*.xml" + std::string(ending);
+  }
+  for (const std::string_view ending : kArchiveEndings) pattern += ";*" + std::string(ending);
+  return pattern;
+}
+
 // The files to import, in argument order: a file as given, a folder as its tree of
-// "*.xml" files in the folder scan's order. A path that cannot serve raises, or, with
-// `leaveOut`, is passed to it and left out.
+// ScanPattern() files in the folder scan's order, an archive (given or found) as its XML
+// files. A path that cannot serve raises, or, with `leaveOut`, is passed to it and left out.
 std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
                                       const std::function<void(const Error&)>& leaveOut) {
   PlainFileList list;
@@ -109,6 +121,11 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
     std::error_code ec;
     const PathKind kind = KindOfPath(arg, ec);
     std::optional<Error> problem;
+    std::string archive, member;
+    if (kind == PathKind::Missing && SplitAtArchive(arg, archive, member)) {
+      list.Add(arg);  // a member of an archive, named as the list names it
+      continue;
+    }
     if (kind == PathKind::Missing) {
       problem = FileError(arg, ec && ec != std::errc::no_such_file_or_directory
                                    ? ec.message()
@@ -126,9 +143,9 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
     if (kind == PathKind::Folder) {
       std::string folder = arg;
       while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-      AddFolderTree(folder, "*.xml", false, list, host);
+      AddFolderTree(folder, ScanPattern(), false, list, host, true);
     } else {
-      list.Add(arg);
+      AddFileOrArchive(arg, list, host);
     }
   }
   return list.Texts();

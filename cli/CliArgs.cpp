@@ -2,6 +2,9 @@
 
 #include <optional>
 
+#include "office/ArchiveMembers.h"
+#include "office/Numbers.h"
+
 namespace palomet {
 
 namespace {
@@ -93,6 +96,30 @@ CliRequest ParseCliArgs(const std::vector<std::string>& args) {
   return r;
 }
 
+// The paragraph on compressed files and archives, with the import's limits.
+std::string PackedFilesHelp() {
+  return R"(
+A file may be compressed (gzip, xz, bzip2 or zstd: recognised by its content)
+or be an archive (zip, or tar, compressed or not). A folder's scan also takes
+"*.xml.gz", "*.xml.xz", "*.xml.bz2" and "*.xml.zst" files, and archives:
+"*.zip", "*.tar", "*.tar.gz", "*.tgz", "*.tar.xz", "*.tar.bz2", "*.tar.zst".
+An archive is taken as a folder: its XML files (compressed or not) are
+imported in the archive's order, each as a file of its own named
+ARCHIVE:MEMBER (export.zip:2026/orders.xml), as a PATH may name one too;
+other members, and archives inside it, are passed over. Nothing is ever
+unpacked to disk.
+
+Limits against hostile files: decompressed data may grow to at most
+)" + WithThousands(packed::kMaxExpansion) +
+         " times the size of the file that holds it, past its first " +
+         std::to_string(packed::kExpansionAllowance >> 20) + R"( MB;
+an archive may hold at most )" +
+         WithThousands(packed::kMaxMembers) + R"( members. A file or member beyond them,
+an encrypted member and one whose name leads outside its archive fail as
+files that cannot be imported.
+)";
+}
+
 std::string CliHelpText() {
   return R"help(Usage: palomet-import [OPTION]... --output OUT.xlsx PATH...
 
@@ -101,7 +128,7 @@ Puts the contents of XML files into one new spreadsheet workbook, OUT.xlsx.
 Each PATH is an XML file (taken whatever its extension) or a folder, whose
 "*.xml" files are taken together with those of all its subfolders (names
 beginning with "~" are skipped). Files are imported in the order given.
-
+)help" + PackedFilesHelp() + R"help(
 A table longer than a sheet holds (1,048,576 rows) goes on on sheets added
 right after its own ("T (2)", "T (3)", ...), each beginning with the table's
 field names again; no row is split. A line on standard error says so.

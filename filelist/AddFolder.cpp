@@ -6,6 +6,7 @@
 #include <system_error>
 #include <utility>
 
+#include "filelist/ArchiveIntake.h"
 #include "office/CaseFold.h"
 
 namespace palomet {
@@ -42,26 +43,37 @@ bool WildcardMatch(const std::u32string& name, const std::u32string& pattern) {
   return j == pattern.size();
 }
 
-// A pattern folded once and matched against many names.
+// A pattern folded once and matched against many names: one wildcard, or several separated
+// by ";" (a name matches when it matches any of them).
 class Pattern {
  public:
-  explicit Pattern(const std::string& pattern) : full_(FoldedUcs4(pattern)) {
-    // "x.*" also matches "x": a trailing ".*" stands for "any extension or none".
-    if (full_.size() >= 2 && full_.compare(full_.size() - 2, 2, U".*") == 0) {
-      withoutExtension_ = full_.substr(0, full_.size() - 2);
-      hasOptionalExtension_ = true;
+  explicit Pattern(const std::string& pattern) {
+    std::size_t from = 0;
+    for (;;) {
+      const std::size_t end = pattern.find(';', from);
+      AddWildcard(FoldedUcs4(pattern.substr(from, end - from)));
+      if (end == std::string::npos) break;
+      from = end + 1;
     }
   }
   bool Matches(const std::string& name) const {
     const std::u32string folded = FoldedUcs4(name);
-    return WildcardMatch(folded, full_) ||
-           (hasOptionalExtension_ && WildcardMatch(folded, withoutExtension_));
+    for (const std::u32string& wildcard : wildcards_) {
+      if (WildcardMatch(folded, wildcard)) return true;
+    }
+    return false;
   }
 
  private:
-  std::u32string full_;
-  std::u32string withoutExtension_;
-  bool hasOptionalExtension_ = false;
+  void AddWildcard(std::u32string wildcard) {
+    // "x.*" also matches "x": a trailing ".*" stands for "any extension or none".
+    if (wildcard.size() >= 2 && wildcard.compare(wildcard.size() - 2, 2, U".*") == 0) {
+      wildcards_.push_back(wildcard.substr(0, wildcard.size() - 2));
+    }
+    wildcards_.push_back(std::move(wildcard));
+  }
+
+  std::vector<std::u32string> wildcards_;
 };
 
 // A name read from a listing, with its sort key.
@@ -194,7 +206,7 @@ std::vector<std::string> ListFolderFiles(const std::string& folder, const std::s
 }
 
 bool AddFolderTree(const std::string& folder, const std::string& pattern, bool busy, FileList& list,
-                   WindowHost& host) {
+                   WindowHost& host, bool archives) {
   if (host.Closed()) return false;
   if (folder.empty()) return true;  // "" + "/" would be the root of the file system
 
@@ -214,7 +226,11 @@ bool AddFolderTree(const std::string& folder, const std::string& pattern, bool b
         host.SetMousePointer(Pointer::Busy);
       }
       if (name.front() == '~') continue;  // editors' lock and backup files
-      list.Add(dir + "/" + name);
+      if (!archives) {
+        list.Add(dir + "/" + name);
+      } else if (!AddFileOrArchive(dir + "/" + name, list, host)) {
+        return false;
+      }
     }
   }
   return true;

@@ -43,7 +43,8 @@ bool CollectSubfolders(FolderList& folders, bool recurse, WindowHost& host);
 // The names (without the folder) of the regular files of `folder` (with or without a
 // final "/"; links followed) whose names match the wildcard `pattern` ("*" any run,
 // "?" one character, without regard to case; a trailing ".*" also matches names
-// without a dot, so "*.*" matches every name), hidden files
+// without a dot, so "*.*" matches every name; several wildcards separated by ";"
+// match a name that any of them matches), hidden files
 // included, in listing order (names by their Unicode case-folded form, ties by their
 // bytes). Empty when there is none or the folder cannot be listed.
 std::vector<std::string> ListFolderFiles(const std::string& folder, const std::string& pattern);
@@ -52,10 +53,12 @@ std::vector<std::string> ListFolderFiles(const std::string& folder, const std::s
 // folder by folder in the walk's order, files in listing order, names beginning with
 // "~" left out. Each entry is the folder path as joined, one "/" and the name. With
 // `busy` the busy pointer is shown and window events are served for every folder and
-// every file while it appends. Returns false when the window was closed meanwhile;
-// then nothing more was added and neither the list nor the window was touched again.
+// every file while it appends. With `archives`, an archive among the files is taken as
+// a folder is: its XML files are appended (AddFileOrArchive). Returns false when the
+// window was closed meanwhile; then nothing more was added and neither the list nor
+// the window was touched again.
 bool AddFolderTree(const std::string& folder, const std::string& pattern, bool busy, FileList& list,
-                   WindowHost& host);
+                   WindowHost& host, bool archives = false);
 
 // The folder button's work once the folder dialog has answered: nothing for "" (a
 // cancelled dialog), otherwise the busy pointer, the "*.xml" files of the tree, and

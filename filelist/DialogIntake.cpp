@@ -1,11 +1,15 @@
 #include "filelist/DialogIntake.h"
 
+#include "filelist/ArchiveIntake.h"
+
 namespace palomet {
 
 void AddDialogSelection(FileList& list, const std::vector<std::string>& parts) {
   if (parts.empty()) return;
+  // The dialog is modal: nothing to serve while an archive is read.
+  NoWindowHost host;
   if (parts.size() == 1) {
-    list.Add(parts.front());
+    AddFileOrArchive(parts.front(), list, host);
     return;
   }
   const std::string& folder = parts.front();
@@ -14,9 +18,9 @@ void AddDialogSelection(FileList& list, const std::vector<std::string>& parts) {
   for (std::size_t i = 1; i < parts.size(); ++i) {
     const std::string& name = parts[i];
     if (!name.empty() && name.front() == '/') {
-      list.Add(name);
+      AddFileOrArchive(name, list, host);
     } else {
-      list.Add(endsInSeparator ? folder + name : folder + "/" + name);
+      AddFileOrArchive(endsInSeparator ? folder + name : folder + "/" + name, list, host);
     }
   }
 }

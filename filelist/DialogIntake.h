@@ -18,8 +18,9 @@ inline constexpr const char* kAddFilesFilter = "XML Files (*.xml)|*.xml|";
 // path of a single picked file (added unchanged), or a folder followed by the
 // picked names. A name is joined to the folder with one "/" (none is added when
 // the folder already ends in one, as the root "/" does); a name that is itself an
-// absolute path, as when the user typed one, is taken as it is. Nothing is checked
-// or compared: missing files and duplicates are listed like any other.
+// absolute path, as when the user typed one, is taken as it is. An archive picked or
+// typed is taken as a folder: its XML files are added (AddFileOrArchive). Nothing else
+// is checked or compared: missing files and duplicates are listed like any other.
 void AddDialogSelection(FileList& list, const std::vector<std::string>& parts);
 
 }  // namespace palomet

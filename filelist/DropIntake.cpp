@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "filelist/AddFolder.h"
+#include "filelist/ArchiveIntake.h"
 
 namespace palomet {
 
@@ -14,9 +15,11 @@ bool AddDroppedPaths(const std::vector<std::string>& paths, FileList& list, Wind
     const auto status = std::filesystem::status(path, ec);
     if (ec) continue;  // vanished, or its attributes cannot be read
     if (std::filesystem::is_directory(status)) {
-      if (!AddFolderTree(WithoutTrailingSeparators(path), "*.*", false, list, host)) return false;
+      if (!AddFolderTree(WithoutTrailingSeparators(path), "*.*", false, list, host, true)) {
+        return false;
+      }
     } else if (std::filesystem::is_regular_file(status)) {
-      list.Add(path);
+      if (!AddFileOrArchive(path, list, host)) return false;
     }
     // A FIFO, socket or device would hang or fail the import: passed over.
   }

@@ -24,10 +24,11 @@ case "$mode" in
 esac
 
 # libxlsxwriter-dev: the benchmarks' reference pipeline and the tests' oracle for the .xlsx
-# writer, which is built on minizip (zip container), ISA-L (deflate) and zlib.
+# writer, which is built on minizip (zip container), ISA-L (deflate) and zlib. libarchive-dev
+# reads compressed XML files and archives of them (and writes the tests' own).
 packages=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins
           libsqlite3-dev libxml2-dev libxlsxwriter-dev libminizip-dev libisal-dev zlib1g-dev
-          fonts-liberation)
+          libarchive-dev fonts-liberation)
 # Manual pages are made with help2man, the package with dpkg-dev's tools; the tests
 # check the install tree, the desktop entry and the package.
 case "$mode" in

@@ -12,6 +12,7 @@ struct DatabaseApplication::Impl {
   std::string path;
   sqlitedb::DbPtr db;
   xmlimport::CatalogueCache catalogue;  // of `db`, kept between imports
+  XmlInputs inputs;                     // the archive read last, what packed files expanded to
 };
 
 DatabaseApplication::DatabaseApplication() : impl_(std::make_unique<Impl>()) {}
@@ -42,17 +43,18 @@ void DatabaseApplication::OpenCurrentDatabase(const std::string& path) {
 void DatabaseApplication::ImportXml(const std::string& dataSource) {
   if (!impl_->db) throw Error(errnum::kNoDatabaseOpen, "No database is open; open one before importing.");
   try {
-    xmlimport::ImportFile(impl_->db.get(), dataSource, impl_->catalogue);
+    xmlimport::ImportFile(impl_->db.get(), dataSource, impl_->inputs, impl_->catalogue);
   } catch (const Error&) {
     throw;
   } catch (const std::exception& e) {  // out of memory, no thread: still one kind of error
-    throw Error(errnum::kXmlImport, "Cannot import '" + dataSource + "': " + e.what() + ".");
+    FailImport(dataSource, e.what());
   }
 }
 
 void DatabaseApplication::Quit() {
   impl_->db.reset();
   impl_->catalogue = {};
+  impl_->inputs.Close();
 }
 
 }  // namespace palomet

@@ -23,10 +23,12 @@ class DatabaseApplication {
   void OpenCurrentDatabase(const std::string& path);
 
   // Imports the XML file `dataSource` into the current database as new tables, whole or not
-  // at all. Raises Error 31550 naming the file (and line and column where known) for bad
-  // input; earlier imports are untouched, and later files may still be imported. Raises
-  // other numbers for faults of the database rather than of the file (3043 when it cannot
-  // take the data, 3211 when it is locked), and when no database is open.
+  // at all. The file may be compressed (gzip, xz, bzip2, zstd) or be a member of an archive
+  // (zip, tar), named "archive.zip:folder/member.xml". Raises Error 31550 naming the file
+  // (and line and column where known) for bad input; earlier imports are untouched, and
+  // later files may still be imported. Raises other numbers for faults of the database
+  // rather than of the file (3043 when it cannot take the data, 3211 when it is locked),
+  // and when no database is open.
   void ImportXml(const std::string& dataSource);
 
   // Closes the current database and releases the file. Harmless when none is open.

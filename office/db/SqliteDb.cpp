@@ -76,13 +76,13 @@ Error ImportWriteError(sqlite3* db, const std::string& path) {
     const char* name = sqlite3_db_filename(db, "main");
     const std::string file = name != nullptr ? name : "";
     return Error(errnum::kDatabaseWrite,
-                 xmlimport::ImportFailure(path, "the staging database '" + file +
+                 ImportFailure(path, "the staging database '" + file +
                                                     "' could not be written (" +
                                                     WriteFailure(db, file) + ")"));
   }
   return Error(
       rc == SQLITE_TOOBIG ? errnum::kXmlImport : errnum::kDatabaseWrite,
-      xmlimport::ImportFailure(
+      ImportFailure(
           path, std::string("the staging database refused the data (") + sqlite3_errmsg(db) + ")"));
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "office/XmlInput.h"
 #include "office/db/XmlNames.h"
 
 namespace palomet::xmlimport {
@@ -31,16 +32,10 @@ class EventSink {
 
 inline constexpr int kMaxDepth = 256;
 
-// Parses the file at `path` with libxml2, streaming, and sends its events to `sink`. Never
-// loads an external DTD or entity, never touches the network. Raises Error 31550 naming the
-// file (and line and column where known) for a file that cannot be read or is bad XML, and
-// passes on what the sink raises.
-void ParseXmlFile(const std::string& path, NameTable& names, EventSink& sink);
-
-// "Cannot import 'path'" followed by `what`: the description of every import failure.
-std::string ImportFailure(const std::string& path, const std::string& what);
-
-// Raises Error 31550 with ImportFailure(path, what): a fault of the XML file.
-[[noreturn]] void FailImport(const std::string& path, const std::string& what);
+// Parses the file or archive member `path`, opened through `inputs`, with libxml2, streaming,
+// and sends its events to `sink`. Never loads an external DTD or entity, never touches the
+// network. Raises Error 31550 naming the file (and line and column where known) for a file
+// that cannot be read or is bad XML, and passes on what the sink raises.
+void ParseXmlFile(const std::string& path, XmlInputs& inputs, NameTable& names, EventSink& sink);
 
 }  // namespace palomet::xmlimport

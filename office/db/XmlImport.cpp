@@ -24,8 +24,9 @@
 //      depend on first appearance, which only the whole file settles.
 //   3. The stream is replayed to number and fill the rows, which are inserted in batches, all
 //      in one transaction; for a big file a second thread inserts while the replay goes on.
-// Replaying the compact stream costs a fraction of a parse. When no temporary file can be
-// written the file is parsed again instead, and when a document has too many distinct paths
+// Replaying the compact stream costs a fraction of a parse, and a compressed file or an
+// archive member is decompressed only once. When no temporary file can be written the file
+// is parsed (and decompressed) again instead, and when a document has too many distinct paths
 // the layout walks the stream. Memory stays flat: it grows with the number of distinct names
 // and paths and the size of one record, never with the length of the file.
 // Each mechanism has a file of its own under xmlimport/: the event stream kept for the replay
@@ -70,7 +71,8 @@ Tuning& ImportTuning() {
   return tuning;
 }
 
-void ImportFile(sqlite3* db, const std::string& xmlPath, CatalogueCache& cache) {
+void ImportFile(sqlite3* db, const std::string& xmlPath, XmlInputs& inputs,
+                CatalogueCache& cache) {
   NameTable names;
   // The event stream is replayed from memory or a temporary file; when the stream needed a
   // file and none could be written, the file is parsed again.
@@ -79,7 +81,7 @@ void ImportFile(sqlite3* db, const std::string& xmlPath, CatalogueCache& cache) 
   bool replayLog = false;
   {
     stagetimes::Timer timer("parse");
-    ParseXmlFile(xmlPath, names, analyzer);
+    ParseXmlFile(xmlPath, inputs, names, analyzer);
     replayLog = writer.Finish();
   }
 
@@ -91,7 +93,7 @@ void ImportFile(sqlite3* db, const std::string& xmlPath, CatalogueCache& cache) 
     if (replayLog) {
       LogReader(writer, names).Replay(sink, xmlPath);
     } else {
-      ParseXmlFile(xmlPath, names, sink);
+      ParseXmlFile(xmlPath, inputs, names, sink);
     }
   };
 

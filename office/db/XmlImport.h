@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "office/XmlInput.h"
+
 namespace palomet::xmlimport {
 
 // What the import remembers between files imported over one connection: the names the
@@ -24,11 +26,12 @@ struct CatalogueCache {
   std::int64_t schemaVersion = -1;  // -1: the names are not to be trusted
 };
 
-// Imports the XML file at `xmlPath` into the open database `db` as new tables, in one
-// transaction: on any failure nothing of this file remains. Raises Error 31550 naming the
-// file, and the line and column where the parser knows them, for a fault of the file; 3043
-// when the database cannot take the data. `cache` belongs to `db` and is kept by the caller
-// from one file to the next.
-void ImportFile(sqlite3* db, const std::string& xmlPath, CatalogueCache& cache);
+// Imports the XML file or archive member `xmlPath`, read through `inputs`, into the open
+// database `db` as new tables, in one transaction: on any failure nothing of this file
+// remains. Raises Error 31550 naming the file, and the line and column where the parser knows
+// them, for a fault of the file; 3043 when the database cannot take the data. `cache` belongs
+// to `db` and is kept by the caller from one file to the next, as are `inputs`.
+void ImportFile(sqlite3* db, const std::string& xmlPath, XmlInputs& inputs,
+                CatalogueCache& cache);
 
 }  // namespace palomet::xmlimport

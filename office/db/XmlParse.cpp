@@ -1,14 +1,10 @@
-#include <fcntl.h>
 #include <libxml/SAX2.h>
 #include <libxml/entities.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -53,10 +49,10 @@ struct ParseState {
   const std::string* path = nullptr;
   NameTable* names = nullptr;
   EventSink* sink = nullptr;
-  std::FILE* file = nullptr;
-  int readErrno = 0;
+  XmlInput* input = nullptr;
+  std::exception_ptr readError;  // what reading the input raised
   // What the document delivers (text, attribute values, a little per element) against what was
-  // read from the file: only entities can make the first much larger than the second.
+  // read from the file (decompressed): only entities can make the first much larger.
   std::uint64_t bytesRead = 0;
   std::uint64_t delivered = 0;
 
@@ -383,14 +379,16 @@ bool EndsInsideACharacter(xmlParserCtxtPtr ctxt) {
          input->buf->raw != nullptr && xmlBufUse(input->buf->raw) > 0;
 }
 
-int ReadFile(void* ctx, char* buffer, int len) {
+int ReadInput(void* ctx, char* buffer, int len) {
   auto& st = *static_cast<ParseState*>(ctx);
-  const std::size_t n = std::fread(buffer, 1, static_cast<std::size_t>(len), st.file);
-  st.bytesRead += n;
-  if (n == 0 && std::ferror(st.file)) {
-    st.readErrno = errno != 0 ? errno : EIO;
+  std::size_t n = 0;
+  try {
+    n = st.input->Read(buffer, static_cast<std::size_t>(len));
+  } catch (...) {
+    st.readError = std::current_exception();
     return -1;
   }
+  st.bytesRead += n;
   if (n == 0) st.atEndOfFile = true;
   return static_cast<int>(n);
 }
@@ -442,9 +440,6 @@ std::string ParserFailureText(int code, const std::string& message) {
   return "the file is not well-formed XML (" + message + ")";
 }
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
 struct CtxtFree {
   void operator()(xmlParserCtxtPtr c) const {
     if (c->myDoc != nullptr) xmlFreeDoc(c->myDoc);
@@ -455,44 +450,17 @@ struct CtxtFree {
 
 }  // namespace
 
-std::string ImportFailure(const std::string& path, const std::string& what) {
-  return "Cannot import '" + path + "': " + what + ".";
-}
-
-void FailImport(const std::string& path, const std::string& what) {
-  throw Error(errnum::kXmlImport, ImportFailure(path, what));
-}
-
-void ParseXmlFile(const std::string& path, NameTable& names, EventSink& sink) {
+void ParseXmlFile(const std::string& path, XmlInputs& inputs, NameTable& names,
+                  EventSink& sink) {
   InitLibxml();
   const auto fail = [&](const std::string& what) { FailImport(path, what); };
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    fail("the file cannot be read (" + std::string(std::strerror(errno)) + ")");
-  }
-  if (S_ISDIR(info.st_mode)) fail("it is a folder, not a file");
-  if (!S_ISREG(info.st_mode)) fail("it is not a regular file (a pipe, socket or device)");
-  // Opened without blocking and checked on the open file: a pipe would wait forever for a
-  // writer, and a device never ends.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) fail("the file cannot be read (" + std::string(std::strerror(errno)) + ")");
-  std::unique_ptr<std::FILE, FileCloser> file(::fdopen(fd, "rb"));
-  if (!file) {
-    ::close(fd);
-    fail("the file cannot be read (" + std::string(std::strerror(errno)) + ")");
-  }
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    fail("it is not a regular file (a pipe, socket or device)");
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  if (info.st_size == 0) fail("the file is empty");
+  const std::unique_ptr<XmlInput> input = inputs.Open(path);
 
   ParseState st;
   st.path = &path;
   st.names = &names;
   st.sink = &sink;
-  st.file = file.get();
-  std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 18);
+  st.input = input.get();
 
   xmlSAXHandler sax;
   std::memset(&sax, 0, sizeof sax);
@@ -518,7 +486,7 @@ void ParseXmlFile(const std::string& path, NameTable& names, EventSink& sink) {
 
   const RoutedErrors routed(st);
   std::unique_ptr<xmlParserCtxt, CtxtFree> ctxt(
-      xmlCreateIOParserCtxt(&sax, nullptr, ReadFile, nullptr, &st, XML_CHAR_ENCODING_NONE));
+      xmlCreateIOParserCtxt(&sax, nullptr, ReadInput, nullptr, &st, XML_CHAR_ENCODING_NONE));
   if (!ctxt) fail("the XML parser could not be started");
   st.ctxt = ctxt.get();
   ctxt->_private = &st;
@@ -527,9 +495,7 @@ void ParseXmlFile(const std::string& path, NameTable& names, EventSink& sink) {
   xmlParseDocument(ctxt.get());
 
   if (st.sinkError) std::rethrow_exception(st.sinkError);
-  if (st.readErrno != 0) {
-    fail("the file cannot be read (" + std::string(std::strerror(st.readErrno)) + ")");
-  }
+  if (st.readError) std::rethrow_exception(st.readError);
   if (st.failed) fail(Where(st.line, st.column) + st.failure);
   // Where the text ran out is where the file's bytes stopped making characters; the parser's
   // complaint about the text ending there is only the consequence. A parser failure before

@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include "app/ListView.h"
+#include "tests/support/ArchiveFixtures.h"
 #include "tests/support/Form1Harness.h"
 
 namespace palomet {
@@ -83,6 +84,26 @@ TEST(ListDrop, AddsFilesAndFolderTreesInDropOrder) {
   EXPECT_EQ(r.action, Qt::CopyAction);  // never a move: the source keeps its files
   EXPECT_EQ(h.Texts(), (Texts{t + "/G/g.xml", t + "/x.dat", t + "/F/a.xml", t + "/F/b.txt"}));
   delete data;
+}
+
+// An archive, dropped or typed in the file dialog, lists its XML files; a compressed file
+// is a file like any other.
+TEST(ListDrop, AnArchiveListsItsXmlFilesDroppedOrTypedInTheDialog) {
+  Form1Harness h;
+  const std::string t = h.temp.Str();
+  test::WritePacked(t + "/x.zip", {"zip", ""},
+                    {{"a.xml", "<r/>"}, {"readme.txt", ""}, {"sub/b.XML", "<r/>"}});
+  test::WriteCompressed(t + "/c.xml.gz", "gzip", "<r/>");
+  h.Start();
+  auto* data = FileUrls({t + "/x.zip", t + "/c.xml.gz"});
+  EXPECT_TRUE(DragAndDrop(h.List(), data).dropAccepted);
+  delete data;
+  const Texts members = {t + "/x.zip:a.xml", t + "/x.zip:sub/b.XML"};
+  EXPECT_EQ(h.Texts(), (Texts{members[0], members[1], t + "/c.xml.gz"}));
+
+  h.dialogs.fileAnswers.push_back({t + "/x.zip"});
+  h.Click("PushButton1");
+  EXPECT_EQ(h.Texts(), (Texts{members[0], members[1], t + "/c.xml.gz", members[0], members[1]}));
 }
 
 TEST(ListDrop, RefusesDragsWithoutLocalFiles) {

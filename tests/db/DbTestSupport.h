@@ -1,13 +1,29 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "office/Error.h"
 #include "office/db/Ado.h"
 #include "office/db/Dao.h"
+#include "office/db/DatabaseApplication.h"
 
 namespace palomet::test {
+
+// Has `app` import `path`: the description of the failure, which must be the file's own
+// fault, or "" when it imported.
+inline std::string ImportFailureOf(DatabaseApplication& app, const std::string& path) {
+  try {
+    app.ImportXml(path);
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Number(), errnum::kXmlImport) << e.what();
+    return e.what();
+  }
+  return {};
+}
 
 // Every user table of a database file with its columns and rows, as compact text:
 //   name: col1, col2

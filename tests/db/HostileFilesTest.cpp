@@ -76,15 +76,7 @@ class HostileFilesTest : public ::testing::Test {
   std::string PathOf(const std::string& name) const { return (dir_.Path() / name).string(); }
 
   // Imports `path`; the description of the failure, or "" when it imported.
-  std::string Failure(const std::string& path) {
-    try {
-      app_.ImportXml(path);
-    } catch (const Error& e) {
-      EXPECT_EQ(e.Number(), errnum::kXmlImport) << e.what();
-      return e.what();
-    }
-    return {};
-  }
+  std::string Failure(const std::string& path) { return test::ImportFailureOf(app_, path); }
 
   TempDir dir_;
   std::string db_;

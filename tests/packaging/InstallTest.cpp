@@ -250,7 +250,8 @@ TEST(DebianPackage, NamesTheRuntimePackagesRunsUnpackedAndPassesLintian) {
   ASSERT_NE(at, std::string::npos) << fields.text;
   const std::string depends = fields.text.substr(at);
   for (const char* package : {"libqt6widgets6", "libqt6gui6", "libqt6core6", "libxml2",
-                              "libsqlite3-0", "libminizip1", "libisal2", "fonts-liberation"}) {
+                              "libsqlite3-0", "libminizip1", "libisal2", "libarchive13",
+                              "fonts-liberation"}) {
     EXPECT_TRUE(std::regex_search(depends, std::regex(std::string("(: |, )") + package)))
         << package << " missing from " << depends;
   }

@@ -1,0 +1,138 @@
+#pragma once
+
+// Private to office/: a file read through libarchive, whatever its packing. A compressed file
+// (gzip, xz, bzip2, zstd) reads as the one stream it holds, an archive (zip, tar, either of
+// them compressed) as its members one after the other, a plain file as itself. Nothing is
+// ever unpacked to disk: data only goes to the caller's buffer. libarchive's errors are
+// translated into plain words here and nowhere else.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "office/ArchiveMembers.h"
+
+struct archive;
+struct archive_entry;
+
+namespace palomet::packed {
+
+// A failure of a packed file, in plain words, without the file's name.
+struct Fault {
+  std::string what;
+};
+
+// How a file's content is packed, known once its first entry has been read.
+enum class Packing { Plain, Compressed, Archive };
+
+// What one packed file took in and gave out, summed over every reading of it in a run, so
+// that reading it again and again (member by member) cannot get round the expansion limit.
+struct Expansion {
+  std::uint64_t packed = 0;  // bytes read from the file
+  // Bytes given out by the readers of the file itself and by those of its members' data
+  // (a compressed member of a zip is decompressed twice over).
+  std::uint64_t unpacked[2] = {0, 0};
+};
+
+// The identity of a file on its device, with what tells a changed file from the same one.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  std::int64_t modifiedNs = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// A regular file opened for reading, without blocking on a pipe or a device; the reasons
+// in `Fault::what` are those of the XML import ("the file cannot be read (...)", "it is a
+// folder, not a file", "the file is empty").
+class OpenedFile {
+ public:
+  explicit OpenedFile(const std::string& path);  // raises Fault
+  ~OpenedFile();
+  OpenedFile(const OpenedFile&) = delete;
+  OpenedFile& operator=(const OpenedFile&) = delete;
+  int Descriptor() const { return fd_; }
+  const FileIdentity& Identity() const { return identity_; }
+
+ private:
+  int fd_ = -1;
+  FileIdentity identity_;
+};
+
+// The identity of the file at `path` now (links followed); false when it cannot be told.
+bool IdentityOf(const std::string& path, FileIdentity& identity);
+
+// One libarchive reader, over an opened file or over the data of another reader's current
+// entry. Raises Fault for damaged data, read errors and the expansion limit; once it has
+// raised, it only raises again.
+class PackedReader {
+ public:
+  // Reads `file` (kept open by the caller) and counts its expansion in `expansion`. With
+  // `asArchive` a zip is read by its central directory, found by seeking to the file's end;
+  // without, a zip is only recognised by its first bytes, which costs a plain file nothing.
+  PackedReader(const OpenedFile& file, Expansion& expansion, bool asArchive);
+  // Reads the data of `outer`'s current entry (`outer` must outlive this reader); what it
+  // gives out counts in the expansion of `outer`'s file.
+  explicit PackedReader(PackedReader& outer);
+  ~PackedReader();
+  PackedReader(const PackedReader&) = delete;
+  PackedReader& operator=(const PackedReader&) = delete;
+
+  // Moves to the next entry; false after the last one. A plain or compressed file has one.
+  bool Next();
+  // After the first Next(): how the content is packed, and its format in words ("gzip",
+  // "ZIP archive", "tar archive (xz)").
+  Packing GetPacking() const { return packing_; }
+  const std::string& FormatName() const { return formatName_; }
+
+  // The current entry: its name as the archive gives it (UTF-8 where the archive says how
+  // to read it), whether it is a file, and whether its data is encrypted.
+  const std::string& EntryName() const { return entryName_; }
+  bool EntryIsFile() const;
+  bool EntryIsEncrypted() const;
+  // The size the current entry's data says it has, or -1 when it does not say.
+  std::int64_t EntrySize() const;
+
+  // Reads up to `size` bytes of the current entry's data into `buffer`; 0 at its end.
+  std::size_t Read(char* buffer, std::size_t size);
+
+  // Whether the reader has failed and can only fail again.
+  bool Failed() const { return failed_; }
+
+ private:
+  static long OnRead(struct archive*, void* self, const void** buffer);
+  static std::int64_t OnSeek(struct archive*, void* self, std::int64_t offset, int whence);
+  static std::int64_t OnSkip(struct archive*, void* self, std::int64_t request);
+  void Start(bool asArchive);
+  bool Expanded();
+  [[noreturn]] void Fail();
+  [[noreturn]] void Fail(std::string what);
+
+  struct ArchiveFree {
+    void operator()(struct archive* a) const;
+  };
+  // Owned so that a reader whose constructor raises still frees it.
+  std::unique_ptr<struct archive, ArchiveFree> archive_;
+  struct archive* a_ = nullptr;  // archive_, for the C calls
+  struct archive_entry* entry_ = nullptr;
+  int fd_ = -1;                    // the file read, or -1 over another reader
+  PackedReader* outer_ = nullptr;  // the reader whose entry is read, or null
+  Expansion* expansion_ = nullptr;
+  std::vector<char> buffer_;
+  int depth_ = 0;               // 0 over a file, 1 over another reader
+  std::uint64_t given_ = 0;     // what Read gave out
+  std::uint64_t reported_ = 0;  // what this reader has added to the expansion
+  Packing packing_ = Packing::Plain;
+  std::string formatName_;
+  std::string entryName_;
+  std::string fault_;  // a failure found inside a callback, said in our own words
+  bool failed_ = false;
+  bool known_ = false;  // whether packing_ is settled
+  int entries_ = 0;
+};
+
+}  // namespace palomet::packed
