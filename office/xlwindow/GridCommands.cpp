@@ -45,17 +45,20 @@ std::pair<int, int> DataEdge(const xl::Worksheet& sheet, int row, int col, int d
 }
 
 GridCommands::GridCommands(QTableView* grid, QWidget* window, Say say)
-    : QObject(window), grid_(grid), window_(window), say_(std::move(say)) {
+    : QObject(window), grid_(grid), viewport_(grid->viewport()), window_(window),
+      say_(std::move(say)) {
   grid_->installEventFilter(this);
-  grid_->viewport()->installEventFilter(this);
-  grid_->viewport()->setMouseTracking(true);
+  viewport_->installEventFilter(this);
+  viewport_->setMouseTracking(true);
 }
 
 bool GridCommands::eventFilter(QObject* watched, QEvent* event) {
   if (watched == grid_ && event->type() == QEvent::KeyPress) {
     return Navigate(*static_cast<QKeyEvent*>(event));
   }
-  if (watched == grid_->viewport() && OnMouse(event)) return true;
+  // Compared by the pointer kept at the start: while the grid is being destroyed its
+  // viewport still sends events here, and the grid must not be called then.
+  if (watched == viewport_ && OnMouse(event)) return true;
   return QObject::eventFilter(watched, event);
 }
 

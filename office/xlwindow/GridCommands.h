@@ -55,6 +55,7 @@ class GridCommands : public QObject {
   Field* Focused() const;
 
   QTableView* grid_;
+  QWidget* viewport_;
   QWidget* window_;
   Say say_;
   QPersistentModelIndex anchor_;   // where a Shift move extends from
