@@ -259,27 +259,6 @@ TEST(MemoryCells, AgreeWithAMapUnderAnyMixOfWrites) {
   }
 }
 
-// --- the bytes the cells hold ---------------------------------------------------------------
-
-TEST(MemoryCells, TheirBytesAreCountedUntilTheSheetOrTheWorkbookGoes) {
-  const std::size_t before = InMemoryCellBytes();
-  auto app = Application::Create();
-  Workbook& wb = app->AddWorkbook();
-  for (int r = 1; r <= 20'000; ++r) {
-    for (int c = 1; c <= 10; ++c) wb.Sheet(1).SetCell(r, c, c % 2 ? "12.5" : "some text");
-    wb.Sheet(2).SetCell(r, 1, "x");
-  }
-  const std::size_t filled = InMemoryCellBytes();
-  EXPECT_GE(filled - before, 200'000u * 9) << "a tag and a value per cell";
-  EXPECT_LE(filled - before, 220'000u * 12 + 2 * (1u << 20))
-      << "a few bytes a cell besides its text, and text chunks that grow by doubling";
-  const std::size_t second = wb.Sheet(2).CellBytes() + wb.Sheet(2).TextBytes();
-  wb.Sheet(2).Delete();
-  EXPECT_LE(InMemoryCellBytes(), filled - second);
-  app.reset();
-  EXPECT_EQ(InMemoryCellBytes(), before);
-}
-
 }  // namespace
 }  // namespace palomet::xl
 
