@@ -1,6 +1,6 @@
 // The whole import from XML files to a workbook, side by side in one run:
 //
-//   bench_importrun [--repeat N] [--keep] PATH...
+//   bench_importrun [--repeat N] [--keep] [--only NAME,...] PATH...
 //
 // For the given XML files and folders it measures, each in a child process of its own
 // (so that every peak memory figure is that step's alone):
@@ -13,7 +13,9 @@
 //   window+grid  the window's run with the real workbook window (offscreen), its tabs and
 //                grids following every sheet and cell as the user would watch them
 // and prints wall time, peak resident memory and the ratio to the reference (and, for
-// window, to cli). Each figure is the best of --repeat runs (default 3).
+// window, to cli; window+grid also to cli). Each figure is the best of --repeat runs (default
+// 3). --only measures the named ones alone (cli,window+grid: the two the window's following of
+// a run is judged by).
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -184,6 +186,7 @@ void Print(const char* name, const Figure& f, const Figure* base, const char* ba
 int main(int argc, char** argv) {
   int repeat = 3;
   bool keep = false;
+  std::string only;
   std::vector<std::string> paths;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -191,12 +194,15 @@ int main(int argc, char** argv) {
       repeat = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--keep") {
       keep = true;
+    } else if (a == "--only" && i + 1 < argc) {
+      only = "," + std::string(argv[++i]) + ",";
     } else {
       paths.push_back(a);
     }
   }
   if (paths.empty()) {
-    std::fprintf(stderr, "usage: bench_importrun [--repeat N] [--keep] PATH...\n");
+    std::fprintf(stderr,
+                 "usage: bench_importrun [--repeat N] [--keep] [--only NAME,...] PATH...\n");
     return 2;
   }
 
@@ -218,9 +224,16 @@ int main(int argc, char** argv) {
   fs::create_directories(work / "program");
   std::printf("%zu files, %.1f MB of XML, best of %d\n", files.size(), bytes / 1e6, repeat);
 
+  const auto wanted = [&only](const char* name) {
+    return only.empty() || only.find("," + std::string(name) + ",") != std::string::npos;
+  };
+  // Left out by --only: not measured, and counted as no failure.
+  const auto measured = [&wanted, repeat](const char* name, const std::function<int()>& work) {
+    return wanted(name) ? Best(repeat, work) : Figure{};
+  };
   Figure reference;
 #ifdef PALOMET_REFERENCE_EXE
-  reference = Best(repeat, [&] {
+  reference = measured("reference", [&] {
     std::vector<std::string> args = {PALOMET_REFERENCE_EXE, "--output",
                                      (work / "reference.xlsx").string()};
     args.insert(args.end(), paths.begin(), paths.end());
@@ -230,37 +243,47 @@ int main(int argc, char** argv) {
     execv(cargs[0], cargs.data());
     return 127;
   });
-  Print("reference", reference, nullptr, nullptr);
+  if (wanted("reference")) Print("reference", reference, nullptr, nullptr);
 #endif
-  const Figure cli = Best(repeat, [&] {
+  const Figure cli = measured("cli", [&] {
     std::vector<std::string> args = {"-q", "--multiple-sheets", "-o", (work / "cli.xlsx").string()};
     args.insert(args.end(), paths.begin(), paths.end());
     std::ostringstream out;
     return RunCli(args, out, std::cerr);
   });
-  Print("cli", cli, &reference, "reference");
-  const auto window = [&](bool realYields, const fs::path& saveTo) {
-    return Best(repeat, [&] {
+  if (wanted("cli")) Print("cli", cli, &reference, "reference");
+  const auto window = [&](const char* name, bool realYields, const fs::path& saveTo) {
+    return measured(name, [&] {
       fs::remove(work / "program" / "temp.mdb");
       std::FILE* f = std::fopen((work / "program" / "temp.mdb").c_str(), "w");
       if (f) std::fclose(f);
       return WindowRun(files, work / "program", realYields, saveTo);
     });
   };
-  const Figure windowRun = window(true, {});
-  Print("window", windowRun, &reference, "reference", &cli, "cli");
-  const Figure windowSave = window(true, work / "window.xlsx");
-  Print("window+save", windowSave, &reference, "reference", &cli, "cli");
-  const Figure windowNoop = window(false, {});
-  Print("window/noop", windowNoop, &reference, "reference", &windowRun, "window");
-  const Figure windowGrid = Best(repeat, [&] {
+  const Figure windowRun = window("window", true, {});
+  if (wanted("window")) Print("window", windowRun, &reference, "reference", &cli, "cli");
+  const Figure windowSave = window("window+save", true, work / "window.xlsx");
+  if (wanted("window+save")) Print("window+save", windowSave, &reference, "reference", &cli, "cli");
+  const Figure windowNoop = window("window/noop", false, {});
+  if (wanted("window/noop"))
+    Print("window/noop", windowNoop, &reference, "reference", &windowRun, "window");
+  const Figure windowGrid = measured("window+grid", [&] {
     fs::remove(work / "program" / "temp.mdb");
     std::FILE* f = std::fopen((work / "program" / "temp.mdb").c_str(), "w");
     if (f) std::fclose(f);
     return GridRun(files, work / "program");
   });
-  Print("window+grid", windowGrid, &reference, "reference", &windowRun, "window");
+  if (wanted("window+grid")) {
+    Print("window+grid", windowGrid, &reference, "reference", windowRun.ok ? &windowRun : &cli,
+          windowRun.ok ? "window" : "cli");
+    if (windowRun.ok && cli.ok)
+      std::printf("%-12s %5.2fx cli\n", "", windowGrid.seconds / cli.seconds);
+  }
 
   if (!keep) fs::remove_all(work);
-  return cli.ok && windowRun.ok && windowSave.ok && windowGrid.ok ? 0 : 1;
+  const auto failed = [&](const char* name, const Figure& f) { return wanted(name) && !f.ok; };
+  return failed("cli", cli) || failed("window", windowRun) || failed("window+save", windowSave) ||
+                 failed("window+grid", windowGrid)
+             ? 1
+             : 0;
 }
