@@ -10,11 +10,13 @@
 
 #include "office/xlwindow/FrozenRows.h"
 #include "office/xlwindow/SheetModel.h"
+#include "office/xlwindow/SheetTabBar.h"
 
 namespace palomet::xlwindow {
 
 SheetTabs::SheetTabs(xl::Application& app, QWidget* parent) : QTabWidget(parent), app_(app) {
   setObjectName("Sheets");
+  setTabBar(new SheetTabBar(this));
   setTabPosition(QTabWidget::South);
   setDocumentMode(true);
   // Tab names are at most 31 characters; eliding them would shape the text of every tab at
