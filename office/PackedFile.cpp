@@ -24,6 +24,7 @@ namespace {
 
 constexpr std::size_t kFileBlock = 1 << 17;   // read from the file at a time
 constexpr std::size_t kEntryBlock = 1 << 16;  // taken from an outer reader at a time
+constexpr std::int64_t kSmallestFileBlock = 4096;
 
 std::string SystemError(int errnum) {
   return "the file cannot be read (" + std::string(std::strerror(errnum)) + ")";
@@ -80,7 +81,11 @@ bool IdentityOf(const std::string& path, FileIdentity& identity) {
 PackedReader::PackedReader(const OpenedFile& file, Expansion& expansion, bool asArchive)
     : fd_(file.Descriptor()), expansion_(&expansion), depth_(0) {
   if (::lseek(fd_, 0, SEEK_SET) != 0) Fail(SystemError(errno));
-  buffer_.resize(kFileBlock);
+  // A small file is read whole in one go into a buffer its size: the buffer is made afresh
+  // for every file, and a run of thousands of small files would clear a full block for each.
+  const std::int64_t wanted = file.Identity().size + 1;
+  buffer_.resize(static_cast<std::size_t>(
+      std::clamp<std::int64_t>(wanted, kSmallestFileBlock, static_cast<std::int64_t>(kFileBlock))));
   Start(asArchive);
 }
 

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <array>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -36,6 +35,9 @@ class PackedInput final : public XmlInput {
               std::unique_ptr<PackedReader> reader, bool readAhead)
       : name_(std::move(name)), file_(std::move(file)), reader_(std::move(reader)) {
     if (!readAhead) return;
+    // Only a stream read ahead takes blocks: a run of thousands of small plain files would
+    // otherwise allocate and clear them for every file.
+    blocks_.resize(kBlocks);
     for (std::size_t i = 0; i < kBlocks; ++i) free_.push_back(i);
     worker_ = std::thread([this] { Decompress(); });
   }
@@ -125,7 +127,7 @@ class PackedInput final : public XmlInput {
   // Between the parser and the worker, under mutex_.
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::array<Block, kBlocks> blocks_;
+  std::vector<Block> blocks_;  // kBlocks of them when reading ahead, else none
   std::deque<std::size_t> free_;
   std::deque<std::size_t> ready_;  // in the stream's order
   bool done_ = false;

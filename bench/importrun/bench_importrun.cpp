@@ -1,6 +1,6 @@
 // The whole import from XML files to a workbook, side by side in one run:
 //
-//   bench_importrun [--repeat N] [--keep] PATH...
+//   bench_importrun [--repeat N] [--keep] [--only NAME,...] PATH...
 //
 // For the given XML files and folders it measures, each in a child process of its own
 // (so that every peak memory figure is that step's alone):
@@ -13,12 +13,14 @@
 //   window+grid  the window's run with the real workbook window (offscreen), its tabs and
 //                grids following every sheet and cell as the user would watch them
 // and prints wall time, peak resident memory and the ratio to the reference (and, for
-// window, to cli). Each figure is the best of --repeat runs (default 3). Then, once:
-//   3 closed     three window runs one after the other into three workbook windows, then
+// window, to cli; window+grid also to cli). Each figure is the best of --repeat runs (default
+// 3). Then, once:
+//   closing      three window runs one after the other into three workbook windows, then
 //                every workbook window closed: the resident memory before the first run,
 //                with the three windows open, and after closing them
-// The window's runs stage in a program folder of the benchmark's own, in a temporary folder
-// removed at the end, so the build's program folder is left as it was.
+// --only measures the named ones alone (cli,window+grid: the two the window's following of
+// a run is judged by). The window's runs stage in a program folder of the benchmark's own, in
+// a temporary folder removed at the end, so the build's program folder is left as it was.
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -206,7 +208,7 @@ int ClosedRuns(const std::vector<std::string>& files, const fs::path& program) {
   std::printf(
       "%-12s %8.1f MB before, %8.1f MB with %d windows, %8.1f MB after closing them"
       " (%+.1f MB)\n",
-      "3 closed", before, open, windows, after, after - before);
+      "closing", before, open, windows, after, after - before);
   return windows == 3 ? 0 : 1;
 }
 
@@ -256,6 +258,7 @@ void Print(const char* name, const Figure& f, const Figure* base, const char* ba
 int main(int argc, char** argv) {
   int repeat = 3;
   bool keep = false;
+  std::string only;
   std::vector<std::string> paths;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -263,12 +266,15 @@ int main(int argc, char** argv) {
       repeat = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--keep") {
       keep = true;
+    } else if (a == "--only" && i + 1 < argc) {
+      only = "," + std::string(argv[++i]) + ",";
     } else {
       paths.push_back(a);
     }
   }
   if (paths.empty()) {
-    std::fprintf(stderr, "usage: bench_importrun [--repeat N] [--keep] PATH...\n");
+    std::fprintf(stderr,
+                 "usage: bench_importrun [--repeat N] [--keep] [--only NAME,...] PATH...\n");
     return 2;
   }
 
@@ -290,9 +296,16 @@ int main(int argc, char** argv) {
   fs::create_directories(work / "program");
   std::printf("%zu files, %.1f MB of XML, best of %d\n", files.size(), bytes / 1e6, repeat);
 
+  const auto wanted = [&only](const char* name) {
+    return only.empty() || only.find("," + std::string(name) + ",") != std::string::npos;
+  };
+  // Left out by --only: not measured, and counted as no failure.
+  const auto measured = [&wanted, repeat](const char* name, const std::function<int()>& work) {
+    return wanted(name) ? Best(repeat, work) : Figure{};
+  };
   Figure reference;
 #ifdef PALOMET_REFERENCE_EXE
-  reference = Best(repeat, [&] {
+  reference = measured("reference", [&] {
     std::vector<std::string> args = {PALOMET_REFERENCE_EXE, "--output",
                                      (work / "reference.xlsx").string()};
     args.insert(args.end(), paths.begin(), paths.end());
@@ -302,35 +315,46 @@ int main(int argc, char** argv) {
     execv(cargs[0], cargs.data());
     return 127;
   });
-  Print("reference", reference, nullptr, nullptr);
+  if (wanted("reference")) Print("reference", reference, nullptr, nullptr);
 #endif
-  const Figure cli = Best(repeat, [&] {
+  const Figure cli = measured("cli", [&] {
     std::vector<std::string> args = {"-q", "--multiple-sheets", "-o", (work / "cli.xlsx").string()};
     args.insert(args.end(), paths.begin(), paths.end());
     std::ostringstream out;
     return RunCli(args, out, std::cerr);
   });
-  Print("cli", cli, &reference, "reference");
-  const auto window = [&](bool realYields, const fs::path& saveTo) {
-    return Best(repeat, [&] {
+  if (wanted("cli")) Print("cli", cli, &reference, "reference");
+  const auto window = [&](const char* name, bool realYields, const fs::path& saveTo) {
+    return measured(name, [&] {
       FreshStaging(work / "program");
       return WindowRun(files, work / "program", realYields, saveTo);
     });
   };
-  const Figure windowRun = window(true, {});
-  Print("window", windowRun, &reference, "reference", &cli, "cli");
-  const Figure windowSave = window(true, work / "window.xlsx");
-  Print("window+save", windowSave, &reference, "reference", &cli, "cli");
-  const Figure windowNoop = window(false, {});
-  Print("window/noop", windowNoop, &reference, "reference", &windowRun, "window");
-  const Figure windowGrid = Best(repeat, [&] {
+  const Figure windowRun = window("window", true, {});
+  if (wanted("window")) Print("window", windowRun, &reference, "reference", &cli, "cli");
+  const Figure windowSave = window("window+save", true, work / "window.xlsx");
+  if (wanted("window+save")) Print("window+save", windowSave, &reference, "reference", &cli, "cli");
+  const Figure windowNoop = window("window/noop", false, {});
+  if (wanted("window/noop"))
+    Print("window/noop", windowNoop, &reference, "reference", &windowRun, "window");
+  const Figure windowGrid = measured("window+grid", [&] {
     FreshStaging(work / "program");
     return GridRun(files, work / "program");
   });
-  Print("window+grid", windowGrid, &reference, "reference", &windowRun, "window");
-  const Figure closed = Measure([&] { return ClosedRuns(files, work / "program"); });
-  if (!closed.ok) std::printf("%-12s FAILED\n", "3 closed");
+  if (wanted("window+grid")) {
+    Print("window+grid", windowGrid, &reference, "reference", windowRun.ok ? &windowRun : &cli,
+          windowRun.ok ? "window" : "cli");
+    if (windowRun.ok && cli.ok)
+      std::printf("%-12s %5.2fx cli\n", "", windowGrid.seconds / cli.seconds);
+  }
+  const Figure closed =
+      wanted("closing") ? Measure([&] { return ClosedRuns(files, work / "program"); }) : Figure{};
+  if (wanted("closing") && !closed.ok) std::printf("%-12s FAILED\n", "closing");
 
   if (!keep) fs::remove_all(work);
-  return cli.ok && windowRun.ok && windowSave.ok && windowGrid.ok && closed.ok ? 0 : 1;
+  const auto failed = [&](const char* name, const Figure& f) { return wanted(name) && !f.ok; };
+  return failed("cli", cli) || failed("window", windowRun) || failed("window+save", windowSave) ||
+                 failed("window+grid", windowGrid) || failed("closing", closed)
+             ? 1
+             : 0;
 }

@@ -108,7 +108,10 @@ void ImportFile(sqlite3* db, const std::string& xmlPath, XmlInputs& inputs,
   if (schema.tables.empty()) return;  // nothing in the file holds a value
 
   Transaction transaction(db, xmlPath);
-  const std::int64_t schemaVersion = schema.Create(db, xmlPath, names, cache);
+  const std::int64_t schemaVersion = [&] {
+    stagetimes::Timer timer("staging tables (create)");
+    return schema.Create(db, xmlPath, names, cache);
+  }();
   {
     // A second thread pays only when there is enough to overlap.
     Inserter inserter(db, xmlPath, writer.Size() >= ImportTuning().threadStreamBytes);
@@ -125,6 +128,7 @@ void ImportFile(sqlite3* db, const std::string& xmlPath, XmlInputs& inputs,
     t.insertBatch.reset();
     t.insertOne.reset();
   }
+  stagetimes::Timer timer("staging commit");
   transaction.Commit(xmlPath);
   cache.schemaVersion = schemaVersion;
 }

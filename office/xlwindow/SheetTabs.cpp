@@ -10,11 +10,13 @@
 
 #include "office/xlwindow/FrozenRows.h"
 #include "office/xlwindow/SheetModel.h"
+#include "office/xlwindow/SheetTabBar.h"
 
 namespace palomet::xlwindow {
 
 SheetTabs::SheetTabs(xl::Application& app, QWidget* parent) : QTabWidget(parent), app_(app) {
   setObjectName("Sheets");
+  setTabBar(new SheetTabBar(this));
   setTabPosition(QTabWidget::South);
   setDocumentMode(true);
   // Tab names are at most 31 characters; eliding them would shape the text of every tab at
@@ -83,8 +85,17 @@ void SheetTabs::StructureChanged() {
 bool SheetTabs::IsLive(std::uint64_t sheetId) const {
   const xl::Workbook* wb = Book();
   if (!wb || wb != shown_) return false;
-  for (long i = 1; i <= wb->SheetCount(); ++i) {
-    if (wb->Sheet(i).Id() == sheetId) return true;
+  // Asked at every change while a run adds sheets: the search starts where the sheet was
+  // found last and widens from there, as sheets come and go one at a time.
+  const long sheets = wb->SheetCount();
+  const long hint = std::clamp<long>(liveHint_, 1, std::max<long>(sheets, 1));
+  for (long d = 0; hint - d >= 1 || hint + d <= sheets; ++d) {
+    for (const long i : {hint - d, hint + d}) {
+      if (i >= 1 && i <= sheets && wb->Sheet(i).Id() == sheetId) {
+        liveHint_ = i;
+        return true;
+      }
+    }
   }
   return false;
 }
@@ -158,11 +169,27 @@ void SheetTabs::Rearrange(const xl::Workbook& wb, std::size_t from) {
     spots_.erase(id);
     order_.erase(order_.begin() + static_cast<std::ptrdiff_t>(j));
   }
-  // Then every sheet in its place, with its name. A visible tab bar lays all its tabs out
-  // again at every insertion; many at once go in while it is hidden, and are laid out once.
+  // Then every sheet in its place, with its name. The tab bar lays all its tabs out again at
+  // every insertion, hidden or not (it looks for the tab under the pointer), and measures
+  // each shown tab as it does: thousands of sheets added a few at a time cost in proportion
+  // to the square of their number. A tab that is not shown costs that layout next to
+  // nothing, so while many go in, the bar is hidden and so are its tabs but the first, the
+  // last and the current one (hiding an end tab has the bar search for the new end, hiding
+  // the current one would choose another); every tab is shown again afterwards, and the
+  // bar lays them out once.
   QTabBar* bar = tabBar();
-  const bool hideBar = sheets - std::min(sheets, from) > 8 && !bar->isHidden();
+  const bool many = sheets - std::min(sheets, from) > 8;
+  const bool hideBar = many && !bar->isHidden();
   if (hideBar) bar->hide();
+  const bool tucked = many && count() > 2;
+  const auto tuck = [&](int index) {
+    if (tucked && index > 0 && index + 1 < count() && index != currentIndex()) {
+      bar->setTabVisible(index, false);
+    }
+  };
+  if (tucked) {
+    for (int i = 1; i + 1 < count(); ++i) tuck(i);
+  }
   for (std::size_t pos = from; pos < sheets; ++pos) {
     const xl::Worksheet& sheet = wb.Sheet(static_cast<long>(pos) + 1);
     const std::uint64_t id = sheet.Id();
@@ -187,6 +214,13 @@ void SheetTabs::Rearrange(const xl::Workbook& wb, std::size_t from) {
     models_[id] = new SheetModel(sheet, this);
     order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(pos), Tab{id, sheet.Name()});
     insertTab(static_cast<int>(pos), page, QString::fromStdString(sheet.Name()));
+    // Its neighbours were the ends maybe, and are no longer.
+    for (int i = static_cast<int>(pos) - 1; i <= static_cast<int>(pos) + 1; ++i) tuck(i);
+  }
+  if (tucked) {
+    for (int i = 0; i < count(); ++i) {
+      if (!bar->isTabVisible(i)) bar->setTabVisible(i, true);
+    }
   }
   if (hideBar) bar->show();
 }
@@ -244,7 +278,7 @@ void SheetTabs::ShowCurrent() {
     QItemSelectionModel* selection = grid_->selectionModel();
     grid_->setModel(model);
     frozen_->Follow(0);  // takes the new model and selection before the old one goes
-    delete selection;  // the view makes a new one for each model and keeps the old
+    delete selection;    // the view makes a new one for each model and keeps the old
     connect(grid_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this] { emit CurrentCellChanged(); });
   }

@@ -88,10 +88,11 @@ class SheetTabs : public QTabWidget {
   std::unordered_map<std::uint64_t, SheetModel*> models_;  // by sheet id
   std::unordered_map<std::uint64_t, Spot> spots_;          // by sheet id, once left
   std::vector<Tab> order_;                                 // in tab order
-  bool pending_ = false;               // changes gathered, not shown yet
-  std::uint64_t shownSheet_ = 0;       // the sheet on the grid, 0 for none
-  std::uint64_t followedActive_ = 0;   // the workbook's active sheet when last followed
-  bool syncing_ = false;               // tabs being brought in line
+  bool pending_ = false;                                   // changes gathered, not shown yet
+  std::uint64_t shownSheet_ = 0;                           // the sheet on the grid, 0 for none
+  std::uint64_t followedActive_ = 0;  // the workbook's active sheet when last followed
+  bool syncing_ = false;              // tabs being brought in line
+  mutable long liveHint_ = 1;         // where IsLive last found a sheet (1-based)
 };
 
 }  // namespace palomet::xlwindow

@@ -327,6 +327,32 @@ TEST_F(XmlImportTest, ManyRowsKeepTheirNumbersValuesAndNulls) {
   }
 }
 
+// Rows of long values go to the database in batches cut by their bytes, at any row count;
+// short rows between them still go many to a statement. Every value arrives whole, in its row.
+TEST_F(XmlImportTest, RowsOfLongValuesArriveWholeInTheirOrder) {
+  std::string xml = "<r>";
+  std::string orders = "order: id, c\n";
+  std::string lines = "line: order_Row, q, v\n";
+  for (int i = 1; i <= 400; ++i) {
+    const std::string n = std::to_string(i);
+    // Every 9th row a value of a third of a megabyte, each a little different.
+    const std::string c =
+        i % 9 == 0 ? std::string(333'333 + i, static_cast<char>('a' + i % 26)) : n;
+    xml += "<order id=\"" + n + "\"><c>" + c + "</c><line q=\"" + n + "\"><v>" + n +
+           "</v></line></order>";
+    orders += "  " + n + " | " + c + "\n";
+    lines += "  " + n + " | " + n + " | " + n + "\n";
+  }
+  xml += "</r>";
+  for (const std::size_t threadFrom : {std::size_t{1} << 30, std::size_t{0}}) {
+    xmlimport::Tuning tuning;
+    tuning.threadStreamBytes = threadFrom;
+    TuningOverride override(tuning);
+    const std::string tables = TablesOfFreshImport(xml);
+    EXPECT_TRUE(tables == orders + lines) << "inserted on a second thread: " << (threadFrom == 0);
+  }
+}
+
 // Points TMPDIR elsewhere for as long as it lives.
 class TmpDirOverride {
  public:

@@ -75,8 +75,9 @@ struct Table {
   std::int64_t maxRow = 0;    // highest row number inserted so far
   std::int64_t inserted = 0;  // rows inserted so far
   int batchSize = 1;          // rows per statement
-  int jobRows = 1;            // rows handed to the inserting thread at a time
+  int jobRows = 1;            // rows handed to the inserting thread at a time, at most
   int pending = 0;
+  std::size_t pendingBytes = 0;  // of the values of the pending rows
   std::vector<RowBuffer> batch;  // grows to jobRows as rows come
 };
 

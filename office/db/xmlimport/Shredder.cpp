@@ -140,14 +140,20 @@ void Shredder::FlushAll() {
 
 void Shredder::Insert(Table& t, Frame& f) {
   if (static_cast<std::size_t>(t.pending) == t.batch.size()) t.batch.emplace_back();
-  std::swap(f.values, t.batch[static_cast<std::size_t>(t.pending)]);
-  if (++t.pending == t.jobRows) Hand(t);
+  RowBuffer& row = t.batch[static_cast<std::size_t>(t.pending)];
+  std::swap(f.values, row);
+  t.pendingBytes += row.arena.size();
+  // Rows of long values are handed on by their bytes well before the row count: a batch of
+  // full rows of cell-sized texts would hold tens of megabytes, several times over while
+  // the inserting thread works.
+  if (++t.pending == t.jobRows || t.pendingBytes >= kJobBytes) Hand(t);
 }
 
 void Shredder::Hand(Table& t) {
   if (t.pending == 0) return;
   inserter_->Submit(t, t.pending);
   t.pending = 0;
+  t.pendingBytes = 0;
 }
 
 }  // namespace palomet::xmlimport

@@ -50,6 +50,9 @@ class Shredder : public EventSink {
   void Insert(Table& t, Frame& f);
   void Hand(Table& t);
 
+  // A table's pending rows go to the inserter once their values reach this many bytes.
+  static constexpr std::size_t kJobBytes = 1u << 20;
+
   Schema& schema_;
   Registrar& registrar_;
   Inserter* inserter_ = nullptr;

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QTabBar>
+
+namespace palomet::xlwindow {
+
+// The sheet tabs' bar. A workbook may have thousands of sheets, and the bar prepares every
+// tab for drawing at every repaint (measuring its text to elide it, which shapes the text)
+// though it draws only those in view: a tab wholly out of view is prepared with its place
+// alone, which is all the bar reads of a tab it does not draw.
+class SheetTabBar : public QTabBar {
+  Q_OBJECT
+ public:
+  explicit SheetTabBar(QWidget* parent = nullptr) : QTabBar(parent) {}
+
+ protected:
+  void initStyleOption(QStyleOptionTab* option, int tabIndex) const override;
+};
+
+}  // namespace palomet::xlwindow
