@@ -53,8 +53,8 @@ std::vector<std::string> StagedTableNames(const std::string& stagingPath, Messag
 
 // How a table's rows reach the workbook.
 enum class TableReading {
-  WholeTable,  // read the whole table, then write it (the window's run)
-  Streaming,   // a row at a time, memory flat whatever the table's size (command line)
+  WholeTable,  // read the whole table, then write it
+  Streaming,   // a row at a time, memory flat whatever the table's size (window and command line)
 };
 
 // Copies every table `names` of the staging database into the workbook in their order,

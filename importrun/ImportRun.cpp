@@ -82,7 +82,9 @@ void ImportRun::Run(bool multipleSheets) {
   request.files.reserve(static_cast<std::size_t>(count));
   for (int i = 1; i <= count; ++i) request.files.push_back(files.Text(i));
   request.mode = multipleSheets ? SheetMode::MultipleSheets : SheetMode::OneSheet;
-  request.reading = TableReading::WholeTable;
+  // A row at a time, as the command line reads them: a whole table held while its cells are
+  // written would cost more memory than the cells themselves.
+  request.reading = TableReading::Streaming;
 
   ImportHooks hooks;
   hooks.host = &host;

@@ -14,8 +14,13 @@
 //                grids following every sheet and cell as the user would watch them
 // and prints wall time, peak resident memory and the ratio to the reference (and, for
 // window, to cli; window+grid also to cli). Each figure is the best of --repeat runs (default
-// 3). --only measures the named ones alone (cli,window+grid: the two the window's following of
-// a run is judged by).
+// 3). Then, once:
+//   closing      three window runs one after the other into three workbook windows, then
+//                every workbook window closed: the resident memory before the first run,
+//                with the three windows open, and after closing them
+// --only measures the named ones alone (cli,window+grid: the two the window's following of
+// a run is judged by). The window's runs stage in a program folder of the benchmark's own, in
+// a temporary folder removed at the end, so the build's program folder is left as it was.
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -23,10 +28,12 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QWidget>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iostream>
 #include <sstream>
@@ -80,6 +87,23 @@ Figure Best(int repeat, const std::function<int()>& work) {
   return best;
 }
 
+// The process's resident memory now, in MB.
+double ResidentMb() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
+  }
+  return 0;
+}
+
+// An empty staging database in `program`, as the program folder ships it.
+void FreshStaging(const fs::path& program) {
+  fs::remove(program / "temp.mdb");
+  std::FILE* f = std::fopen((program / "temp.mdb").c_str(), "w");
+  if (f) std::fclose(f);
+}
+
 // The window stand-in: no widgets, but yields go to a real event loop.
 class BenchWindow : public ImportWindow, public WindowHost, public MessageBoxes {
  public:
@@ -99,7 +123,9 @@ class BenchWindow : public ImportWindow, public WindowHost, public MessageBoxes 
   Pointer MousePointer() const override { return pointer_; }
   void SetMousePointer(Pointer value) override { pointer_ = value; }
   bool Closed() const override { return false; }
-  MsgResult Show(const std::string& text, MsgButtons, MsgIcon icon, MsgResult) override {
+  MsgResult Show(const std::string& text, MsgButtons buttons, MsgIcon icon, MsgResult) override {
+    // Asked whether to go on while a workbook window is open: yes, as a user importing again.
+    if (buttons == MsgButtons::YesNo) return MsgResult::Yes;
     if (icon == MsgIcon::Warning || text != "Done.") failure = text;
     return MsgResult::Ok;
   }
@@ -138,6 +164,52 @@ int GridRun(const std::vector<std::string>& files, const fs::path& program) {
     return 1;
   }
   return 0;
+}
+
+// Three window runs into three workbook windows, then every workbook window closed; prints
+// the resident memory before, with the windows open and after closing them.
+int ClosedRuns(const std::vector<std::string>& files, const fs::path& program) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  int argc = 1;
+  char name[] = "bench";
+  char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+  app.setQuitOnLastWindowClosed(false);
+  xlwindow::InstallWorkbookWindows(std::make_shared<NoPrompts>(),
+                                   [](const QString&) { return true; });
+  QCoreApplication::processEvents();
+  const double before = ResidentMb();
+  for (int run = 0; run < 3; ++run) {
+    FreshStaging(program);
+    BenchWindow window(files, true);
+    ImportRun(window, program.string()).Start();
+    QCoreApplication::processEvents();
+    if (!window.failure.empty()) {
+      std::fprintf(stderr, "window run failed: %s\n", window.failure.c_str());
+      return 1;
+    }
+  }
+  FreshStaging(program);
+  const double open = ResidentMb();
+  int windows = 0;
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    if (top->objectName() == "WorkbookWindow" && top->isVisible()) {
+      top->close();
+      ++windows;
+    }
+  }
+  // Served as the event loop serves them: the windows' deferred deletes, then what those
+  // leave queued.
+  for (int i = 0; i < 3; ++i) {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+  }
+  const double after = ResidentMb();
+  std::printf(
+      "%-12s %8.1f MB before, %8.1f MB with %d windows, %8.1f MB after closing them"
+      " (%+.1f MB)\n",
+      "closing", before, open, windows, after, after - before);
+  return windows == 3 ? 0 : 1;
 }
 
 int WindowRun(const std::vector<std::string>& files, const fs::path& program, bool realYields,
@@ -254,9 +326,7 @@ int main(int argc, char** argv) {
   if (wanted("cli")) Print("cli", cli, &reference, "reference");
   const auto window = [&](const char* name, bool realYields, const fs::path& saveTo) {
     return measured(name, [&] {
-      fs::remove(work / "program" / "temp.mdb");
-      std::FILE* f = std::fopen((work / "program" / "temp.mdb").c_str(), "w");
-      if (f) std::fclose(f);
+      FreshStaging(work / "program");
       return WindowRun(files, work / "program", realYields, saveTo);
     });
   };
@@ -268,9 +338,7 @@ int main(int argc, char** argv) {
   if (wanted("window/noop"))
     Print("window/noop", windowNoop, &reference, "reference", &windowRun, "window");
   const Figure windowGrid = measured("window+grid", [&] {
-    fs::remove(work / "program" / "temp.mdb");
-    std::FILE* f = std::fopen((work / "program" / "temp.mdb").c_str(), "w");
-    if (f) std::fclose(f);
+    FreshStaging(work / "program");
     return GridRun(files, work / "program");
   });
   if (wanted("window+grid")) {
@@ -279,11 +347,14 @@ int main(int argc, char** argv) {
     if (windowRun.ok && cli.ok)
       std::printf("%-12s %5.2fx cli\n", "", windowGrid.seconds / cli.seconds);
   }
+  const Figure closed =
+      wanted("closing") ? Measure([&] { return ClosedRuns(files, work / "program"); }) : Figure{};
+  if (wanted("closing") && !closed.ok) std::printf("%-12s FAILED\n", "closing");
 
   if (!keep) fs::remove_all(work);
   const auto failed = [&](const char* name, const Figure& f) { return wanted(name) && !f.ok; };
   return failed("cli", cli) || failed("window", windowRun) || failed("window+save", windowSave) ||
-                 failed("window+grid", windowGrid)
+                 failed("window+grid", windowGrid) || failed("closing", closed)
              ? 1
              : 0;
 }

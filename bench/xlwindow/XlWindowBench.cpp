@@ -2,13 +2,14 @@
 // table: 293,133 rows of 10 fields (IDs, names beyond ASCII, amounts with two decimals,
 // dates, date-times, notes of a few words), 2.9 M cells.
 //
-//   xlwindow_bench [--rows N]
+//   xlwindow_bench [--rows N]      (N up to 1048576, a full sheet)
 //
 // For each search it prints the time from the typed text to the answer, and the longest
 // time the window went without serving its events meanwhile (a timer that asks to run
 // every millisecond measures it). For copy (a blocking command, bounded by its cap) it
 // prints the time of Select All and Copy and what the copy held; for the keys that jump
-// (Ctrl+arrows, Ctrl+End, Ctrl+PgDn) the time of one press and where it went.
+// (Ctrl+arrows, Ctrl+End, Ctrl+PgDn) the time of one press and where it went; for scrolling
+// (PageDown and PageUp held, Ctrl+End, Ctrl+Home, each press drawn) the longest press.
 
 #include <QAction>
 #include <QApplication>
@@ -220,6 +221,44 @@ int main(int argc, char** argv) {
     }
     QCoreApplication::processEvents();
     std::printf("%-44s %9.3f  %s\n", k.what, t.elapsed() / 1000.0, qPrintable(address->text()));
+  }
+
+  // Scrolling the big sheet as a user holding a key does: every press drawn before the next.
+  // With --rows 1048576 the sheet is full and Ctrl+End goes to its last row.
+  std::printf("\n%-44s %9s %12s  %s\n", "scrolling the first sheet", "presses", "worst press",
+              "went to");
+  w->findChild<QTabWidget*>("Sheets")->setCurrentIndex(0);
+  grid->setFocus();
+  grid->clearSelection();
+  const auto press = [&](Qt::Key key, Qt::KeyboardModifiers mods, int times) {
+    qint64 worst = 0;
+    for (int i = 0; i < times; ++i) {
+      QElapsedTimer t;
+      t.start();
+      QKeyEvent e(QEvent::KeyPress, key, mods, QString(), /*autorep=*/times > 1);
+      QApplication::sendEvent(grid, &e);
+      grid->viewport()->repaint();
+      QCoreApplication::processEvents();
+      worst = std::max(worst, t.nsecsElapsed());
+    }
+    return worst;
+  };
+  const struct {
+    const char* what;
+    Qt::Key key;
+    Qt::KeyboardModifiers mods;
+    int times;
+  } scrolls[] = {
+      {"Ctrl+Home", Qt::Key_Home, Qt::ControlModifier, 1},
+      {"PageDown held", Qt::Key_PageDown, Qt::NoModifier, 2000},
+      {"Ctrl+End", Qt::Key_End, Qt::ControlModifier, 1},
+      {"PageUp held (from the end)", Qt::Key_PageUp, Qt::NoModifier, 2000},
+      {"Ctrl+Home", Qt::Key_Home, Qt::ControlModifier, 1},
+  };
+  for (const auto& sc : scrolls) {
+    const qint64 worst = press(sc.key, sc.mods, sc.times);
+    std::printf("%-44s %9d %9.1f ms  %s\n", sc.what, sc.times, worst / 1e6,
+                qPrintable(address->text()));
   }
   return 0;
 }

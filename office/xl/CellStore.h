@@ -1,8 +1,8 @@
 #pragma once
 
-// Internal to the engine: where a sheet's cells live. MemoryStore keeps them compactly in
-// memory for reading back; SpillStore streams them to a temporary file (write-through).
-// Both hand their cells out in row-then-column order for the .xlsx writer.
+// Internal to the engine: where a sheet's cells live. MemoryStore (MemoryStore.h) keeps them
+// compactly in memory for reading back; SpillStore streams them to a temporary file
+// (write-through). Both hand their cells out in row-then-column order for the .xlsx writer.
 
 #include <functional>
 #include <memory>
@@ -11,48 +11,9 @@
 
 #include "office/Files.h"
 #include "office/xl/CellTyping.h"
+#include "office/xl/MemoryStore.h"
 
 namespace palomet::xl::detail {
-
-using CellVisitor = std::function<void(const CellRec&, std::string_view text)>;
-
-class MemoryStore {
- public:
-  // Records a cell; an Empty record erases whatever the position held.
-  void Put(const CellRec& rec, std::string_view text);
-  // The cell at `key`, or nullptr; `text` receives a text cell's text.
-  const CellRec* Find(std::uint64_t key, std::string_view& text) const;
-  std::size_t Count() const;
-  std::int64_t UsedRows() const;
-  std::int64_t UsedColumns() const;
-  // The first row and the leftmost column holding a cell, 1-based (0 when empty).
-  std::int64_t FirstRow() const;
-  std::int64_t FirstColumn() const;
-  void ForEach(const CellVisitor& visit) const;
-  std::size_t CellBytes() const { return blocks_.size() * kBlockCells * sizeof(CellRec); }
-  std::size_t TextBytes() const;
-
- private:
-  static constexpr std::size_t kBlockBits = 12;  // 64 KB blocks: little spare at the end
-  static constexpr std::size_t kBlockCells = std::size_t{1} << kBlockBits;
-  static constexpr std::size_t kTextBlock = std::size_t{1} << 20;
-
-  CellRec& At(std::size_t i) const { return blocks_[i >> kBlockBits][i & (kBlockCells - 1)]; }
-  void Push(const CellRec& rec);
-  std::uint64_t StoreText(std::string_view text);
-  std::string_view TextOf(const CellRec& rec) const;
-  // Sorts out-of-order writes and drops overwritten and erased cells.
-  void Normalize() const;
-
-  mutable std::vector<std::unique_ptr<CellRec[]>> blocks_;
-  mutable std::size_t size_ = 0;
-  std::vector<std::unique_ptr<char[]>> text_;
-  std::size_t textUsed_ = kTextBlock;  // bytes used in the last text block
-  mutable bool sorted_ = true;
-  mutable std::uint16_t maxCol_ = 0;
-  mutable std::uint16_t minCol_ = 0;
-  mutable bool anyCol_ = false;
-};
 
 // The temporary file that the write-through sheets of one workbook share: one descriptor
 // and one write buffer however many sheets there are, so a workbook of thousands of sheets

@@ -350,15 +350,17 @@ CellValue Worksheet::Cell(std::int64_t row, std::int64_t col) const {
   CellValue v;
   if (row < 1 || row > SheetRows() || col < 1 || col > kMaxColumns) return v;
   std::string_view text;
-  const CellRec* rec = impl_->memory->Find(
-      detail::Key(static_cast<std::uint32_t>(row - 1), static_cast<std::uint16_t>(col - 1)), text);
-  if (!rec) return v;
-  v.type = static_cast<CellType>(rec->type);
+  CellRec rec;
+  if (!impl_->memory->Find(static_cast<std::uint32_t>(row - 1), static_cast<std::uint16_t>(col - 1),
+                           rec, text)) {
+    return v;
+  }
+  v.type = static_cast<CellType>(rec.type);
   if (v.type == CellType::Text) {
     v.text = text;
   } else {
-    v.number = rec->number;
-    v.decimals = rec->decimals;
+    v.number = rec.number;
+    v.decimals = rec.decimals;
   }
   return v;
 }
@@ -389,6 +391,10 @@ std::size_t Worksheet::CellCount() const {
 
 std::size_t Worksheet::TextBytes() const {
   return impl_->spill ? impl_->spill->TextBytes() : impl_->memory->TextBytes();
+}
+
+std::size_t InMemoryCellBytes() {
+  return detail::MemoryStoreBytes();
 }
 
 std::size_t Worksheet::CellBytes() const {

@@ -116,8 +116,8 @@ using SaveProgress = std::function<void(std::uint64_t done, std::uint64_t total)
 
 // How a workbook keeps its cells.
 enum class CellStorage {
-  // Cells compactly in memory (at most 16 bytes a cell besides its text), readable at
-  // any time; what a window shows.
+  // Cells compactly in memory (about 9 bytes a cell besides its text), readable at any
+  // time; what a window shows.
   InMemory,
   // No window will look: each sheet's cells stream to a compact temporary file as they
   // are written and are replayed into the .xlsx writer when saving, so memory stays flat
@@ -125,6 +125,10 @@ enum class CellStorage {
   // same as the in-memory one.
   WriteThrough,
 };
+
+// The bytes that the in-memory sheets of the process hold for their cells and texts, by the
+// engine's own count: it falls back as sheets and workbooks go.
+std::size_t InMemoryCellBytes();
 
 // ---------------------------------------------------------------------------------------
 

@@ -16,6 +16,7 @@
 #include "office/xl/Places.h"
 #include "office/xlwindow/CellLine.h"
 #include "office/xlwindow/FindBar.h"
+#include "office/xlwindow/FreedMemory.h"
 #include "office/xlwindow/GridCommands.h"
 #include "office/xlwindow/QtMessageBoxes.h"
 #include "office/xlwindow/SheetModel.h"
@@ -177,6 +178,7 @@ void WorkbookWindow::MakeMenus() {
 
 WorkbookWindow::~WorkbookWindow() {
   if (app_ && app_->View() == this) app_->ViewClosed();
+  ReturnFreedMemoryLater();
 }
 
 void WorkbookWindow::Show() {
