@@ -106,5 +106,6 @@ case "$mode" in
     export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=0
     export LSAN_OPTIONS=suppressions="$top/scripts/lsan.supp":print_suppressions=0
-    cd "$build" && ctest --output-on-failure -j"$jobs" ;;
+    # Tests labelled long (minutes each, gigabytes of data) run in the plain test run only.
+    cd "$build" && ctest --output-on-failure -j"$jobs" -LE long ;;
 esac
