@@ -35,8 +35,10 @@ case "$mode" in
   test|test-sanitized|package) packages+=(help2man dpkg-dev lintian) ;;
 esac
 if [ "$mode" = test ] || [ "$mode" = test-sanitized ]; then
+  # LibreOffice and Gnumeric (ssconvert) read the saved workbooks back, beside openpyxl;
+  # the locales package's sources let a test make an 8-bit locale.
   packages+=(libgtest-dev libgmock-dev python3 python3-openpyxl desktop-file-utils unzip
-             libreoffice-calc-nogui)
+             libreoffice-calc-nogui gnumeric locales)
 fi
 if [ "$mode" = fuzz ]; then
   packages+=(clang-14 libclang-rt-14-dev)

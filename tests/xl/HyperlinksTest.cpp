@@ -13,7 +13,8 @@ TEST(Hyperlinks, ALaterLinkOfACellReplacesItsOwnAmongManyAndTheOrderStays) {
   app->AddWorkbook();
   Worksheet& s = app->ActiveSheet();
   constexpr int kLinks = 50'000;
-  for (int i = 1; i <= kLinks; ++i) s.SetHyperlink(i, 1 + i % 3, "'Long texts'!A" + std::to_string(i));
+  for (int i = 1; i <= kLinks; ++i)
+    s.SetHyperlink(i, 1 + i % 3, "'Long texts'!A" + std::to_string(i));
   // Same row, other column; and the largest row and column the sheet has.
   s.SetHyperlink(7, 16'384, "far");
   s.SetHyperlink(SheetRows(), 16'384, "last");

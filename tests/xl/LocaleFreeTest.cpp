@@ -17,8 +17,8 @@ namespace {
 class Latin1Locale {
  public:
   Latin1Locale() {
-    const std::string made = "localedef -i de_DE -f ISO-8859-1 '" + dir_.Str() +
-                             "/de_DE.ISO-8859-1' >/dev/null 2>&1";
+    const std::string made =
+        "localedef -i de_DE -f ISO-8859-1 '" + dir_.Str() + "/de_DE.ISO-8859-1' >/dev/null 2>&1";
     if (std::system(made.c_str()) != 0) return;
     ::setenv("LOCPATH", dir_.Str().c_str(), 1);
     active_ = std::setlocale(LC_ALL, "de_DE.ISO-8859-1") != nullptr;
@@ -39,10 +39,7 @@ class Latin1Locale {
 TEST(LocaleFree, SheetNamesAreQuotedTheSameUnderAnEightBitLocale) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"Fête", "'Fête'"},  // C3 AA: both bytes letters in Latin-1
-      {"ªº", "'ªº'"},
-      {"Plain_1.x", "Plain_1.x"},
-      {"A1", "'A1'"},
-      {"R1C1", "'R1C1'"},
+      {"ªº", "'ªº'"},     {"Plain_1.x", "Plain_1.x"}, {"A1", "'A1'"}, {"R1C1", "'R1C1'"},
   };
   std::vector<std::string> inC;
   for (const auto& c : cases) inC.push_back(QuotedSheetName(c.first));

@@ -35,10 +35,9 @@ TEST(Zip64, ASheetOfMoreThanFourGigabytesOfXmlReadsBackWhole) {
   app->ActiveWorkbook().SaveAs(path);
   app.reset();
 
-  const std::string cmd = "/usr/bin/python3 '" PALOMET_SOURCE_DIR
-                          "/tests/xl/long/zip64_check.py' '" +
-                          path.string() + "' xl/worksheets/sheet1.xml " +
-                          std::to_string(kRows + 1) + " 2>&1";
+  const std::string cmd =
+      "/usr/bin/python3 '" PALOMET_SOURCE_DIR "/tests/xl/long/zip64_check.py' '" + path.string() +
+      "' xl/worksheets/sheet1.xml " + std::to_string(kRows + 1) + " 2>&1";
   std::FILE* p = ::popen(cmd.c_str(), "r");
   ASSERT_NE(p, nullptr);
   std::string out;
