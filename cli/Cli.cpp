@@ -1,5 +1,6 @@
 #include "cli/Cli.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
@@ -100,18 +101,21 @@ pid_t StagingOwner(const std::string& name) {
 // Removes what runs of this user that were killed left in `base`: private staging folders
 // whose process is gone and which no run holds. Another user's folders and a live run's stay.
 void RemoveStaleStaging(const fs::path& base) {
-  std::error_code ec;
-  for (fs::directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
+  // Listed with readdir: the library's iterator ends the program when memory runs out.
+  std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(base.c_str()), ::closedir);
+  if (!listing) return;
+  while (const dirent* entry = ::readdir(listing.get())) {
+    const std::string name = entry->d_name;
     const pid_t pid = StagingOwner(name);
     if (pid <= 0 || pid == ::getpid()) continue;
     if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // alive, or not ours to ask
-    const int fd = ::open(it->path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const fs::path folder = base / name;
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) continue;
     struct stat st {};
     if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
       std::error_code ignored;
-      fs::remove_all(it->path(), ignored);
+      fs::remove_all(folder, ignored);
     }
     ::close(fd);
   }
@@ -185,6 +189,8 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
       list.Add(arg);  // a member of an archive, named as the list names it
       continue;
     }
+    // Memory running out is no fault of the path's: it ends the run.
+    if (ec == std::errc::not_enough_memory) throw std::bad_alloc();
     if (kind == PathKind::Missing) {
       problem = FileError(arg, ec && ec != std::errc::no_such_file_or_directory
                                    ? ec.message()
@@ -228,7 +234,8 @@ void CheckOutput(const std::string& given) {
                                std::strerror(errno) + ")");
   }
   if (fs::exists(output, ec) && ::faccessat(AT_FDCWD, output.c_str(), W_OK, AT_EACCESS) != 0) {
-    throw FileError(given, std::string("the file cannot be written (") + std::strerror(errno) + ")");
+    throw FileError(given,
+                    std::string("the file cannot be written (") + std::strerror(errno) + ")");
   }
 }
 
@@ -281,8 +288,8 @@ std::string LeftOutSummary(int leftOut, int total) {
            " left out; no workbook was written.";
   }
   const int kept = total - leftOut;
-  return WithThousands(leftOut) + " of " + WithThousands(total) + " files " + (leftOut == 1 ? "was" : "were") +
-         " left out; the workbook holds the other " +
+  return WithThousands(leftOut) + " of " + WithThousands(total) + " files " +
+         (leftOut == 1 ? "was" : "were") + " left out; the workbook holds the other " +
          (kept == 1 ? std::string("one") : WithThousands(kept)) + ".";
 }
 
@@ -395,7 +402,14 @@ int RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            bool showProgress) {
-  const CliRequest request = ParseCliArgs(args);
+  std::optional<CliRequest> parsed;
+  try {
+    parsed = ParseCliArgs(args);
+  } catch (const std::bad_alloc&) {
+    err << kProgram << ": out of memory\n";
+    return 1;
+  }
+  const CliRequest& request = *parsed;
   switch (request.kind) {
     case CliRequest::Kind::Help:
       out << CliHelpText();
