@@ -112,6 +112,7 @@ TEST(CliMachineFault, AnAllocationThatFailsEndsTheRunWithNothingWritten) {
     SCOPED_TRACE(at);
     std::vector<std::string> args = {"-q", "-k", "-o", out};
     args.insert(args.end(), files.begin(), files.end());
+    std::filesystem::remove(out);
     std::ostringstream o, e;
     gFailAt = at;
     const int status = RunCli(args, o, e);
@@ -122,7 +123,6 @@ TEST(CliMachineFault, AnAllocationThatFailsEndsTheRunWithNothingWritten) {
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(r.err.find("left out"), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists(out)) << r.err;
-    std::filesystem::remove(out);
   }
   EXPECT_GT(failed, 5);
 }
