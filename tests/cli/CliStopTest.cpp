@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -170,21 +169,6 @@ TEST_F(CliStopTest, ASecondInterruptEndsAtOnceAndStillLeavesNothing) {
     ExpectEarlierOutputAlone();
     EXPECT_EQ(test::EntryNames(Tmp()), std::vector<std::string>{});
   }
-}
-
-TEST_F(CliStopTest, AnOutputThatIsALinkKeepsTheLinkAndItsFileItsMode) {
-  const fs::path real = dir_.Write("elsewhere/real.xlsx", "old");
-  ::chmod(real.c_str(), 0640);
-  fs::remove(output_);
-  fs::create_symlink("../elsewhere/real.xlsx", output_);
-  const Ended e = Run("");
-  EXPECT_EQ(e.status, 0) << Err();
-  EXPECT_TRUE(fs::is_symlink(output_));
-  EXPECT_TRUE(NewWorkbookInPlace());
-  struct stat st {};
-  ::stat(real.c_str(), &st);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(test::EntryNames(dir_.Path() / "elsewhere"), std::vector<std::string>{"real.xlsx"});
 }
 
 }  // namespace
