@@ -39,7 +39,9 @@ std::string CellAddress(std::int64_t row, std::int64_t col) {
 
 std::string QuotedSheetName(const std::string& name) {
   // Only ASCII letters, digits, '_' and '.' go unquoted: every other byte is quoted.
-  const auto plain = [](char c) { return AsciiIsLetter(c) || AsciiIsDigit(c) || c == '_' || c == '.'; };
+  const auto plain = [](char c) {
+    return AsciiIsLetter(c) || AsciiIsDigit(c) || c == '_' || c == '.';
+  };
   bool quote = name.empty() || AsciiIsDigit(name[0]);
   for (const char c : name) quote = quote || !plain(c);
   if (!quote) {

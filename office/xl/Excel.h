@@ -12,7 +12,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_map>
 #include <vector>
 
 #include "office/Error.h"

@@ -124,13 +124,15 @@ TEST(PrepareSheet, HistoryInAnyCaseIsNeverASheetName) {
     many.WriteRows(t, Table({"F"}, 1), host);
   }
   many.RemoveDefaultSheets();
-  EXPECT_EQ(SheetNames(many.Workbook()),
-            (std::vector<std::string>{"History (2)", "HISTORY (3)", "history (2) (2)", "Histories"}));
+  EXPECT_EQ(
+      SheetNames(many.Workbook()),
+      (std::vector<std::string>{"History (2)", "HISTORY (3)", "history (2) (2)", "Histories"}));
 
   WorkbookAssembly one(SheetMode::OneSheet, Headless());
   one.PrepareSheet("HISTORY");
   one.WriteRows("HISTORY", Table({"A"}, 1), host);
-  EXPECT_EQ(SheetNames(one.Workbook()), (std::vector<std::string>{"HISTORY (2)", "Sheet2", "Sheet3"}));
+  EXPECT_EQ(SheetNames(one.Workbook()),
+            (std::vector<std::string>{"HISTORY (2)", "Sheet2", "Sheet3"}));
   one.PrepareSheet("History");
   one.WriteRows("History", Table({"A"}, 1), host);
   one.RemoveDefaultSheets();
