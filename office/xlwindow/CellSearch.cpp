@@ -17,7 +17,6 @@ bool IsAscii(std::string_view s) {
 void CellSearch::Start(const xl::Workbook& wb, const QString& needle, bool matchCase, Where from,
                        bool includeFrom) {
   wb_ = &wb;
-  needle_ = needle;
   needleUtf8_ = needle.toStdString();
   needleFolded_ = UnicodeFold(needleUtf8_);
   matchCase_ = matchCase;

@@ -52,7 +52,6 @@ class CellSearch {
 
   const xl::Workbook* wb_ = nullptr;
   State state_ = State::Idle;
-  QString needle_;
   std::string needleUtf8_;
   std::string needleFolded_;  // case-folded, as UnicodeFold folds
   bool matchCase_ = false;
