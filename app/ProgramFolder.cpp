@@ -4,11 +4,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
 #include "office/Error.h"
+#include "office/SafeReplace.h"
 
 namespace palomet {
 
@@ -36,36 +36,39 @@ Error CopyError(const fs::path& target, const std::string& what) {
                "Cannot make the staging database '" + target.string() + "': " + what);
 }
 
-// Copies `source` to `target` through a temporary file in the target's folder, so that a
-// failed copy never leaves a half-written database under the final name.
+// Copies `source` to `target` as the save of a workbook would: the copy takes the
+// target's name only once it is whole, so a failed or killed copy never leaves a
+// half-written database under the final name, nor anything beside it.
 void CopyWhole(const fs::path& source, const fs::path& target) {
   std::error_code ec;
   fs::create_directories(target.parent_path(), ec);
   if (ec) throw CopyError(target, ec.message());
-
-  std::string pattern = (target.parent_path() / ".temp.mdb.XXXXXX").string();
-  const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) throw CopyError(target, std::strerror(errno));
-  ::close(fd);
-  const fs::path partial(pattern);
-  struct Cleanup {
-    const fs::path& path;
-    bool armed = true;
-    ~Cleanup() {
-      std::error_code ignored;
-      if (armed) fs::remove(path, ignored);
+  try {
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) throw std::system_error(errno, std::generic_category());
+    struct Closer {
+      int fd;
+      ~Closer() { ::close(fd); }
+    } closer{in};
+    ReplacedFile copy(target.string());
+    char buf[1 << 16];
+    for (;;) {
+      const ssize_t n = ::read(in, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw std::system_error(errno, std::generic_category());
+      if (n == 0) break;
+      for (ssize_t done = 0; done < n;) {
+        const ssize_t w = ::write(copy.Fd(), buf + done, static_cast<std::size_t>(n - done));
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0) throw std::system_error(errno, std::generic_category());
+        done += w;
+      }
     }
-  } cleanup{partial};
-
-  fs::copy_file(source, partial, fs::copy_options::overwrite_existing, ec);
-  if (ec) throw CopyError(target, ec.message());
-  // The shipped file may be read-only; the user's copy is theirs to fill.
-  fs::permissions(partial, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add,
-                  ec);
-  if (ec) throw CopyError(target, ec.message());
-  fs::rename(partial, target, ec);
-  if (ec) throw CopyError(target, ec.message());
-  cleanup.armed = false;
+    // The copy is the user's own, to fill: a new file as any program makes one.
+    copy.Commit();
+  } catch (const std::system_error& e) {
+    throw CopyError(target, e.code().message());
+  }
 }
 
 }  // namespace

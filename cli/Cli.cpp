@@ -1,8 +1,14 @@
 #include "cli/Cli.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -11,7 +17,6 @@
 #include <functional>
 #include <new>
 #include <optional>
-#include <random>
 #include <system_error>
 
 #include "cli/CliArgs.h"
@@ -21,9 +26,11 @@
 #include "filelist/WindowHost.h"
 #include "importrun/ImportRun.h"
 #include "office/ArchiveMembers.h"
+#include "office/CaseFold.h"
 #include "office/Error.h"
 #include "office/Files.h"
 #include "office/Numbers.h"
+#include "office/SafeReplace.h"
 #include "office/StageTimes.h"
 
 namespace palomet {
@@ -69,14 +76,60 @@ Error FileError(const std::string& path, const std::string& what) {
   return Error(errnum::kGeneric, "'" + path + "': " + what);
 }
 
+// The private staging folders are named palomet-import-<pid>[.<n>] in $TMPDIR, and a run
+// holds a lock on its own while it lives. Their paths are kept where a signal handler may
+// remove them (the second Ctrl+C ends the program at once).
+constexpr std::string_view kStagingPrefix = "palomet-import-";
+char gStagingFolder[PATH_MAX];
+char gStagingFile[PATH_MAX];
+std::atomic<bool> gStagingKept{false};
+
+// The process that made a private staging folder of this name, or 0 for another name.
+pid_t StagingOwner(const std::string& name) {
+  if (name.rfind(kStagingPrefix, 0) != 0) return 0;
+  const std::string rest = name.substr(kStagingPrefix.size());
+  const std::size_t dot = rest.find('.');
+  const std::string pid = rest.substr(0, dot);
+  const std::string tail = dot == std::string::npos ? "" : rest.substr(dot + 1);
+  const auto digits = [](const std::string& t) {
+    return !t.empty() && t.size() < 10 && std::all_of(t.begin(), t.end(), AsciiIsDigit);
+  };
+  if (!digits(pid) || (dot != std::string::npos && !digits(tail))) return 0;
+  return static_cast<pid_t>(std::stol(pid));
+}
+
+// Removes what runs of this user that were killed left in `base`: private staging folders
+// whose process is gone and which no run holds. Another user's folders and a live run's stay.
+void RemoveStaleStaging(const fs::path& base) {
+  // Listed with readdir: the library's iterator ends the program when memory runs out.
+  std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(base.c_str()), ::closedir);
+  if (!listing) return;
+  while (const dirent* entry = ::readdir(listing.get())) {
+    const std::string name = entry->d_name;
+    const pid_t pid = StagingOwner(name);
+    if (pid <= 0 || pid == ::getpid()) continue;
+    if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // alive, or not ours to ask
+    const fs::path folder = base / name;
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      std::error_code ignored;
+      fs::remove_all(folder, ignored);
+    }
+    ::close(fd);
+  }
+}
+
 // A staging database of this run's own in a fresh temporary folder, removed with it.
 class PrivateStaging {
  public:
   PrivateStaging() {
-    std::random_device rd;
     const fs::path base = fs::temp_directory_path();
+    RemoveStaleStaging(base);
+    const std::string own = std::string(kStagingPrefix) + std::to_string(::getpid());
     for (int attempt = 0;; ++attempt) {
-      folder_ = base / ("palomet-import-" + std::to_string(rd()));
+      folder_ = base / (attempt == 0 ? own : own + "." + std::to_string(attempt));
       std::error_code ec;
       if (fs::create_directory(folder_, ec)) break;
       if (ec || attempt > 100) {
@@ -84,12 +137,21 @@ class PrivateStaging {
                                            (ec ? ": " + ec.message() : std::string()));
       }
     }
+    lock_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lock_ >= 0) ::flock(lock_, LOCK_EX);
     path_ = (folder_ / "temp.mdb").string();
     std::ofstream(path_, std::ios::binary);  // an empty file is an empty database
+    if (folder_.native().size() < sizeof gStagingFolder && path_.size() < sizeof gStagingFile) {
+      std::strcpy(gStagingFolder, folder_.c_str());
+      std::strcpy(gStagingFile, path_.c_str());
+      gStagingKept.store(true);
+    }
   }
   ~PrivateStaging() {
+    gStagingKept.store(false);
     std::error_code ec;
     fs::remove_all(folder_, ec);
+    if (lock_ >= 0) ::close(lock_);
   }
   PrivateStaging(const PrivateStaging&) = delete;
   PrivateStaging& operator=(const PrivateStaging&) = delete;
@@ -98,6 +160,7 @@ class PrivateStaging {
  private:
   fs::path folder_;
   std::string path_;
+  int lock_ = -1;
 };
 
 // What a folder scan takes: XML files, compressed or not, and archives of them.
@@ -126,6 +189,8 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
       list.Add(arg);  // a member of an archive, named as the list names it
       continue;
     }
+    // Memory running out is no fault of the path's: it ends the run.
+    if (ec == std::errc::not_enough_memory) throw std::bad_alloc();
     if (kind == PathKind::Missing) {
       problem = FileError(arg, ec && ec != std::errc::no_such_file_or_directory
                                    ? ec.message()
@@ -151,20 +216,26 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& args,
   return list.Texts();
 }
 
-// Refuses an output that cannot be written before any work is done.
-void CheckOutput(const std::string& output) {
+// Refuses an output that cannot be written before any work is done. An output that is a
+// symbolic link stands for the file it points to.
+void CheckOutput(const std::string& given) {
   std::error_code ec;
-  if (fs::is_directory(output, ec)) throw FileError(output, "is a folder");
+  if (fs::is_directory(given, ec)) throw FileError(given, "is a folder");
+  const std::string output = FollowLinks(given);
   fs::path parent = fs::path(output).parent_path();
   if (parent.empty()) parent = ".";
   if (!fs::is_directory(parent, ec)) {
-    throw FileError(output, "the folder '" + parent.string() + "' does not exist");
+    throw FileError(given, "the folder '" + parent.string() + "' does not exist");
   }
-  // The workbook is written beside the output and renamed over it, so the folder itself
-  // must take new files.
+  // The workbook is made in the output's folder and takes the output's place there, so the
+  // folder itself must take new files.
   if (::faccessat(AT_FDCWD, parent.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-    throw FileError(output, "the folder '" + parent.string() + "' cannot be written (" +
-                                std::strerror(errno) + ")");
+    throw FileError(given, "the folder '" + parent.string() + "' cannot be written (" +
+                               std::strerror(errno) + ")");
+  }
+  if (fs::exists(output, ec) && ::faccessat(AT_FDCWD, output.c_str(), W_OK, AT_EACCESS) != 0) {
+    throw FileError(given,
+                    std::string("the file cannot be written (") + std::strerror(errno) + ")");
   }
 }
 
@@ -217,8 +288,8 @@ std::string LeftOutSummary(int leftOut, int total) {
            " left out; no workbook was written.";
   }
   const int kept = total - leftOut;
-  return WithThousands(leftOut) + " of " + WithThousands(total) + " files " + (leftOut == 1 ? "was" : "were") +
-         " left out; the workbook holds the other " +
+  return WithThousands(leftOut) + " of " + WithThousands(total) + " files " +
+         (leftOut == 1 ? "was" : "were") + " left out; the workbook holds the other " +
          (kept == 1 ? std::string("one") : WithThousands(kept)) + ".";
 }
 
@@ -300,7 +371,17 @@ int RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
   if (lines) lines->Line("Writing " + o.output);
   {
     stagetimes::Timer timer("xlsx writing (save)");
-    workbook->Workbook().SaveAs(o.output);
+    // An interrupt stops the writing at its next report, and the replace at its last
+    // moment: until the new file has taken the output's place, the run can still end as
+    // if it had not begun. From then on it is done, whatever comes.
+    const auto stop = [](std::uint64_t, std::uint64_t) {
+      if (gInterrupted.load()) throw Interrupted{};
+    };
+    SetReplaceStopCheck([]() noexcept { return gInterrupted.load(); });
+    struct Unset {
+      ~Unset() { SetReplaceStopCheck(nullptr); }
+    } unset;
+    workbook->Workbook().SaveAs(o.output, stop);
   }
   lines.reset();
   if (stagetimes::Enabled()) {
@@ -321,7 +402,14 @@ int RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            bool showProgress) {
-  const CliRequest request = ParseCliArgs(args);
+  std::optional<CliRequest> parsed;
+  try {
+    parsed = ParseCliArgs(args);
+  } catch (const std::bad_alloc&) {
+    err << kProgram << ": out of memory\n";
+    return 1;
+  }
+  const CliRequest& request = *parsed;
   switch (request.kind) {
     case CliRequest::Kind::Help:
       out << CliHelpText();
@@ -344,6 +432,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   } catch (const RunAborted&) {
     err << kProgram << ": interrupted\n";
     return 130;
+  } catch (const ReplaceStopped&) {
+    err << kProgram << ": interrupted\n";
+    return 130;
   } catch (const Error& e) {
     err << kProgram << ": " << OneLine(e.Description()) << "\n";
   } catch (const std::bad_alloc&) {
@@ -356,6 +447,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
 void InterruptCli() noexcept {
   gInterrupted.store(true);
+}
+
+void AbandonCli() noexcept {
+  if (!gStagingKept.load()) return;
+  ::unlink(gStagingFile);
+  ::rmdir(gStagingFolder);
 }
 
 }  // namespace palomet

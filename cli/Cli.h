@@ -16,8 +16,14 @@ namespace palomet {
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            bool showProgress = false);
 
-// Asks a run under way to stop: it ends at the next file or the next few rows, cleans up
-// as after an error, and RunCli returns 130. Safe to call from a signal handler.
+// Asks a run under way to stop: it ends at the next file, the next few rows or the next
+// part of the save, cleans up as after an error, and RunCli returns 130, unless the new
+// workbook has already taken the output's place (then the run ends as it would have).
+// Safe to call from a signal handler.
 void InterruptCli() noexcept;
+
+// For a program about to end at once (a second interrupt): removes the private staging
+// database and its folder, if any. Safe to call from a signal handler.
+void AbandonCli() noexcept;
 
 }  // namespace palomet

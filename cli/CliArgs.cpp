@@ -147,7 +147,12 @@ Options:
                          import) and go on: the workbook holds the other files'
                          tables, as if the files left out had not been given.
                          Each file left out gets its error line on standard
-                         error, and the run ends with a line that counts them
+                         error, and the run ends with a line that counts them.
+                         A fault of the machine rather than of the file (out
+                         of memory, a full or failing disk or $TMPDIR, the
+                         staging database or the output not writable) ends
+                         the run as an error of no single file, with nothing
+                         written
       --staging FILE     stage the tables in FILE, emptied first (default: a
                          fresh staging database of this run's own, removed
                          at the end)
@@ -167,7 +172,11 @@ Exit status:
        with --keep-going
   2    a usage error
   3    with --keep-going: the workbook was written, but files were left out
-  130  interrupted (Ctrl+C; a second one ends the program at once)
+  130  interrupted by Ctrl+C, SIGTERM or SIGHUP before the new workbook took
+       the output's place: an earlier output is left as it was, and nothing
+       beside it or in $TMPDIR. Once the workbook is in place the run ends as
+       it would have. A second interrupt ends the program at once, still
+       leaving nothing behind
 )help";
 }
 

@@ -10,10 +10,13 @@
 namespace {
 
 // The first Ctrl+C (or SIGTERM, SIGHUP) lets the run stop and clean up; a second one
-// ends the program at once, for a file too large to wait for.
+// ends the program at once, for a file too large to wait for. The new workbook has no name
+// until it takes the output's place, so it goes with the process; the staging folder is
+// removed here.
 void OnSignal(int sig) {
   static volatile sig_atomic_t seen = 0;
   if (seen) {
+    palomet::AbandonCli();
     signal(sig, SIG_DFL);
     raise(sig);
     return;

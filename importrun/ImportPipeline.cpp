@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "office/Files.h"
+#include "office/KillPoint.h"
 #include "office/StageTimes.h"
 #include "office/db/DatabaseApplication.h"
 #include "staging/Access1.h"
@@ -98,6 +99,7 @@ void StageFiles(const std::string& stagingPath, const std::vector<std::string>& 
                     "'" + path + "' is not a regular file and cannot be imported.");
       }
       access.ImportXml(path);
+      KillPoint("file-staged");
     } catch (const Error& e) {
       if (!leaveOut || !IsFileFault(e)) throw;
       leaveOut(path, e);

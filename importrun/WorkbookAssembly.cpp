@@ -1,9 +1,9 @@
 #include "importrun/WorkbookAssembly.h"
 
-#include <cctype>
 #include <chrono>
 
 #include "importrun/Excel1.h"
+#include "office/CaseFold.h"
 #include "office/Numbers.h"
 
 namespace palomet {
@@ -100,8 +100,11 @@ xl::Worksheet& WorkbookAssembly::SheetAfter(xl::Worksheet& sheet, std::string_vi
 void WorkbookAssembly::NameSheet(xl::Worksheet& sheet, const std::string& wanted) {
   xl::Workbook& wb = sheet.Parent();
   std::string name = wanted;
-  if (xl::Worksheet* other = wb.FindSheet(name); other && other != &sheet) {
-    if (defaultSheets_.count(other->Id()) && !tableSheets_.count(other->Id()) && other->IsEmpty()) {
+  // Spreadsheets keep "History" for a sheet of their own: some refuse a workbook that has one.
+  const bool reserved = UnicodeFold(name) == "history";
+  if (xl::Worksheet* other = wb.FindSheet(name); reserved || (other && other != &sheet)) {
+    if (!reserved && defaultSheets_.count(other->Id()) && !tableSheets_.count(other->Id()) &&
+        other->IsEmpty()) {
       other->Delete();  // an unused default sheet gives way to the table of that name
     } else {
       const std::string base = name;
@@ -217,7 +220,7 @@ void WorkbookAssembly::AddLongTexts(WindowHost& host) {
   }
   std::string status;
   for (std::string note : Notes()) {
-    note.front() = static_cast<char>(std::toupper(static_cast<unsigned char>(note.front())));
+    note.front() = AsciiUpper(note.front());
     status += (status.empty() ? "" : "\n") + note;
   }
   if (!status.empty()) app_->SetStatusBar(status);

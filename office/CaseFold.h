@@ -10,6 +10,10 @@
 //   folded names, so that "b.xml" and "B.xml" sort together whatever the script.
 //
 // Both give UTF-8; a folded name compares with another folded one byte by byte.
+//
+// Character classes are ASCII's too, whatever the locale: a byte of a UTF-8 sequence is
+// never a letter or a digit (the C library's tests would say otherwise under an 8-bit
+// locale).
 
 #include <string>
 #include <string_view>
@@ -18,6 +22,18 @@ namespace palomet {
 
 inline char AsciiLower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+inline char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+inline bool AsciiIsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+inline bool AsciiIsLetter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
 inline std::string AsciiFold(std::string_view name) {

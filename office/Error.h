@@ -37,6 +37,8 @@ inline constexpr long kObjectOpen = 3705;       // a connection or recordset is 
 inline constexpr long kNoDatabaseOpen = 2467;   // the database application has no database
 inline constexpr long kDatabaseAlreadyOpen = 7866;  // the database application has one open
 inline constexpr long kInvalidPassword = 3031;      // the database has no such password
+inline constexpr long kOutOfMemory = 7;             // memory ran out: no fault of any file
+inline constexpr long kDeviceIo = 57;  // a temporary file could not be read back: the machine's
 }  // namespace errnum
 
 }  // namespace palomet

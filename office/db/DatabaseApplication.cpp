@@ -1,8 +1,10 @@
 #include "office/db/DatabaseApplication.h"
 
 #include <exception>
+#include <new>
 
 #include "office/Error.h"
+#include "office/XmlInput.h"
 #include "office/db/SqliteDb.h"
 #include "office/db/XmlImport.h"
 
@@ -46,8 +48,11 @@ void DatabaseApplication::ImportXml(const std::string& dataSource) {
     xmlimport::ImportFile(impl_->db.get(), dataSource, impl_->inputs, impl_->catalogue);
   } catch (const Error&) {
     throw;
-  } catch (const std::exception& e) {  // out of memory, no thread: still one kind of error
-    FailImport(dataSource, e.what());
+  } catch (const std::bad_alloc&) {
+    throw Error(errnum::kOutOfMemory, ImportFailure(dataSource, "out of memory"));
+  } catch (const std::exception& e) {
+    // No thread, or any other failure of the program's own: no fault of the file's.
+    throw Error(errnum::kGeneric, ImportFailure(dataSource, e.what()));
   }
 }
 

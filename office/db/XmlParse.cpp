@@ -11,6 +11,7 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <sstream>
 #include <unordered_map>
 #include <vector>
@@ -487,7 +488,7 @@ void ParseXmlFile(const std::string& path, XmlInputs& inputs, NameTable& names,
   const RoutedErrors routed(st);
   std::unique_ptr<xmlParserCtxt, CtxtFree> ctxt(
       xmlCreateIOParserCtxt(&sax, nullptr, ReadInput, nullptr, &st, XML_CHAR_ENCODING_NONE));
-  if (!ctxt) fail("the XML parser could not be started");
+  if (!ctxt) throw std::bad_alloc();  // the parser's only reason to fail here
   st.ctxt = ctxt.get();
   ctxt->_private = &st;
   // Entities of the internal subset are expanded in place; external ones are refused above.
@@ -513,6 +514,8 @@ void ParseXmlFile(const std::string& path, XmlInputs& inputs, NameTable& names,
     fail(endsAt + "the file ends inside a character: its last bytes are not a whole " +
          EncodingName(st.ctxt) + " character");
   }
+  // The parser out of memory is no fault of the file's.
+  if (st.parserFailed && st.parserCode == XML_ERR_NO_MEMORY) throw std::bad_alloc();
   if (st.parserFailed) {
     fail(Where(st.parserLine, st.parserColumn) +
          ParserFailureText(st.parserCode, st.parserMessage));

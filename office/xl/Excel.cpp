@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
-#include <cctype>
 #include <cmath>
 #include <mutex>
 #include <regex>
@@ -39,16 +38,19 @@ std::string CellAddress(std::int64_t row, std::int64_t col) {
 }
 
 std::string QuotedSheetName(const std::string& name) {
-  const auto plain = [](unsigned char c) { return std::isalnum(c) || c == '_' || c == '.'; };
-  bool quote = name.empty() || std::isdigit(static_cast<unsigned char>(name[0])) != 0;
-  for (const char c : name) quote = quote || !plain(static_cast<unsigned char>(c));
+  // Only ASCII letters, digits, '_' and '.' go unquoted: every other byte is quoted.
+  const auto plain = [](char c) {
+    return AsciiIsLetter(c) || AsciiIsDigit(c) || c == '_' || c == '.';
+  };
+  bool quote = name.empty() || AsciiIsDigit(name[0]);
+  for (const char c : name) quote = quote || !plain(c);
   if (!quote) {
     // Letters then digits ("A1", "XFD12") or R1C1-like ("R1C1", "R2", "C"): a cell address.
     std::size_t letters = 0;
-    while (letters < name.size() && std::isalpha(static_cast<unsigned char>(name[letters]))) ++letters;
+    while (letters < name.size() && AsciiIsLetter(name[letters])) ++letters;
     bool digitsAfter = letters < name.size();
     for (std::size_t i = letters; i < name.size(); ++i) {
-      digitsAfter = digitsAfter && std::isdigit(static_cast<unsigned char>(name[i]));
+      digitsAfter = digitsAfter && AsciiIsDigit(name[i]);
     }
     static const std::regex r1c1("[Rr][0-9]*[Cc]?[0-9]*|[Cc][0-9]*", std::regex::optimize);
     quote = (letters <= 3 && digitsAfter) || std::regex_match(name, r1c1);
@@ -215,20 +217,36 @@ void Worksheet::SetText(std::int64_t row, std::int64_t col, std::string_view tex
   Put(row, col, text, false);
 }
 
+namespace {
+
+std::uint64_t LinkKey(std::int64_t row, std::int64_t col) {
+  return static_cast<std::uint64_t>(row) << 16 | static_cast<std::uint64_t>(col);
+}
+
+}  // namespace
+
+const std::string* Worksheet::HyperlinkAt(std::int64_t row, std::int64_t col) const {
+  const auto at = linkIndex_.find(LinkKey(row, col));
+  return at == linkIndex_.end() ? nullptr : &hyperlinks_[at->second].location;
+}
+
 void Worksheet::SetHyperlink(std::int64_t row, std::int64_t col, std::string location) {
   if (row < 1 || row > SheetRows() || col < 1 || col > kMaxColumns) {
     Fail("Sheet \"" + name_ + "\", row " + std::to_string(row) + ", column " +
          std::to_string(col) + ": a link needs a cell inside the sheet.");
   }
-  for (Hyperlink& link : hyperlinks_) {
-    if (link.row == row && link.col == col) {
-      link.location = std::move(location);
-      ++revision_;
-      workbook_->Touch();
-      return;
+  const std::uint64_t key = LinkKey(row, col);
+  if (const auto at = linkIndex_.find(key); at != linkIndex_.end()) {
+    hyperlinks_[at->second].location = std::move(location);
+  } else {
+    hyperlinks_.push_back({row, col, std::move(location)});
+    try {
+      linkIndex_.emplace(key, hyperlinks_.size() - 1);
+    } catch (...) {
+      hyperlinks_.pop_back();
+      throw;
     }
   }
-  hyperlinks_.push_back({row, col, std::move(location)});
   ++revision_;
   workbook_->Touch();
 }

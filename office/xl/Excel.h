@@ -165,6 +165,8 @@ class Worksheet {
   // A view notices a new link as it notices a new cell (Revision grows).
   void SetHyperlink(std::int64_t row, std::int64_t col, std::string location);
   const std::vector<Hyperlink>& Hyperlinks() const { return hyperlinks_; }
+  // The place the cell links to, or nullptr when it has no link.
+  const std::string* HyperlinkAt(std::int64_t row, std::int64_t col) const;
 
   // How the sheet looks, kept apart from the cells and small whatever the sheet's size: a
   // few bold rows, the column widths, rows frozen at the top and an autofilter's range.
@@ -240,6 +242,7 @@ class Worksheet {
   std::string name_;
   std::uint64_t revision_ = 0;
   std::vector<Hyperlink> hyperlinks_;
+  std::unordered_map<std::uint64_t, std::size_t> linkIndex_;  // cell -> its link's position
   std::vector<std::int64_t> boldRows_;
   std::vector<std::uint16_t> shownChars_;  // per column: the widest text shown, capped
   bool fitColumns_ = false;

@@ -10,10 +10,7 @@ std::optional<KeptValue> ReadKeptValue(const Worksheet& sheet, std::int64_t row,
                                        std::size_t maxBytes) {
   const CellValue cut = sheet.Cell(row, col);
   if (cut.type != CellType::Text) return std::nullopt;
-  const std::string* location = nullptr;
-  for (const Worksheet::Hyperlink& link : sheet.Hyperlinks()) {
-    if (link.row == row && link.col == col) location = &link.location;
-  }
+  const std::string* location = sheet.HyperlinkAt(row, col);
   if (!location) return std::nullopt;
   const std::optional<Place> place = ParsePlace(*location);
   if (!place || !place->hasSheet) return std::nullopt;

@@ -1,25 +1,25 @@
 #include "office/xl/XlsxWriter.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <ctime>
+#include <optional>
 #include <string>
+#include <system_error>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "office/CaseFold.h"
 #include "office/Error.h"
+#include "office/KillPoint.h"
+#include "office/SafeReplace.h"
 #include "office/xl/CellStore.h"
 #include "office/xl/Excel.h"
 #include "office/xl/PackageZip.h"
+#include "office/xl/XmlText.h"
 
 namespace palomet::xl::detail {
 namespace {
@@ -32,88 +32,6 @@ constexpr std::string_view kPkgRelNs = "http://schemas.openxmlformats.org/packag
 
 [[noreturn]] void SaveFailed(const std::string& shown, const std::string& why) {
   throw Error(errnum::kSpreadsheet, "Cannot save the workbook as \"" + shown + "\": " + why + ".");
-}
-
-// XML text: & < > as entities. In attribute values (`quote`) also the double quote.
-void AppendEscaped(std::string& out, std::string_view s, bool quote) {
-  std::size_t from = 0;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const char* entity;
-    switch (s[i]) {
-      case '&': entity = "&amp;"; break;
-      case '<': entity = "&lt;"; break;
-      case '>': entity = "&gt;"; break;
-      case '"':
-        if (!quote) continue;
-        entity = "&quot;";
-        break;
-      default: continue;
-    }
-    out.append(s.data() + from, i - from);
-    out += entity;
-    from = i + 1;
-  }
-  out.append(s.data() + from, s.size() - from);
-}
-
-// Bytes a cell's text cannot carry as they are: the XML entities and the control characters
-// (but tab and line feed) that the file spells _xHHHH_. A carriage return is spelled out too:
-// XML readers would turn it into a line feed.
-constexpr std::array<bool, 256> kSpecial = [] {
-  std::array<bool, 256> t{};
-  for (int c = 0; c < 0x20; ++c) t[c] = c != '\t' && c != '\n';
-  t['&'] = t['<'] = t['>'] = true;
-  return t;
-}();
-
-void AppendCellText(std::string& out, std::string_view s) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::size_t from = 0;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (!kSpecial[c]) continue;
-    out.append(s.data() + from, i - from);
-    from = i + 1;
-    if (c == '&') {
-      out += "&amp;";
-    } else if (c == '<') {
-      out += "&lt;";
-    } else if (c == '>') {
-      out += "&gt;";
-    } else {
-      const char esc[] = {'_', 'x', '0', '0', kHex[c >> 4], kHex[c & 15], '_'};
-      out.append(esc, sizeof esc);
-    }
-  }
-  out.append(s.data() + from, s.size() - from);
-}
-
-void AppendColumn(std::string& out, unsigned col) {  // 0-based
-  char buf[4];
-  int n = 0;
-  for (unsigned c = col + 1; c > 0; c = (c - 1) / 26) buf[n++] = static_cast<char>('A' + (c - 1) % 26);
-  while (n > 0) out += buf[--n];
-}
-
-void AppendInt(std::string& out, std::int64_t v) {
-  char buf[24];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, r.ptr);
-}
-
-// Numbers as spreadsheets write them: up to 16 significant digits, exponent in capitals.
-void AppendNumber(std::string& out, double v) {
-  char buf[40];
-  if (v == std::floor(v) && std::fabs(v) < 1e15) {
-    AppendInt(out, static_cast<std::int64_t>(v));
-    if (v == 0 && std::signbit(v)) out.insert(out.size() - 1, "-");
-    return;
-  }
-  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 16);
-  for (char* p = buf; p < r.ptr; ++p) {
-    if (*p == 'e') *p = 'E';
-  }
-  out.append(buf, r.ptr);
 }
 
 // The cell formats (number format and font) in the order cells first use them: the order
@@ -522,8 +440,7 @@ std::string WorkbookXml(const std::vector<const Worksheet*>& sheets, const Works
     e += '!';
     AppendRange(e, *filter, true);
     e += "</definedName>";
-    for (char& c : quoted) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    names.emplace_back(std::move(quoted), std::move(e));
+    names.emplace_back(UnicodeFold(quoted), std::move(e));
   }
   if (!names.empty()) {
     std::stable_sort(names.begin(), names.end(),
@@ -580,23 +497,6 @@ std::string CoreXml() {
   return out;
 }
 
-// The temporary file beside the target: closed, and removed unless the save went through.
-struct TempFile {
-  std::string path;
-  int fd = -1;
-  bool keep = false;
-  ~TempFile() {
-    if (fd >= 0) ::close(fd);
-    if (!keep && !path.empty()) ::unlink(path.c_str());
-  }
-};
-
-mode_t CurrentUmask() {
-  const mode_t m = ::umask(0);
-  ::umask(m);
-  return m;
-}
-
 }  // namespace
 
 void WriteXlsx(const std::filesystem::path& path, const std::vector<const Worksheet*>& sheets,
@@ -605,18 +505,15 @@ void WriteXlsx(const std::filesystem::path& path, const std::vector<const Worksh
   const std::string shown = path.string();
   auto fail = [&](const std::string& why) { SaveFailed(shown, why); };
 
-  // A unique name in the target's folder, so that the rename at the end is atomic.
-  const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : ".";
-  TempFile temp;
-  temp.path = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
-  temp.fd = ::mkostemp(temp.path.data(), O_CLOEXEC);
-  if (temp.fd < 0) {
-    temp.path.clear();
-    fail(std::strerror(errno));
+  std::optional<ReplacedFile> file;
+  try {
+    file.emplace(shown);
+  } catch (const std::system_error& e) {
+    fail(e.code().message());
   }
 
   {
-    PackageZip zip(temp.fd, shown);
+    PackageZip zip(file->Fd(), shown);
     WritePart(zip, "[Content_Types].xml", ContentTypes(sheets.size()));
     WritePart(zip, "_rels/.rels", PackageRels());
     WritePart(zip, "docProps/app.xml", AppXml(sheets));
@@ -629,6 +526,7 @@ void WriteXlsx(const std::filesystem::path& path, const std::vector<const Worksh
     for (const Worksheet* s : sheets) progress.total += s->CellCount();
     for (std::size_t i = 0; i < sheets.size(); ++i) {
       WriteSheet(zip, *sheets[i], i + 1, sheets[i] == active, styles, progress);
+      KillPoint("sheet-written");
     }
     zip.BeginPart("xl/styles.xml");
     styles.Write(zip);
@@ -636,17 +534,10 @@ void WriteXlsx(const std::filesystem::path& path, const std::vector<const Worksh
     zip.Finish();
   }
 
-  if (::fsync(temp.fd) != 0) fail(std::strerror(errno));
-  ::fchmod(temp.fd, 0666 & ~CurrentUmask());
-  const int fd = std::exchange(temp.fd, -1);
-  if (::close(fd) != 0) fail(std::strerror(errno));
-  if (::rename(temp.path.c_str(), shown.c_str()) != 0) fail(std::strerror(errno));
-  temp.keep = true;
-  // The new name is on disk once the folder is synced too; the file is whole either way.
-  const int folder = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    ::fsync(folder);
-    ::close(folder);
+  try {
+    file->Commit();
+  } catch (const std::system_error& e) {
+    fail(e.code().message());
   }
 }
 

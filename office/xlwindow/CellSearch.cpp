@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "office/CaseFold.h"
+
 namespace palomet::xlwindow {
 
 namespace {
@@ -10,22 +12,13 @@ bool IsAscii(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return (c & 0x80) == 0; });
 }
 
-char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 }  // namespace
 
 void CellSearch::Start(const xl::Workbook& wb, const QString& needle, bool matchCase, Where from,
                        bool includeFrom) {
   wb_ = &wb;
-  needle_ = needle;
   needleUtf8_ = needle.toStdString();
-  needleAscii_ = IsAscii(needleUtf8_);
-  needleFolded_.clear();
-  if (needleAscii_) {
-    for (const char c : needleUtf8_) needleFolded_ += LowerAscii(c);
-  }
+  needleFolded_ = UnicodeFold(needleUtf8_);
   matchCase_ = matchCase;
   start_ = from;
   if (!includeFrom) ++start_.col;  // past the sheet's last column it reads on at the next row
@@ -122,13 +115,13 @@ bool CellSearch::Matches(const xl::CellValue& v) const {
 bool CellSearch::MatchesText(std::string_view text) const {
   // Exact case: UTF-8 holds a text inside another exactly where its bytes are inside.
   if (matchCase_) return text.find(needleUtf8_) != std::string_view::npos;
-  if (needleAscii_ && IsAscii(text)) {
+  // Without case, as sheet names are compared: both sides case-folded (the Kelvin sign
+  // finds a k). An ASCII text folds byte by byte, without a copy.
+  if (IsAscii(text)) {
     return std::search(text.begin(), text.end(), needleFolded_.begin(), needleFolded_.end(),
-                       [](char a, char b) { return LowerAscii(a) == b; }) != text.end();
+                       [](char a, char b) { return AsciiLower(a) == b; }) != text.end();
   }
-  // Letters beyond ASCII fold as Qt folds them (the Kelvin sign finds a k).
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
-      .contains(needle_, Qt::CaseInsensitive);
+  return UnicodeFold(text).find(needleFolded_) != std::string::npos;
 }
 
 }  // namespace palomet::xlwindow

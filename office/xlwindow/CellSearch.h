@@ -52,10 +52,8 @@ class CellSearch {
 
   const xl::Workbook* wb_ = nullptr;
   State state_ = State::Idle;
-  QString needle_;
   std::string needleUtf8_;
-  std::string needleFolded_;  // lower-case ASCII, when the needle is ASCII
-  bool needleAscii_ = false;
+  std::string needleFolded_;  // case-folded, as UnicodeFold folds
   bool matchCase_ = false;
 
   Where start_;        // where the search began

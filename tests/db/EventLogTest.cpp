@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
 #include <vector>
+
+#include "office/Error.h"
 
 #include "office/db/xmlimport/EventLog.h"
 
@@ -82,6 +86,26 @@ TEST(EventLog, AnEmptyStreamReplaysNothing) {
   LogReader(writer, names).Replay(replay, "in.xml");
   EXPECT_EQ(replay.out, "");
   EXPECT_EQ(writer.Size(), 0u);
+}
+
+// The temporary copy cut short (a disk that failed under it): no fault of the XML file's,
+// so --keep-going must not leave the file out for it.
+TEST(EventLog, ACopyThatCannotBeReadBackIsAFaultOfTheMachine) {
+  NameTable names;
+  LogWriter writer(100);
+  Feed(writer, names);
+  ASSERT_TRUE(writer.Finish());
+  ASSERT_NE(writer.File(), nullptr);
+  ASSERT_EQ(::ftruncate(::fileno(writer.File()), 1000), 0);
+  Trace replay;
+  try {
+    LogReader(writer, names).Replay(replay, "in.xml");
+    FAIL() << "replayed a copy cut short";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Number(), errnum::kDeviceIo);
+    EXPECT_NE(e.Number(), errnum::kXmlImport);
+    EXPECT_NE(e.Description().find("in.xml"), std::string::npos) << e.Description();
+  }
 }
 
 }  // namespace

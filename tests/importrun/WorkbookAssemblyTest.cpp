@@ -114,6 +114,31 @@ TEST(PrepareSheet, OneSheetModeRenamesTheSameSheetForEveryTable) {
   EXPECT_EQ(SheetNames(a.Workbook()), std::vector<std::string>{"t"});
 }
 
+// Spreadsheets keep "History" for themselves, in any case; a table of that name takes the
+// next free name.
+TEST(PrepareSheet, HistoryInAnyCaseIsNeverASheetName) {
+  CountingHost host;
+  WorkbookAssembly many(SheetMode::MultipleSheets, Headless());
+  for (const char* t : {"History", "HISTORY", "history (2)", "Histories"}) {
+    many.PrepareSheet(t);
+    many.WriteRows(t, Table({"F"}, 1), host);
+  }
+  many.RemoveDefaultSheets();
+  EXPECT_EQ(
+      SheetNames(many.Workbook()),
+      (std::vector<std::string>{"History (2)", "HISTORY (3)", "history (2) (2)", "Histories"}));
+
+  WorkbookAssembly one(SheetMode::OneSheet, Headless());
+  one.PrepareSheet("HISTORY");
+  one.WriteRows("HISTORY", Table({"A"}, 1), host);
+  EXPECT_EQ(SheetNames(one.Workbook()),
+            (std::vector<std::string>{"HISTORY (2)", "Sheet2", "Sheet3"}));
+  one.PrepareSheet("History");
+  one.WriteRows("History", Table({"A"}, 1), host);
+  one.RemoveDefaultSheets();
+  EXPECT_EQ(SheetNames(one.Workbook()), std::vector<std::string>{"History (2)"});
+}
+
 // --- rows into cells -------------------------------------------------------------------
 
 TEST(WriteRows, OneSheetModeStacksTablesWithTheirOwnHeaders) {

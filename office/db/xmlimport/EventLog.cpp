@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "office/Error.h"
+#include "office/XmlInput.h"
+
 namespace palomet::xmlimport {
 
 LogWriter::LogWriter(std::size_t memoryLimit)
@@ -146,7 +149,10 @@ void LogReader::Replay(EventSink& sink, const std::string& path) {
 }
 
 void LogReader::Corrupt(const std::string& path) {
-  FailImport(path, "the temporary copy of its contents could not be read back");
+  // The copy is the program's own, in $TMPDIR: reading it back fails for the machine's
+  // reasons (a full or failing disk), never for the file's.
+  throw Error(errnum::kDeviceIo,
+              ImportFailure(path, "the temporary copy of its contents could not be read back"));
 }
 
 // Makes `n` bytes available from pos_; false at the end of the stream.

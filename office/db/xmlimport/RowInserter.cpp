@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <exception>
+#include <new>
 #include <system_error>
 
+#include "office/Error.h"
 #include "office/StageTimes.h"
+#include "office/XmlInput.h"
 
 namespace palomet::xmlimport {
 
@@ -142,8 +145,12 @@ void Inserter::Run() {
       } catch (const Error& e) {
         failure = e.what();
         number = e.Number();
+      } catch (const std::bad_alloc&) {
+        failure = ImportFailure(path_, "out of memory");
+        number = errnum::kOutOfMemory;
       } catch (const std::exception& e) {
         failure = e.what();
+        number = errnum::kGeneric;  // the program's own failure, not the file's
       }
     }
     lock.lock();
