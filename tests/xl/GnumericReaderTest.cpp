@@ -9,46 +9,14 @@
 #include <vector>
 
 #include "office/xl/Excel.h"
+#include "tests/support/Csv.h"
 #include "tests/support/TempDir.h"
 
 namespace palomet::xl {
 namespace {
 
+using test::ParseCsv;
 using test::TempDir;
-
-// Rows of fields, as RFC 4180 quotes them.
-std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
-  std::vector<std::vector<std::string>> rows(1);
-  std::string field;
-  bool quoted = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-        field += '"';
-        ++i;
-      } else if (c == '"') {
-        quoted = false;
-      } else {
-        field += c;
-      }
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == ',') {
-      rows.back().push_back(field);
-      field.clear();
-    } else if (c == '\n') {
-      rows.back().push_back(field);
-      field.clear();
-      rows.emplace_back();
-    } else if (c != '\r') {
-      field += c;
-    }
-  }
-  if (!field.empty() || !rows.back().empty()) rows.back().push_back(field);
-  if (rows.back().empty()) rows.pop_back();
-  return rows;
-}
 
 // What Gnumeric shows, in the engine's spelling: its minus sign is U+2212, and it leaves
 // the file's escape of an underscore (_x005F_) as it is, as some readers do.

@@ -8,46 +8,14 @@
 #include <sstream>
 
 #include "office/xl/Excel.h"
+#include "tests/support/Csv.h"
 #include "tests/support/TempDir.h"
 
 namespace palomet::xl {
 namespace {
 
+using test::ParseCsv;
 using test::TempDir;
-
-// Rows of fields, as RFC 4180 quotes them.
-std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
-  std::vector<std::vector<std::string>> rows(1);
-  std::string field;
-  bool quoted = false, any = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-        field += '"';
-        ++i;
-      } else if (c == '"') {
-        quoted = false;
-      } else {
-        field += c;
-      }
-    } else if (c == '"') {
-      quoted = any = true;
-    } else if (c == ',') {
-      rows.back().push_back(field);
-      field.clear();
-    } else if (c == '\n') {
-      rows.back().push_back(field);
-      field.clear();
-      rows.emplace_back();
-    } else if (c != '\r') {
-      field += c;
-    }
-  }
-  if (!field.empty() || !rows.back().empty()) rows.back().push_back(field);
-  if (rows.back().empty()) rows.pop_back();
-  return rows;
-}
 
 TEST(OtherReader, LibreOfficeShowsTheCellsAsTheEngineDoes) {
   if (std::system("command -v soffice >/dev/null 2>&1") != 0) {
