@@ -147,47 +147,49 @@ class NoPrompts : public xlwindow::WindowPrompts {
   void ShowError(const QString&) override {}
 };
 
-// The window's run with the real workbook window, drawn offscreen.
-int GridRun(const std::vector<std::string>& files, const fs::path& program) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  int argc = 1;
-  char name[] = "bench";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
-  xlwindow::InstallWorkbookWindows(std::make_shared<NoPrompts>(),
-                                   [](const QString&) { return true; });
+// An offscreen application whose workbook windows never ask.
+class OffscreenWindows {
+ public:
+  OffscreenWindows() : app_((qputenv("QT_QPA_PLATFORM", "offscreen"), argc_), argv_) {
+    xlwindow::InstallWorkbookWindows(std::make_shared<NoPrompts>(),
+                                     [](const QString&) { return true; });
+  }
+
+ private:
+  int argc_ = 1;
+  char name_[6] = "bench";
+  char* argv_[2] = {name_, nullptr};
+  QApplication app_;
+};
+
+// One window's run into a real workbook window; false, said on standard error, if it failed.
+bool RunIntoWindow(const std::vector<std::string>& files, const fs::path& program) {
   BenchWindow window(files, true);
   ImportRun(window, program.string()).Start();
   QCoreApplication::processEvents();
   if (!window.failure.empty()) {
     std::fprintf(stderr, "window run failed: %s\n", window.failure.c_str());
-    return 1;
+    return false;
   }
-  return 0;
+  return true;
+}
+
+// The window's run with the real workbook window, drawn offscreen.
+int GridRun(const std::vector<std::string>& files, const fs::path& program) {
+  OffscreenWindows windows;
+  return RunIntoWindow(files, program) ? 0 : 1;
 }
 
 // Three window runs into three workbook windows, then every workbook window closed; prints
 // the resident memory before, with the windows open and after closing them.
 int ClosedRuns(const std::vector<std::string>& files, const fs::path& program) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  int argc = 1;
-  char name[] = "bench";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
-  app.setQuitOnLastWindowClosed(false);
-  xlwindow::InstallWorkbookWindows(std::make_shared<NoPrompts>(),
-                                   [](const QString&) { return true; });
+  OffscreenWindows offscreen;
+  QApplication::setQuitOnLastWindowClosed(false);
   QCoreApplication::processEvents();
   const double before = ResidentMb();
   for (int run = 0; run < 3; ++run) {
     FreshStaging(program);
-    BenchWindow window(files, true);
-    ImportRun(window, program.string()).Start();
-    QCoreApplication::processEvents();
-    if (!window.failure.empty()) {
-      std::fprintf(stderr, "window run failed: %s\n", window.failure.c_str());
-      return 1;
-    }
+    if (!RunIntoWindow(files, program)) return 1;
   }
   FreshStaging(program);
   const double open = ResidentMb();
