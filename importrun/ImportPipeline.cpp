@@ -85,7 +85,8 @@ void StageFiles(const std::string& stagingPath, const std::vector<std::string>& 
   ResetStagingDatabase(stagingPath, kNoPassword, boxes);
   DatabaseApplication access;
   access.SetVisible(true);
-  access.OpenCurrentDatabase(stagingPath);
+  // The run holds the staging database for itself until it has read it back.
+  access.OpenCurrentDatabase(stagingPath, true);
   const int count = static_cast<int>(paths.size());
   for (int i = 0; i < count; ++i) {
     const std::string& path = paths[static_cast<std::size_t>(i)];

@@ -1,10 +1,13 @@
 #include "office/db/Ado.h"
 
 #include <array>
+#include <unordered_map>
+#include <vector>
 
 #include "office/CaseFold.h"
 #include "office/Error.h"
 #include "office/db/SqliteDb.h"
+#include "office/db/StagingParts.h"
 
 namespace palomet {
 
@@ -111,6 +114,64 @@ ConnectionString ParseConnectionString(std::string_view text) {
 struct Connection::Impl {
   std::string path;
   sqlitedb::DbPtr db;
+  // The tables of the database's part files, found when a statement first names one: the
+  // part of each (by folded name), and the parts attached now, latest last.
+  int parts = -1;
+  std::unordered_map<std::string, int> partOf;
+  std::vector<int> attached;
+
+  // Prepares `sql`, attaching first the part file that holds a table it names.
+  sqlitedb::StmtPtr Prepare(const std::string& sql) {
+    for (;;) {
+      sqlite3_stmt* raw = nullptr;
+      const int rc =
+          sqlite3_prepare_v2(db.get(), sql.data(), static_cast<int>(sql.size()), &raw, nullptr);
+      sqlitedb::StmtPtr stmt(raw);
+      if (rc == SQLITE_OK) return stmt;
+      if (!AttachPartOfMissingTable()) throw sqlitedb::MakeError(rc, db.get(), path);
+    }
+  }
+
+  // After a statement failed for want of a table: attaches the part that holds it and
+  // answers true, or answers false when no part holds it or none can be attached now.
+  bool AttachPartOfMissingTable() {
+    constexpr std::string_view kNoSuchTable = "no such table: ";
+    const std::string_view message = sqlite3_errmsg(db.get());
+    if (message.rfind(kNoSuchTable, 0) != 0) return false;
+    // Parts are attached outside transactions only (SQLite refuses it inside one).
+    if (sqlite3_get_autocommit(db.get()) == 0) return false;
+    if (parts < 0) {
+      parts = sqlitedb::PartCount(db.get(), path);
+      for (int part = 2; part <= parts + 1; ++part) {
+        for (const std::string& name : sqlitedb::PartTableNames(sqlitedb::PartPath(path, part))) {
+          partOf.emplace(AsciiFold(name), part);
+        }
+      }
+    }
+    const auto found = partOf.find(AsciiFold(message.substr(kNoSuchTable.size())));
+    if (found == partOf.end()) return false;
+    const int part = found->second;
+    for (int a : attached) {
+      if (a == part) return false;  // attached and still no such table
+    }
+    // A few parts stay attached; the one attached longest ago makes room, unless a statement
+    // still reads it.
+    constexpr std::size_t kMaxAttached = 4;
+    for (std::size_t i = 0; attached.size() >= kMaxAttached && i < attached.size();) {
+      const std::string detach = "DETACH DATABASE " + SchemaOf(attached[i]);
+      if (sqlite3_exec(db.get(), detach.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) {
+        attached.erase(attached.begin() + static_cast<std::ptrdiff_t>(i));
+      } else {
+        ++i;
+      }
+    }
+    if (attached.size() >= kMaxAttached) return false;
+    sqlitedb::AttachPart(db.get(), sqlitedb::PartPath(path, part), SchemaOf(part), false);
+    attached.push_back(part);
+    return true;
+  }
+
+  static std::string SchemaOf(int part) { return "part" + std::to_string(part); }
 };
 
 Connection::Connection() : impl_(std::make_unique<Impl>()) {}
@@ -128,11 +189,29 @@ void Connection::Open(const std::string& connectionString, const std::string& /*
 
 void Connection::Execute(const std::string& commandText, long /*options*/) {
   if (!impl_->db) throw Error(errnum::kObjectClosed, "The connection is closed.");
-  sqlitedb::Exec(impl_->db.get(), commandText, impl_->path);
+  for (;;) {
+    const int rc = sqlite3_exec(impl_->db.get(), commandText.c_str(), nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) return;
+    Error error = sqlitedb::MakeError(rc, impl_->db.get(), impl_->path);
+    if (!impl_->AttachPartOfMissingTable()) throw error;
+    // Only a single statement is run again once its table's part is attached: of several,
+    // those before the failing one have run already.
+    sqlite3_stmt* first = nullptr;
+    const char* tail = nullptr;
+    sqlite3_prepare_v2(impl_->db.get(), commandText.c_str(), -1, &first, &tail);
+    sqlite3_finalize(first);
+    if (tail != nullptr &&
+        std::string_view(tail).find_first_not_of(" \t\r\n;") != std::string_view::npos) {
+      throw error;
+    }
+  }
 }
 
 void Connection::Close() {
   impl_->db.reset();
+  impl_->parts = -1;
+  impl_->partOf.clear();
+  impl_->attached.clear();
 }
 bool Connection::IsOpen() const {
   return impl_->db != nullptr;
@@ -173,7 +252,7 @@ void Recordset::Open(const std::string& source, Connection& connection, int /*cu
   impl_->path = connection.impl_->path;
   impl_->source = source;
   impl_->count = -1;
-  impl_->stmt = sqlitedb::Prepare(impl_->db, source, impl_->path);
+  impl_->stmt = connection.impl_->Prepare(source);
   impl_->fieldCount = sqlite3_column_count(impl_->stmt.get());
   impl_->Step();
 }

@@ -4,6 +4,7 @@
 #include "office/Error.h"
 #include "office/db/Ado.h"
 #include "office/db/SqliteDb.h"
+#include "office/db/StagingParts.h"
 
 namespace palomet {
 
@@ -33,6 +34,13 @@ std::vector<TableDef> DaoDatabase::TableDefs() const {
     defs.push_back(std::move(def));
   }
   if (rc != SQLITE_DONE) throw sqlitedb::MakeError(rc, impl_->db.get(), impl_->path);
+  // Then the tables the import put into part files, each part's in creation order.
+  const int parts = sqlitedb::PartCount(impl_->db.get(), impl_->path);
+  for (int part = 2; part <= parts + 1; ++part) {
+    for (std::string& name : sqlitedb::PartTableNames(sqlitedb::PartPath(impl_->path, part))) {
+      defs.push_back({std::move(name), 0});
+    }
+  }
   return defs;
 }
 
@@ -69,6 +77,33 @@ Workspace& DBEngine::Workspaces(int index) {
 DBEngine& GetDBEngine() {
   static DBEngine engine;
   return engine;
+}
+
+void DropPartTables(const std::string& path) {
+  {
+    sqlitedb::DbPtr db = sqlitedb::OpenExisting(path, false);
+    if (sqlitedb::PartCount(db.get(), path) > 0) {
+      sqlitedb::Exec(db.get(), "PRAGMA journal_mode=MEMORY", path);
+      sqlitedb::SetPartCount(db.get(), 0, path);
+    }
+  }
+  // Also the parts of a run that was ended before it recorded them.
+  if (!sqlitedb::RemovePartFiles(path)) {
+    throw Error(errnum::kInUse,
+                "The part files of the staging database '" + path + "' could not be removed.");
+  }
+}
+
+void CompactDatabase(const std::string& path) {
+  sqlitedb::DbPtr db = sqlitedb::OpenExisting(path, false);
+  // Nothing is written beside the file: the journal and the copy that VACUUM makes stay in
+  // memory, so a folder that takes no new files is no obstacle.
+  sqlitedb::Exec(db.get(), "PRAGMA journal_mode=MEMORY; PRAGMA temp_store=MEMORY", path);
+  auto freePages = sqlitedb::Prepare(db.get(), "PRAGMA freelist_count", path);
+  const bool roomToGive =
+      sqlite3_step(freePages.get()) == SQLITE_ROW && sqlite3_column_int64(freePages.get(), 0) > 0;
+  freePages.reset();
+  if (roomToGive) sqlitedb::Exec(db.get(), "VACUUM", path);
 }
 
 }  // namespace palomet

@@ -61,4 +61,14 @@ class DBEngine {
 // The program's one catalogue engine, created on first call.
 DBEngine& GetDBEngine();
 
+// Drops every table that the database at `path` keeps in part files (the XML import's
+// tables past the number one file takes), all at once, by removing those files: a part holds
+// nothing else. A database without parts is left as it is. Raises Error when the file cannot
+// be opened or written, or a part cannot be removed.
+void DropPartTables(const std::string& path);
+
+// Gives the room of dropped tables back to the file system: afterwards the database file is
+// as small as what it still holds allows. Raises Error when it cannot be opened or written.
+void CompactDatabase(const std::string& path);
+
 }  // namespace palomet

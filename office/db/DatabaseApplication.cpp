@@ -20,7 +20,7 @@ struct DatabaseApplication::Impl {
 DatabaseApplication::DatabaseApplication() : impl_(std::make_unique<Impl>()) {}
 DatabaseApplication::~DatabaseApplication() = default;
 
-void DatabaseApplication::OpenCurrentDatabase(const std::string& path) {
+void DatabaseApplication::OpenCurrentDatabase(const std::string& path, bool exclusive) {
   if (impl_->db) {
     throw Error(errnum::kDatabaseAlreadyOpen, "A database is already open: '" + impl_->path + "'.");
   }
@@ -35,15 +35,21 @@ void DatabaseApplication::OpenCurrentDatabase(const std::string& path) {
   // still roll back whole, which the in-memory journal does.
   sqlitedb::Exec(db.get(),
                  "PRAGMA page_size=16384; PRAGMA synchronous=OFF; PRAGMA journal_mode=MEMORY;"
-                 "PRAGMA cache_size=-4096; PRAGMA busy_timeout=2000;",
+                 "PRAGMA cache_size=-4096; PRAGMA busy_timeout=2000; PRAGMA secure_delete=OFF;",
                  path);
+  // Held exclusively, the lock is taken at the first import and kept until Quit, so that a
+  // file's transaction needs no calls to lock and unlock, nor to look for a journal left
+  // behind or for changes made by others; nobody else reads the file meanwhile.
+  if (exclusive) sqlitedb::Exec(db.get(), "PRAGMA locking_mode=EXCLUSIVE", path);
   impl_->path = path;
   impl_->db = std::move(db);
   impl_->catalogue = {};
+  impl_->catalogue.databasePath = path;
 }
 
 void DatabaseApplication::ImportXml(const std::string& dataSource) {
-  if (!impl_->db) throw Error(errnum::kNoDatabaseOpen, "No database is open; open one before importing.");
+  if (!impl_->db)
+    throw Error(errnum::kNoDatabaseOpen, "No database is open; open one before importing.");
   try {
     xmlimport::ImportFile(impl_->db.get(), dataSource, impl_->inputs, impl_->catalogue);
   } catch (const Error&) {

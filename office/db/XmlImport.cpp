@@ -1,10 +1,12 @@
 #include "office/db/XmlImport.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "office/StageTimes.h"
 #include "office/db/SqliteDb.h"
+#include "office/db/StagingParts.h"
 #include "office/db/XmlEvents.h"
 #include "office/db/XmlImportTuning.h"
 #include "office/db/XmlNames.h"
@@ -64,6 +66,91 @@ class Transaction {
   bool open_ = true;
 };
 
+std::int64_t SchemaVersion(sqlite3* db, const std::string& schema, const std::string& path) {
+  auto stmt = sqlitedb::Prepare(db, "PRAGMA " + schema + ".schema_version", path);
+  const int rc = sqlite3_step(stmt.get());
+  if (rc != SQLITE_ROW) throw sqlitedb::MakeError(rc, db, path);
+  return sqlite3_column_int64(stmt.get(), 0);
+}
+
+// Adds the names of `schema`'s catalogue on `db` to the cache; returns how many are tables.
+int AddNames(sqlite3* db, const std::string& schema, const std::string& path,
+             CatalogueCache& cache) {
+  auto stmt = sqlitedb::Prepare(db, "SELECT name, type FROM " + schema + ".sqlite_master", path);
+  int tables = 0;
+  int rc;
+  while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+    cache.foldedNames.insert(
+        AsciiFold(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0))));
+    const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 1));
+    if (type != nullptr && std::string_view(type) == "table") ++tables;
+  }
+  if (rc != SQLITE_DONE) throw sqlitedb::MakeError(rc, db, path);
+  return tables;
+}
+
+void Detach(sqlite3* db, CatalogueCache& cache) {
+  if (cache.attached == 0) return;
+  sqlitedb::Exec(db, std::string("DETACH DATABASE ") + sqlitedb::kPartSchema, cache.databasePath);
+  cache.attached = 0;
+  cache.partVersion = -1;
+}
+
+void Attach(sqlite3* db, CatalogueCache& cache, int part) {
+  sqlitedb::AttachPart(db, sqlitedb::PartPath(cache.databasePath, part), sqlitedb::kPartSchema,
+                       true);
+  cache.attached = part;
+}
+
+void RecordVersions(sqlite3* db, CatalogueCache& cache, const std::string& path) {
+  cache.mainVersion = SchemaVersion(db, "main", path);
+  cache.partVersion = cache.attached > 0 ? SchemaVersion(db, sqlitedb::kPartSchema, path) : -1;
+}
+
+// Reads the names of the whole catalogue (the file and its parts) and where new tables go:
+// the last part, attached, or the file itself.
+void ReadCatalogue(sqlite3* db, CatalogueCache& cache, const std::string& path) {
+  Detach(db, cache);
+  cache.foldedNames.clear();
+  cache.nextNumber.clear();
+  cache.parts = sqlitedb::PartCount(db, cache.databasePath);
+  cache.tablesInTarget = AddNames(db, "main", path, cache);
+  for (int part = 2; part <= cache.parts + 1; ++part) {
+    if (part == cache.parts + 1) {
+      Attach(db, cache, part);
+      cache.tablesInTarget = AddNames(db, sqlitedb::kPartSchema, path, cache);
+    } else {
+      for (const std::string& name :
+           sqlitedb::PartTableNames(sqlitedb::PartPath(cache.databasePath, part))) {
+        cache.foldedNames.insert(AsciiFold(name));
+      }
+    }
+  }
+  cache.known = true;
+  RecordVersions(db, cache, path);
+}
+
+// Makes sure the cache knows the catalogue, and attaches a new part when the file that
+// receives tables is full. Runs outside a transaction (attaching cannot happen inside one).
+void PrepareTarget(sqlite3* db, CatalogueCache& cache, const std::string& path) {
+  if (!cache.known || cache.mainVersion != SchemaVersion(db, "main", path) ||
+      (cache.attached > 0 && cache.partVersion != SchemaVersion(db, sqlitedb::kPartSchema, path))) {
+    ReadCatalogue(db, cache, path);
+  }
+  if (!cache.partsPossible || cache.tablesInTarget < sqlitedb::PartTables()) return;
+  const int next = cache.parts + 2;    // parts are numbered from 2: the file itself is the first
+  if (cache.attached == next) return;  // made for a file whose import failed: still empty
+  const std::string partPath = sqlitedb::PartPath(cache.databasePath, next);
+  if (!sqlitedb::MakePartFile(partPath)) {
+    cache.partsPossible = false;  // the file's folder takes no new files: go on in this one
+    return;
+  }
+  Detach(db, cache);
+  Attach(db, cache, next);
+  cache.tablesInTarget = 0;
+  RecordVersions(db, cache, path);
+}
+
 }  // namespace
 
 Tuning& ImportTuning() {
@@ -71,8 +158,25 @@ Tuning& ImportTuning() {
   return tuning;
 }
 
-void ImportFile(sqlite3* db, const std::string& xmlPath, XmlInputs& inputs,
-                CatalogueCache& cache) {
+std::string CatalogueCache::TargetSchema() const {
+  return attached > 0 ? sqlitedb::kPartSchema : "main";
+}
+
+void CatalogueCache::Undo() {
+  for (const std::string& name : added) foldedNames.erase(name);
+  // Taken back latest first, so that a name numbered twice gets its first number back.
+  for (auto it = movedNumbers.rbegin(); it != movedNumbers.rend(); ++it) {
+    if (it->second == 0) {
+      nextNumber.erase(it->first);
+    } else {
+      nextNumber[it->first] = it->second;
+    }
+  }
+  added.clear();
+  movedNumbers.clear();
+}
+
+void ImportFile(sqlite3* db, const std::string& xmlPath, XmlInputs& inputs, CatalogueCache& cache) {
   NameTable names;
   // The event stream is replayed from memory or a temporary file; when the stream needed a
   // file and none could be written, the file is parsed again.
@@ -107,11 +211,21 @@ void ImportFile(sqlite3* db, const std::string& xmlPath, XmlInputs& inputs,
   }
   if (schema.tables.empty()) return;  // nothing in the file holds a value
 
+  PrepareTarget(db, cache, cache.databasePath);
   Transaction transaction(db, xmlPath);
-  const std::int64_t schemaVersion = [&] {
+  // Until the file is committed its names are taken back if anything fails.
+  struct Pending {
+    CatalogueCache& cache;
+    ~Pending() { cache.Undo(); }
+  } pending{cache};
+  {
     stagetimes::Timer timer("staging tables (create)");
-    return schema.Create(db, xmlPath, names, cache);
-  }();
+    schema.Create(db, xmlPath, names, cache);
+    // A new part is recorded with the first file that puts tables in it.
+    if (cache.attached > cache.parts + 1) {
+      sqlitedb::SetPartCount(db, cache.attached - 1, cache.databasePath);
+    }
+  }
   {
     // A second thread pays only when there is enough to overlap.
     Inserter inserter(db, xmlPath, writer.Size() >= ImportTuning().threadStreamBytes);
@@ -130,7 +244,11 @@ void ImportFile(sqlite3* db, const std::string& xmlPath, XmlInputs& inputs,
   }
   stagetimes::Timer timer("staging commit");
   transaction.Commit(xmlPath);
-  cache.schemaVersion = schemaVersion;
+  cache.added.clear();
+  cache.movedNumbers.clear();
+  cache.parts = std::max(cache.parts, cache.attached - 1);
+  cache.tablesInTarget += static_cast<int>(schema.tables.size());
+  RecordVersions(db, cache, cache.databasePath);
 }
 
 }  // namespace palomet::xmlimport

@@ -8,6 +8,8 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "office/XmlInput.h"
 
@@ -15,23 +17,39 @@ namespace palomet::xmlimport {
 
 // What the import remembers between files imported over one connection: the names the
 // catalogue holds, case-folded, so that a new table's name need not be checked against a
-// fresh read of the whole catalogue for every file. The names are trusted only while the
-// database's schema version is the one our own last commit left; any other change to the
-// catalogue (another connection, a failed import) makes the next import read it again.
+// fresh read of the whole catalogue for every file, and where new tables go (the database
+// file itself, or its last part: see StagingParts.h). Read from the database at the first
+// import; trusted while the catalogue's schema versions are those the connection's own last
+// commit left, read again when anything else changed them. A failed import takes back the
+// names it added.
 struct CatalogueCache {
+  std::string databasePath;  // the main file of the database, whose parts lie beside it
   std::unordered_set<std::string> foldedNames;
   // By folded base name: every numbered name below this number is known to be taken. Names
   // are only added while the cache is trusted, so the search for a free number resumes here.
   std::unordered_map<std::string, int> nextNumber;
-  std::int64_t schemaVersion = -1;  // -1: the names are not to be trusted
-};
+  bool known = false;         // the fields below and the names were read from the database
+  int parts = 0;              // the parts the database records
+  int attached = 0;           // the part attached to receive tables (0: none, the file itself does)
+  int tablesInTarget = 0;     // the tables in the file that receives new tables
+  bool partsPossible = true;  // false once a part file could not be made
+  std::int64_t mainVersion = -1;  // schema versions as the connection last left them
+  std::int64_t partVersion = -1;
+  // The names the import under way added, and the numbers it moved on, to take back when it
+  // fails.
+  std::vector<std::string> added;
+  std::vector<std::pair<std::string, int>> movedNumbers;
 
+  // The schema that receives the next file's tables: "main" or the attached part.
+  std::string TargetSchema() const;
+  // Takes back what the failed import under way added.
+  void Undo();
+};
 // Imports the XML file or archive member `xmlPath`, read through `inputs`, into the open
 // database `db` as new tables, in one transaction: on any failure nothing of this file
 // remains. Raises Error 31550 naming the file, and the line and column where the parser knows
 // them, for a fault of the file; 3043 when the database cannot take the data. `cache` belongs
 // to `db` and is kept by the caller from one file to the next, as are `inputs`.
-void ImportFile(sqlite3* db, const std::string& xmlPath, XmlInputs& inputs,
-                CatalogueCache& cache);
+void ImportFile(sqlite3* db, const std::string& xmlPath, XmlInputs& inputs, CatalogueCache& cache);
 
 }  // namespace palomet::xmlimport

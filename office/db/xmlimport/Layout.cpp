@@ -18,20 +18,10 @@ int& OtherSlot(Table& t, const TripleKey& key) {
 
 }  // namespace
 
-std::int64_t Schema::Create(sqlite3* db, const std::string& path, const NameTable& names,
-                            CatalogueCache& cache) {
-  // The caller holds the write lock: no other connection can change the catalogue now.
-  if (cache.schemaVersion < 0 || cache.schemaVersion != SchemaVersion(db, path)) {
-    cache.foldedNames.clear();
-    cache.nextNumber.clear();
-    auto stmt = sqlitedb::Prepare(db, "SELECT name FROM sqlite_master", path);
-    while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
-      cache.foldedNames.insert(
-          AsciiFold(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0))));
-    }
-  }
-  // Until this file is committed the names may hold some that will be rolled back.
-  cache.schemaVersion = -1;
+void Schema::Create(sqlite3* db, const std::string& path, const NameTable& names,
+                    CatalogueCache& cache) {
+  // The caller holds the write lock and has checked the names: no other connection can
+  // change the catalogue now.
   std::unordered_set<std::string>& used = cache.foldedNames;
   for (Table& t : tables) {
     std::string base = ElementName(names, t.key);
@@ -41,7 +31,9 @@ std::int64_t Schema::Create(sqlite3* db, const std::string& path, const NameTabl
     std::string name = base;
     std::string folded = AsciiFold(base);
     if (used.count(folded) > 0) {
-      int& next = cache.nextNumber.try_emplace(folded, 1).first->second;
+      auto [at, fresh] = cache.nextNumber.try_emplace(folded, 1);
+      cache.movedNumbers.emplace_back(folded, fresh ? 0 : at->second);
+      int& next = at->second;
       for (int n = next;; ++n) {
         std::string suffix = std::to_string(n);
         if (used.count(folded + suffix) == 0) {
@@ -52,9 +44,11 @@ std::int64_t Schema::Create(sqlite3* db, const std::string& path, const NameTabl
         }
       }
     }
+    cache.added.push_back(folded);
     used.insert(std::move(folded));
     t.name = std::move(name);
   }
+  const std::string schemaName = cache.TargetSchema();
   const int maxColumns = sqlite3_limit(db, SQLITE_LIMIT_COLUMN, -1);
   for (Table& t : tables) {
     NameColumns(t, names, path);
@@ -63,9 +57,8 @@ std::int64_t Schema::Create(sqlite3* db, const std::string& path, const NameTabl
                            " columns, more than the " + std::to_string(maxColumns) +
                            " the database allows");
     }
-    CreateTable(db, path, t);
+    CreateTable(db, path, schemaName, t);
   }
-  return SchemaVersion(db, path);
 }
 
 std::string Schema::ElementName(const NameTable& names, int key) {
@@ -121,8 +114,9 @@ void Schema::NameColumns(Table& t, const NameTable& names, const std::string& pa
   }
 }
 
-void Schema::CreateTable(sqlite3* db, const std::string& path, Table& t) {
-  std::string sql = "CREATE TABLE ";
+void Schema::CreateTable(sqlite3* db, const std::string& path, const std::string& schemaName,
+                         Table& t) {
+  std::string sql = "CREATE TABLE " + schemaName + ".";
   sqlitedb::AppendQuotedName(sql, t.name);
   sql += " (";
   for (std::size_t i = 0; i < columnNames_.size(); ++i) {
@@ -140,7 +134,7 @@ void Schema::CreateTable(sqlite3* db, const std::string& path, Table& t) {
                     ? 1
                     : std::max(1, std::min(kBatchRows, 32766 / perRow));
   t.jobRows = t.batchSize * 16;
-  t.insertHead = "INSERT INTO ";
+  t.insertHead = "INSERT INTO " + schemaName + ".";
   sqlitedb::AppendQuotedName(t.insertHead, t.name);
   t.insertHead += " (" + rowidName_;
   for (const std::string& c : columnNames_) {
@@ -148,12 +142,6 @@ void Schema::CreateTable(sqlite3* db, const std::string& path, Table& t) {
     sqlitedb::AppendQuotedName(t.insertHead, c);
   }
   t.insertHead += ") VALUES ";
-}
-
-std::int64_t Schema::SchemaVersion(sqlite3* db, const std::string& path) {
-  auto stmt = sqlitedb::Prepare(db, "PRAGMA schema_version", path);
-  if (sqlite3_step(stmt.get()) != SQLITE_ROW) throw sqlitedb::ImportWriteError(db, path);
-  return sqlite3_column_int64(stmt.get(), 0);
 }
 
 int Registrar::TableFor(int key) {

@@ -86,19 +86,17 @@ class Schema {
   std::vector<Table> tables;  // in creation order
   std::vector<int> tableOfKey;
 
-  // Names tables and columns and creates the tables; their inserts are prepared when first
-  // used, after every table of the file exists (a statement prepared before a later CREATE
-  // TABLE would be prepared again by SQLite on its first step). Returns the schema version
-  // the new tables leave, which the caller keeps with the names once the file is committed.
-  std::int64_t Create(sqlite3* db, const std::string& path, const NameTable& names,
-                      CatalogueCache& cache);
+  // Names tables (free names among the cache's, which it adds to) and columns and creates
+  // the tables in the cache's target schema; their inserts are prepared when first used,
+  // after every table of the file exists (a statement prepared before a later CREATE TABLE
+  // would be prepared again by SQLite on its first step).
+  void Create(sqlite3* db, const std::string& path, const NameTable& names, CatalogueCache& cache);
 
   static std::string ElementName(const NameTable& names, int key);
 
  private:
   void NameColumns(Table& t, const NameTable& names, const std::string& path);
-  void CreateTable(sqlite3* db, const std::string& path, Table& t);
-  static std::int64_t SchemaVersion(sqlite3* db, const std::string& path);
+  void CreateTable(sqlite3* db, const std::string& path, const std::string& schemaName, Table& t);
 
   static constexpr int kBatchRows = 32;
 
