@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -17,16 +18,40 @@ namespace palomet::xl::detail {
 
 // minizip's view of the file: our descriptor, the first write error's errno (minizip itself
 // keeps only "it failed"), and, once the save is given up, writes that go nowhere so that
-// minizip can still free what it holds.
+// minizip can still free what it holds. minizip writes each header field on its own (a few
+// bytes at a time, a dozen times a part) and seeks back to fill in sizes: its writes gather
+// in a buffer that goes to the file when full, before a seek, and at the end.
 struct PackageZip::Io {
   int fd = -1;
   int error = 0;
   std::atomic<bool> discard{false};
   zipFile zip = nullptr;
+  std::string pending;         // written by minizip, not yet by us
+  std::uint64_t position = 0;  // of the file, where `pending` begins
+
+  static constexpr std::size_t kFlushAt = 256 * 1024;
+
+  bool Flush() {
+    const char* p = pending.data();
+    std::size_t left = pending.size();
+    while (left > 0) {
+      const ssize_t n = ::write(fd, p, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        if (error == 0) error = n < 0 ? errno : EIO;
+        pending.clear();
+        return false;
+      }
+      p += n;
+      left -= static_cast<std::size_t>(n);
+      position += static_cast<std::uint64_t>(n);
+    }
+    pending.clear();
+    return true;
+  }
 };
 
 namespace {
-
 
 voidpf OpenCb(voidpf, const void* io, int) {
   return const_cast<void*>(io);
@@ -40,43 +65,41 @@ template <typename IoT>
 uLong WriteCb(voidpf, voidpf stream, const void* buf, uLong size) {
   auto* io = static_cast<IoT*>(stream);
   if (io->discard.load(std::memory_order_relaxed)) return size;
-  const char* p = static_cast<const char*>(buf);
-  uLong left = size;
-  while (left > 0) {
-    const ssize_t n = ::write(io->fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (io->error == 0) io->error = n < 0 ? errno : EIO;
-      return size - left;
-    }
-    p += n;
-    left -= static_cast<uLong>(n);
-  }
+  if (io->error != 0) return 0;
+  io->pending.append(static_cast<const char*>(buf), size);
+  if (io->pending.size() >= IoT::kFlushAt && !io->Flush()) return 0;
   return size;
 }
 
 template <typename IoT>
 ZPOS64_T TellCb(voidpf, voidpf stream) {
   auto* io = static_cast<IoT*>(stream);
-  const off_t at = ::lseek(io->fd, 0, SEEK_CUR);
-  return at < 0 ? static_cast<ZPOS64_T>(-1) : static_cast<ZPOS64_T>(at);
+  return io->position + io->pending.size();
 }
 
 template <typename IoT>
 long SeekCb(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
   auto* io = static_cast<IoT*>(stream);
+  if (!io->discard.load(std::memory_order_relaxed) && !io->Flush()) return -1;
+  io->pending.clear();
   const int whence = origin == ZLIB_FILEFUNC_SEEK_SET   ? SEEK_SET
                      : origin == ZLIB_FILEFUNC_SEEK_CUR ? SEEK_CUR
                                                         : SEEK_END;
-  if (::lseek(io->fd, static_cast<off_t>(offset), whence) < 0) {
+  const off_t at = ::lseek(io->fd, static_cast<off_t>(offset), whence);
+  if (at < 0) {
     if (io->error == 0) io->error = errno;
     return -1;
   }
+  io->position = static_cast<std::uint64_t>(at);
   return 0;
 }
 
-int CloseCb(voidpf, voidpf) {
-  return 0;  // the descriptor belongs to the caller
+template <typename IoT>
+int CloseCb(voidpf, voidpf stream) {
+  // The descriptor belongs to the caller; what is still buffered goes to it now.
+  auto* io = static_cast<IoT*>(stream);
+  if (io->discard.load(std::memory_order_relaxed)) return 0;
+  return io->Flush() ? 0 : -1;
 }
 
 template <typename IoT>
@@ -100,7 +123,7 @@ PackageZip::PackageZip(int fd, std::string shown)
   funcs.zwrite_file = WriteCb<Io>;
   funcs.ztell64_file = TellCb<Io>;
   funcs.zseek64_file = SeekCb<Io>;
-  funcs.zclose_file = CloseCb;
+  funcs.zclose_file = CloseCb<Io>;
   funcs.zerror_file = ErrorCb<Io>;
   io_->zip = zipOpen2_64(io_.get(), APPEND_STATUS_CREATE, nullptr, &funcs);
   if (!io_->zip) Fail("the file cannot be written");
