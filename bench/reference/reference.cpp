@@ -3,6 +3,8 @@
 //
 //   palomet-reference --output OUT.xlsx PATH...
 //
+//   palomet-reference --one-sheet --output OUT.xlsx PATH...
+//
 // Each PATH is an XML file or a folder (its *.xml files, sorted by name). The XML
 // is parsed in one streaming pass (SAX2); every element that holds child elements
 // and values of its own becomes a row of a table named after it (tables numbered
@@ -10,6 +12,9 @@
 // row carries the number of the row that encloses it. Each table goes to a
 // worksheet of its own, written in constant-memory mode with the same cell typing
 // the product applies (numbers with their decimals, ISO dates, text otherwise).
+// With --one-sheet every table's rows go onto one worksheet instead, each table's
+// row of field names first, in the order the rows are finished: the same cells
+// without the cost of a sheet per table (of which many small files make thousands).
 // The column order is fixed after a table's first rows; that is all the buffering
 // it does.
 #include <libxml/parser.h>
@@ -178,7 +183,9 @@ std::string EscapeEscapes(std::string_view s) {
 
 class Importer {
  public:
-  explicit Importer(Writer& writer) : writer_(writer) {}
+  Importer(Writer& writer, bool oneSheet) : writer_(writer) {
+    if (oneSheet) oneSheet_ = workbook_add_worksheet(writer_.Book(), "Sheet1");
+  }
 
   void ImportFile(const std::string& path) {
     tables_.clear();
@@ -280,7 +287,8 @@ class Importer {
       for (int n = 1; !usedNames_.insert(ToLower(name)).second; ++n)
         name = element + std::to_string(n);
       slot->name = name;
-      slot->sheet = workbook_add_worksheet(writer_.Book(), name.substr(0, 31).c_str());
+      slot->sheet = oneSheet_ ? oneSheet_
+                              : workbook_add_worksheet(writer_.Book(), name.substr(0, 31).c_str());
     }
     return *slot;
   }
@@ -312,10 +320,10 @@ class Importer {
 
   void Flush(Table& t) {
     if (!t.headerWritten) {
+      const lxw_row_t header = NextRow(t);
       for (std::size_t c = 0; c < t.columns.size(); ++c)
-        worksheet_write_string(t.sheet, 0, static_cast<lxw_col_t>(c), t.columns[c].c_str(),
+        worksheet_write_string(t.sheet, header, static_cast<lxw_col_t>(c), t.columns[c].c_str(),
                                nullptr);
-      t.nextRow = 1;
       t.headerWritten = true;
     }
     for (auto& row : t.pending) WriteCells(t, row);
@@ -324,7 +332,7 @@ class Importer {
 
   void WriteCells(Table& t, std::vector<std::pair<int, std::string>>& row) {
     std::sort(row.begin(), row.end(), [](auto& a, auto& b) { return a.first < b.first; });
-    const lxw_row_t r = t.nextRow++;
+    const lxw_row_t r = NextRow(t);
     for (auto& [col, value] : row) {
       if (value.empty()) continue;
       const auto c = static_cast<lxw_col_t>(col);
@@ -343,7 +351,12 @@ class Importer {
     }
   }
 
+  // The next row of t's sheet: its own, or the one sheet's.
+  lxw_row_t NextRow(Table& t) { return oneSheet_ ? oneSheetRow_++ : t.nextRow++; }
+
   Writer& writer_;
+  lxw_worksheet* oneSheet_ = nullptr;
+  lxw_row_t oneSheetRow_ = 0;
   std::vector<Frame> stack_;
   std::map<std::string, std::unique_ptr<Table>> tables_;  // this file's tables
   std::unordered_map<std::string, long> starts_;
@@ -355,12 +368,15 @@ class Importer {
 int main(int argc, char** argv) {
   std::string output;
   std::vector<std::string> files;
+  bool oneSheet = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--output" && i + 1 < argc) {
       output = argv[++i];
     } else if (a == "--multiple-sheets") {
-      // Every table has a worksheet of its own either way.
+      // Every table has a worksheet of its own unless --one-sheet is given.
+    } else if (a == "--one-sheet") {
+      oneSheet = true;
     } else if (std::filesystem::is_directory(a)) {
       std::vector<std::string> inFolder;
       for (auto& e : std::filesystem::recursive_directory_iterator(a))
@@ -372,11 +388,11 @@ int main(int argc, char** argv) {
     }
   }
   if (output.empty() || files.empty()) {
-    std::fprintf(stderr, "usage: palomet-reference --output OUT.xlsx PATH...\n");
+    std::fprintf(stderr, "usage: palomet-reference [--one-sheet] --output OUT.xlsx PATH...\n");
     return 2;
   }
   Writer writer(output.c_str());
-  Importer importer(writer);
+  Importer importer(writer, oneSheet);
   for (const auto& f : files) importer.ImportFile(f);
   return writer.Close();
 }
