@@ -361,15 +361,20 @@ void WritePart(PackageZip& zip, const std::string& name, std::string_view text) 
   zip.EndPart();
 }
 
-std::string ContentTypes(std::size_t sheets) {
+// The package's directory parts name every sheet; with thousands of sheets they run to
+// megabytes, so they go to the package a few entries at a time, as the sheets do, rather
+// than being made whole first.
+
+void ContentTypes(PackageZip& zip, std::size_t sheets) {
   const std::string pre = "application/vnd.openxmlformats-officedocument.";
-  std::string out(kXmlDecl);
-  out +=
+  zip.Out() += kXmlDecl;
+  zip.Out() +=
       "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
       "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package."
       "relationships+xml\"/><Default Extension=\"xml\" ContentType=\"application/xml\"/>";
   auto over = [&](const std::string& part, const std::string& type) {
-    out += "<Override PartName=\"" + part + "\" ContentType=\"" + type + "\"/>";
+    zip.Out() += "<Override PartName=\"" + part + "\" ContentType=\"" + type + "\"/>";
+    zip.Filled();
   };
   over("/docProps/app.xml", pre + "extended-properties+xml");
   over("/docProps/core.xml", "application/vnd.openxmlformats-package.core-properties+xml");
@@ -379,8 +384,7 @@ std::string ContentTypes(std::size_t sheets) {
   for (std::size_t i = 1; i <= sheets; ++i) {
     over("/xl/worksheets/sheet" + std::to_string(i) + ".xml", pre + "spreadsheetml.worksheet+xml");
   }
-  out += "</Types>";
-  return out;
+  zip.Out() += "</Types>";
 }
 
 std::string Relationship(std::size_t id, const std::string& type, const std::string& target) {
@@ -398,83 +402,102 @@ std::string PackageRels() {
   return out;
 }
 
-std::string WorkbookRels(std::size_t sheets) {
-  std::string out(kXmlDecl);
-  out += "<Relationships xmlns=\"" + std::string(kPkgRelNs) + "\">";
+void WorkbookRels(PackageZip& zip, std::size_t sheets) {
+  zip.Out() += kXmlDecl;
+  zip.Out() += "<Relationships xmlns=\"" + std::string(kPkgRelNs) + "\">";
   for (std::size_t i = 1; i <= sheets; ++i) {
-    out += Relationship(i, std::string(kRelNs) + "/worksheet",
-                        "worksheets/sheet" + std::to_string(i) + ".xml");
+    zip.Out() += Relationship(i, std::string(kRelNs) + "/worksheet",
+                              "worksheets/sheet" + std::to_string(i) + ".xml");
+    zip.Filled();
   }
-  out += Relationship(sheets + 1, std::string(kRelNs) + "/theme", "theme/theme1.xml");
-  out += Relationship(sheets + 2, std::string(kRelNs) + "/styles", "styles.xml");
-  out += "</Relationships>";
-  return out;
+  zip.Out() += Relationship(sheets + 1, std::string(kRelNs) + "/theme", "theme/theme1.xml");
+  zip.Out() += Relationship(sheets + 2, std::string(kRelNs) + "/styles", "styles.xml");
+  zip.Out() += "</Relationships>";
 }
 
-std::string WorkbookXml(const std::vector<const Worksheet*>& sheets, const Worksheet* active) {
-  std::string out(kXmlDecl);
-  out += "<workbook xmlns=\"" + std::string(kMainNs) + "\" xmlns:r=\"" + std::string(kRelNs) + "\">";
-  out +=
+// A filter's hidden name, defined for the sheet at `index`.
+void AppendFilterName(std::string& out, const Worksheet& sheet, std::size_t index) {
+  out += "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"" + std::to_string(index) +
+         "\" hidden=\"1\">";
+  AppendEscaped(out, QuotedSheetName(sheet.Name()), false);
+  out += '!';
+  AppendRange(out, *sheet.AutoFilter(), true);
+  out += "</definedName>";
+}
+
+void WorkbookXml(PackageZip& zip, const std::vector<const Worksheet*>& sheets,
+                 const Worksheet* active) {
+  zip.Out() += kXmlDecl;
+  zip.Out() +=
+      "<workbook xmlns=\"" + std::string(kMainNs) + "\" xmlns:r=\"" + std::string(kRelNs) + "\">";
+  zip.Out() +=
       "<fileVersion appName=\"xl\" lastEdited=\"4\" lowestEdited=\"4\" rupBuild=\"4505\"/>"
       "<workbookPr defaultThemeVersion=\"124226\"/><bookViews><workbookView xWindow=\"240\" "
       "yWindow=\"15\" windowWidth=\"16095\" windowHeight=\"9660\"";
   for (std::size_t i = 0; i < sheets.size(); ++i) {
-    if (sheets[i] == active && i > 0) out += " activeTab=\"" + std::to_string(i) + "\"";
+    if (sheets[i] == active && i > 0) zip.Out() += " activeTab=\"" + std::to_string(i) + "\"";
   }
-  out += "/></bookViews><sheets>";
+  zip.Out() += "/></bookViews><sheets>";
   for (std::size_t i = 0; i < sheets.size(); ++i) {
+    std::string& out = zip.Out();
     out += "<sheet name=\"";
     AppendEscaped(out, sheets[i]->Name(), true);
-    out += "\" sheetId=\"" + std::to_string(i + 1) + "\" r:id=\"rId" + std::to_string(i + 1) + "\"/>";
+    out +=
+        "\" sheetId=\"" + std::to_string(i + 1) + "\" r:id=\"rId" + std::to_string(i + 1) + "\"/>";
+    zip.Filled();
   }
-  out += "</sheets>";
-  // Every filter has a hidden name for its range, sorted as spreadsheets sort names.
-  std::vector<std::pair<std::string, std::string>> names;  // sort key, element
+  zip.Out() += "</sheets>";
+  // Every filter has a hidden name for its range, sorted as spreadsheets sort names; only the
+  // sort keys are kept, the names are written from their sheets.
+  std::vector<std::pair<std::string, std::size_t>> names;  // sort key, sheet
   for (std::size_t i = 0; i < sheets.size(); ++i) {
-    const Worksheet::Range* filter = sheets[i]->AutoFilter();
-    if (!filter) continue;
-    std::string quoted = QuotedSheetName(sheets[i]->Name());
-    std::string e = "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"" +
-                    std::to_string(i) + "\" hidden=\"1\">";
-    AppendEscaped(e, quoted, false);
-    e += '!';
-    AppendRange(e, *filter, true);
-    e += "</definedName>";
-    names.emplace_back(UnicodeFold(quoted), std::move(e));
+    if (sheets[i]->AutoFilter())
+      names.emplace_back(UnicodeFold(QuotedSheetName(sheets[i]->Name())), i);
   }
   if (!names.empty()) {
     std::stable_sort(names.begin(), names.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
-    out += "<definedNames>";
-    for (const auto& n : names) out += n.second;
-    out += "</definedNames>";
+    zip.Out() += "<definedNames>";
+    for (const auto& n : names) {
+      AppendFilterName(zip.Out(), *sheets[n.second], n.second);
+      zip.Filled();
+    }
+    zip.Out() += "</definedNames>";
   }
-  out += "<calcPr calcId=\"124519\" fullCalcOnLoad=\"1\"/></workbook>";
-  return out;
+  zip.Out() += "<calcPr calcId=\"124519\" fullCalcOnLoad=\"1\"/></workbook>";
 }
 
-std::string AppXml(const std::vector<const Worksheet*>& sheets) {
-  std::string out(kXmlDecl);
-  out +=
+void AppXml(PackageZip& zip, const std::vector<const Worksheet*>& sheets) {
+  zip.Out() += kXmlDecl;
+  zip.Out() +=
       "<Properties xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/"
       "extended-properties\" xmlns:vt=\"http://schemas.openxmlformats.org/officeDocument/2006/"
       "docPropsVTypes\"><Application>Microsoft Excel</Application><DocSecurity>0</DocSecurity>"
       "<ScaleCrop>false</ScaleCrop><HeadingPairs><vt:vector size=\"2\" baseType=\"variant\">"
       "<vt:variant><vt:lpstr>Worksheets</vt:lpstr></vt:variant><vt:variant><vt:i4>";
-  out += std::to_string(sheets.size());
-  out += "</vt:i4></vt:variant></vt:vector></HeadingPairs><TitlesOfParts><vt:vector size=\"";
-  out += std::to_string(sheets.size());
-  out += "\" baseType=\"lpstr\">";
+  zip.Out() += std::to_string(sheets.size());
+  zip.Out() += "</vt:i4></vt:variant></vt:vector></HeadingPairs><TitlesOfParts><vt:vector size=\"";
+  zip.Out() += std::to_string(sheets.size());
+  zip.Out() += "\" baseType=\"lpstr\">";
   for (const Worksheet* s : sheets) {
+    std::string& out = zip.Out();
     out += "<vt:lpstr>";
     AppendEscaped(out, s->Name(), false);
     out += "</vt:lpstr>";
+    zip.Filled();
   }
-  out +=
+  zip.Out() +=
       "</vt:vector></TitlesOfParts><Company></Company><LinksUpToDate>false</LinksUpToDate>"
       "<SharedDoc>false</SharedDoc><HyperlinksChanged>false</HyperlinksChanged>"
       "<AppVersion>12.0000</AppVersion></Properties>";
-  return out;
+}
+
+// Begins part `name`, has `write` append its bytes, ends the part.
+template <typename Write>
+void StreamPart(PackageZip& zip, const std::string& name, Write write) {
+  zip.BeginPart(name);
+  write();
+  zip.EndPart();
 }
 
 std::string CoreXml() {
@@ -514,12 +537,12 @@ void WriteXlsx(const std::filesystem::path& path, const std::vector<const Worksh
 
   {
     PackageZip zip(file->Fd(), shown);
-    WritePart(zip, "[Content_Types].xml", ContentTypes(sheets.size()));
+    StreamPart(zip, "[Content_Types].xml", [&] { ContentTypes(zip, sheets.size()); });
     WritePart(zip, "_rels/.rels", PackageRels());
-    WritePart(zip, "docProps/app.xml", AppXml(sheets));
+    StreamPart(zip, "docProps/app.xml", [&] { AppXml(zip, sheets); });
     WritePart(zip, "docProps/core.xml", CoreXml());
-    WritePart(zip, "xl/workbook.xml", WorkbookXml(sheets, active));
-    WritePart(zip, "xl/_rels/workbook.xml.rels", WorkbookRels(sheets.size()));
+    StreamPart(zip, "xl/workbook.xml", [&] { WorkbookXml(zip, sheets, active); });
+    StreamPart(zip, "xl/_rels/workbook.xml.rels", [&] { WorkbookRels(zip, sheets.size()); });
     WritePart(zip, "xl/theme/theme1.xml", kThemeXml);
     Styles styles;
     Progress progress{tell};
