@@ -485,9 +485,11 @@ Worksheet& Workbook::AddSheet() {
     name = "Sheet" + std::to_string(n);
     if (!FindSheet(name)) break;
   }
-  auto pos = std::find_if(sheets_.begin(), sheets_.end(),
+  // The active sheet is most often the last one added: looked for from the end, a
+  // workbook of many sheets is not searched through for each new one.
+  auto pos = std::find_if(sheets_.rbegin(), sheets_.rend(),
                           [&](const auto& s) { return s.get() == active_; });
-  auto it = sheets_.insert(pos == sheets_.end() ? pos : pos + 1,
+  auto it = sheets_.insert(pos == sheets_.rend() ? sheets_.end() : pos.base(),
                            std::unique_ptr<Worksheet>(new Worksheet(this, name)));
   byName_[FoldedName(name)] = it->get();
   active_ = it->get();
