@@ -162,7 +162,9 @@ StagingReader::StagingReader(const std::string& path, const std::string& passwor
   impl_->connection.Open(kProvider + path + kPasswordKey + password, "", "", kAdOptionUnspecified);
   // A run reads the tables it has just staged, one after the other: the read lock is taken
   // once and kept while the reader lives, rather than taken and given back for every table.
-  impl_->connection.Execute("PRAGMA locking_mode=EXCLUSIVE", kAdOptionUnspecified);
+  // Each page is read once, so a small cache does.
+  impl_->connection.Execute("PRAGMA locking_mode=EXCLUSIVE; PRAGMA cache_size=-256",
+                            kAdOptionUnspecified);
 }
 
 StagingReader::~StagingReader() = default;

@@ -154,9 +154,9 @@ struct Connection::Impl {
     for (int a : attached) {
       if (a == part) return false;  // attached and still no such table
     }
-    // A few parts stay attached; the one attached longest ago makes room, unless a statement
-    // still reads it.
-    constexpr std::size_t kMaxAttached = 4;
+    // Two parts stay attached (tables are mostly read in the catalogue's order, part after
+    // part); the one attached longest ago makes room, unless a statement still reads it.
+    constexpr std::size_t kMaxAttached = 2;
     for (std::size_t i = 0; attached.size() >= kMaxAttached && i < attached.size();) {
       const std::string detach = "DETACH DATABASE " + SchemaOf(attached[i]);
       if (sqlite3_exec(db.get(), detach.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) {
@@ -168,6 +168,14 @@ struct Connection::Impl {
     if (attached.size() >= kMaxAttached) return false;
     sqlitedb::AttachPart(db.get(), sqlitedb::PartPath(path, part), SchemaOf(part), false);
     attached.push_back(part);
+    // A part's pages are cached as the file's own are.
+    auto size = sqlitedb::Prepare(db.get(), "PRAGMA main.cache_size", path);
+    if (sqlite3_step(size.get()) == SQLITE_ROW) {
+      sqlitedb::Exec(db.get(),
+                     "PRAGMA " + SchemaOf(part) +
+                         ".cache_size=" + std::to_string(sqlite3_column_int64(size.get(), 0)),
+                     path);
+    }
     return true;
   }
 

@@ -41,13 +41,6 @@ bool IsPartFile(const std::string& path) {
 
 }  // namespace
 
-int& PartTables() {
-  // Measured on many small files: from about 500 tables a file on, creating a table costs
-  // noticeably more; much fewer make many small files for little gain.
-  static int tables = 250;
-  return tables;
-}
-
 std::string PartPath(const std::string& path, int number) {
   return path + "." + std::to_string(number);
 }

@@ -7,12 +7,13 @@
 // CREATE TABLE costs time in proportion to the tables already in the file, and an import of
 // many files, each making tables of its own, grows with the square of the files. The XML
 // import therefore keeps the tables of one database file to a bounded number: once the file
-// holds kPartTables, the next file's tables go into a part file beside it, "<path>.2", then
-// "<path>.3", and so on, each again up to that many. A file's tables always stay together.
+// holds a few hundred (XmlImportTuning.h), the next file's tables go into a part file beside
+// it, "<path>.2", then "<path>.3", and so on, each again up to that many. A file's tables
+// always stay together.
 //
 // The database file records how many parts it has in its header: its application id says
 // that it keeps parts, its user version how many. A database that records none is a plain
-// one; one that the import never filled past kPartTables never gets a part. The catalogue
+// one; one that the import never filled past that number never gets a part. The catalogue
 // lists a part's tables after those of the file and of earlier parts, in creation order;
 // connections read them as if they were the file's own; the reset removes the parts whole.
 
@@ -30,10 +31,6 @@ inline constexpr std::int32_t kPartsApplicationId = 0x506c6d74;
 
 // The name under which the import attaches the part that receives tables.
 inline constexpr const char* kPartSchema = "part";
-
-// The tables one database file takes before the next file's tables go to a new part. Tests
-// lower it to reach parts with a few small files.
-int& PartTables();
 
 // The path of part `number` (2, 3, ...) of the database at `path`.
 std::string PartPath(const std::string& path, int number);

@@ -137,7 +137,7 @@ void PrepareTarget(sqlite3* db, CatalogueCache& cache, const std::string& path) 
       (cache.attached > 0 && cache.partVersion != SchemaVersion(db, sqlitedb::kPartSchema, path))) {
     ReadCatalogue(db, cache, path);
   }
-  if (!cache.partsPossible || cache.tablesInTarget < sqlitedb::PartTables()) return;
+  if (!cache.partsPossible || cache.tablesInTarget < ImportTuning().partTables) return;
   const int next = cache.parts + 2;    // parts are numbered from 2: the file itself is the first
   if (cache.attached == next) return;  // made for a file whose import failed: still empty
   const std::string partPath = sqlitedb::PartPath(cache.databasePath, next);
