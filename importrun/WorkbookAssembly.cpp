@@ -218,12 +218,18 @@ void WorkbookAssembly::AddLongTexts(WindowHost& host) {
     wb.Activate(opens);
     longTextsSummary_ = LongTexts::Summary(longTexts_.Count(), sheet.Name());
   }
-  std::string status;
-  for (std::string note : Notes()) {
-    note.front() = AsciiUpper(note.front());
-    status += (status.empty() ? "" : "\n") + note;
-  }
-  if (!status.empty()) app_->SetStatusBar(status);
+}
+
+namespace {
+long gSheetsReadersOpen = kSheetsReadersOpen;
+}  // namespace
+
+long SheetsReadersOpen() {
+  return gSheetsReadersOpen;
+}
+
+void SetSheetsReadersOpen(long sheets) {
+  gSheetsReadersOpen = sheets;
 }
 
 std::vector<std::string> WorkbookAssembly::Notes() const {
@@ -239,6 +245,13 @@ std::vector<std::string> WorkbookAssembly::Notes() const {
                     " rows, more than a sheet holds; it goes on on " + where + ".");
   }
   if (!longTextsSummary_.empty()) notes.push_back(longTextsSummary_);
+  if (const long sheets = Workbook().SheetCount(); sheets > SheetsReadersOpen()) {
+    notes.push_back("the workbook has " + WithThousands(sheets) +
+                    " sheets; LibreOffice opens no workbook of more than " +
+                    WithThousands(SheetsReadersOpen()) +
+                    ". Send the files to one sheet, or combine tables of the same name from all "
+                    "files, to make fewer.");
+  }
   return notes;
 }
 
@@ -251,6 +264,13 @@ void WorkbookAssembly::RemoveDefaultSheets() {
     }
     sheet->Delete();
   }
+  // The workbook is finished: what the user should know of it goes to the status line.
+  std::string status;
+  for (std::string note : Notes()) {
+    note.front() = AsciiUpper(note.front());
+    status += (status.empty() ? "" : "\n") + note;
+  }
+  if (!status.empty()) app_->SetStatusBar(status);
 }
 
 }  // namespace palomet

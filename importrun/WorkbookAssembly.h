@@ -62,6 +62,14 @@ struct WorkbookTarget {
 inline constexpr WorkbookTarget kFileTarget{.visible = false,
                                             .cells = xl::CellStorage::WriteThrough};
 
+// LibreOffice opens no workbook of more than this many sheets (it says the file cannot be
+// loaded); a run that makes more tells the user so.
+inline constexpr long kSheetsReadersOpen = 10'000;
+// The number of sheets above which a workbook gets that note: kSheetsReadersOpen unless
+// lowered for the whole process (tests reach it with a few tables so).
+long SheetsReadersOpen();
+void SetSheetsReadersOpen(long sheets);
+
 class WorkbookAssembly {
  public:
   // StartWorkbook: creates the spreadsheet application (shown or not as `target` says),
@@ -103,19 +111,22 @@ class WorkbookAssembly {
   // "Long texts" (numbered like any sheet when the name is taken) after every other sheet,
   // with every such value whole on a row of its own, links each cut cell to its row and each
   // row back to its cut cell, and leaves active the sheet that was (the workbook opens where
-  // the tables end). Then puts Notes() in the application's status bar, one a line, when
-  // there are any. Yields to `host` between values.
+  // the tables end). Yields to `host` between values.
   void AddLongTexts(WindowHost& host);
   // How many values were cut, and the line that tells the user where they are ("" when none).
   std::size_t LongTextCount() const { return longTexts_.Count(); }
   const std::string& LongTextsSummary() const { return longTextsSummary_; }
   // What the user is told of the finished workbook, a line each: every table that went on
   // on continuation sheets, in the order written ('table "T" has 1,082,483 rows, more than a
-  // sheet holds; it goes on on sheet "T (2)".'), then LongTextsSummary() when values were cut.
+  // sheet holds; it goes on on sheet "T (2)".'), then LongTextsSummary() when values were cut,
+  // then, when the workbook has more sheets than SheetsReadersOpen(), how many and how to
+  // make fewer.
   std::vector<std::string> Notes() const;
 
   // Deletes each of "Sheet1", "Sheet2", "Sheet3" of the last workbook that exists, holds no
-  // cell, was not named after a table, and is not the workbook's last sheet.
+  // cell, was not named after a table, and is not the workbook's last sheet. Then, the
+  // workbook being finished, puts Notes() in the application's status bar, one a line, when
+  // there are any.
   void RemoveDefaultSheets();
 
   xl::Application& Application() const { return *app_; }

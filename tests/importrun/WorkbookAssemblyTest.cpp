@@ -166,21 +166,31 @@ TEST(WriteRows, OneSheetModeStacksTablesWithTheirOwnHeaders) {
 }
 
 TEST(WriteRows, MultipleSheetsModeGivesEachTableItsSheetInOrder) {
-  CountingHost host;
-  WorkbookAssembly a(SheetMode::MultipleSheets, Headless());
-  for (const char* t : {"A", "B", "C"}) {
-    a.PrepareSheet(t);
-    a.WriteRows(t, Table({"F", "G"}, 2), host);
+  // More sheets than readers open is said in the status line, with a way to make fewer.
+  for (const long readersOpen : {3L, 2L}) {
+    SetSheetsReadersOpen(readersOpen);
+    CountingHost host;
+    WorkbookAssembly a(SheetMode::MultipleSheets, Headless());
+    for (const char* t : {"A", "B", "C"}) {
+      a.PrepareSheet(t);
+      a.WriteRows(t, Table({"F", "G"}, 2), host);
+    }
+    EXPECT_EQ(a.SheetRowOffset(), 9);
+    a.RemoveDefaultSheets();
+    ASSERT_EQ(SheetNames(a.Workbook()), (std::vector<std::string>{"A", "B", "C"}));
+    for (long i = 1; i <= 3; ++i) {
+      const xl::Worksheet& s = a.Workbook().Sheet(i);
+      EXPECT_EQ(At(s, 1, 1), "F");
+      EXPECT_EQ(At(s, 3, 2), "G2") << "rows start at 1 on every sheet";
+      EXPECT_EQ(s.UsedRows(), 3);
+    }
+    EXPECT_EQ(a.Application().StatusBar(),
+              readersOpen == 3 ? ""
+                               : "The workbook has 3 sheets; LibreOffice opens no workbook of "
+                                 "more than 2. Send the files to one sheet, or combine tables of "
+                                 "the same name from all files, to make fewer.");
   }
-  EXPECT_EQ(a.SheetRowOffset(), 9);
-  a.RemoveDefaultSheets();
-  ASSERT_EQ(SheetNames(a.Workbook()), (std::vector<std::string>{"A", "B", "C"}));
-  for (long i = 1; i <= 3; ++i) {
-    const xl::Worksheet& s = a.Workbook().Sheet(i);
-    EXPECT_EQ(At(s, 1, 1), "F");
-    EXPECT_EQ(At(s, 3, 2), "G2") << "rows start at 1 on every sheet";
-    EXPECT_EQ(s.UsedRows(), 3);
-  }
+  SetSheetsReadersOpen(kSheetsReadersOpen);
 }
 
 TEST(WriteRows, FieldsKeepTheirColumnsAndStayWhole) {
