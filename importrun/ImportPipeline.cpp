@@ -169,8 +169,10 @@ void CopyTables(WorkbookAssembly& workbook, const std::vector<std::string>& name
 
 std::unique_ptr<WorkbookAssembly> RunImportPipeline(const ImportRequest& request,
                                                     const ImportHooks& hooks) {
+  // The staging database is this run's from its reset to the last table read.
+  std::optional<StagingLock> held(std::in_place, request.stagingPath);
   int leftOut = 0;
-  {
+  try {
     stagetimes::Timer timer("staging (parse, inserts)");
     FileLeftOut leaveOut;
     if (hooks.leaveOut) {
@@ -180,6 +182,16 @@ std::unique_ptr<WorkbookAssembly> RunImportPipeline(const ImportRequest& request
       };
     }
     StageFiles(request.stagingPath, request.files, *hooks.boxes, hooks.progress, leaveOut);
+  } catch (const Error& e) {
+    // A staging database that could not take the data (a full disk, most often) gives its
+    // room back before the run reports: what it holds is of no use without the rest.
+    if (e.Number() == errnum::kDatabaseWrite) {
+      try {
+        EmptyStagingDatabase(request.stagingPath);
+      } catch (const Error&) {
+      }
+    }
+    throw;
   }
   if (leftOut == static_cast<int>(request.files.size())) return nullptr;
 
@@ -191,6 +203,7 @@ std::unique_ptr<WorkbookAssembly> RunImportPipeline(const ImportRequest& request
   }();
   CopyTables(*workbook, names, request.stagingPath, *hooks.host, request.reading, hooks.setProgress,
              hooks.progress);
+  held.reset();
   workbook->RemoveDefaultSheets();
   return workbook;
 }

@@ -1,6 +1,7 @@
 #include "staging/Access1.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -72,6 +73,23 @@ void DropTables(const std::vector<std::string>& tableNames, const std::string& p
 
 }  // namespace
 
+StagingLock::StagingLock(const std::string& path) {
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) return;
+  if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+  const int why = errno;
+  ::close(fd_);
+  fd_ = -1;
+  if (why != EWOULDBLOCK) return;  // a file system without locks: nothing to hold
+  throw Error(errnum::kInUse, "Another import is using the staging database '" + path +
+                                  "' (in another copy of this program, or palomet-import); "
+                                  "try again when it has finished.");
+}
+
+StagingLock::~StagingLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
 bool IsListedTableAttributes(long attributes) {
   return attributes >= 0 && attributes != 1 && attributes != 2;
 }
@@ -103,6 +121,10 @@ std::optional<std::vector<std::string>> GetTableNames(const std::string& path,
   return ListUserTables(path, password, boxes);
 }
 
+void EmptyStagingDatabase(const std::string& path) {
+  EmptyDatabaseFile(path);
+}
+
 void DropTable(const std::string& tableName, const std::string& path) {
   Connection connection;
   connection.Mode = kAdModeReadWrite;
@@ -119,6 +141,13 @@ void DropTable(const std::string& tableName, const std::string& path) {
 
 void ResetStagingDatabase(const std::string& path, const std::string& password,
                           MessageBoxes& boxes) {
+  // The staging database holds only scratch tables: one that a run killed while writing it,
+  // or a full disk, left damaged starts afresh, empty, rather than failing every later run
+  // until someone deletes it by hand. A file of another kind is left alone and reported.
+  if (CheckDatabaseFile(path, false) == DatabaseFileState::Damaged) {
+    EmptyDatabaseFile(path);
+    return;
+  }
   const auto tables = ListUserTables(path, password, boxes);
   if (!tables) {
     // A file another copy holds right now would be imported into all the same, next to last
@@ -132,21 +161,28 @@ void ResetStagingDatabase(const std::string& path, const std::string& password,
     }
     return;
   }
-  if (tables->empty()) return;
-  // The tables of the file itself are dropped one by one; those the import put into part
-  // files go with their files, all at once.
-  DropTables(*tables, path);
-  DropPartTables(path);
-  // A table still there would be read back as if this run had imported it.
-  const std::vector<std::string> left = CatalogueNames(path, password);
-  if (!left.empty()) {
-    std::string why = "Another copy of the program may be using it; close it and try again.";
-    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
-      why = "The file cannot be written (" + std::string(std::strerror(errno)) + ").";
+  try {
+    // The tables of the file itself are dropped one by one; those the import put into part
+    // files go with their files, all at once.
+    if (!tables->empty()) DropTables(*tables, path);
+    DropPartTables(path);
+    // A table still there would be read back as if this run had imported it.
+    const std::vector<std::string> left = CatalogueNames(path, password);
+    if (!left.empty()) {
+      std::string why = "Another copy of the program may be using it; close it and try again.";
+      if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+        why = "The file cannot be written (" + std::string(std::strerror(errno)) + ").";
+      }
+      throw Error(errnum::kInUse, "The table '" + left.front() +
+                                      "' could not be removed from the staging database '" +
+                                      path + "'. " + why);
     }
-    throw Error(errnum::kInUse, "The table '" + left.front() +
-                                    "' could not be removed from the staging database '" + path +
-                                    "'. " + why);
+    // The room of the dropped tables goes back: the file is as small as an empty one again.
+    CompactDatabase(path);
+  } catch (const Error&) {
+    // Pages the engine cannot read make drops fail, or the room uncountable.
+    if (CheckDatabaseFile(path, true) != DatabaseFileState::Damaged) throw;
+    EmptyDatabaseFile(path);
   }
 }
 

@@ -11,13 +11,38 @@
 
 namespace palomet {
 
+// Holds the staging database at `path` for one run, from its reset to its last read: while
+// the object lives, another StagingLock on the same file, in this process or another, is
+// refused, so that two runs never stage into one database and read each other's tables. The
+// lock goes with the process: a killed run never keeps it. A missing file is not held (the
+// run then fails opening it). Raises Error 3211 naming the file when another run holds it.
+// Goes before any connection to the file is opened and outlives them all: closing a file
+// gives up every lock the process's connections hold on it.
+class StagingLock {
+ public:
+  explicit StagingLock(const std::string& path);
+  ~StagingLock();
+  StagingLock(const StagingLock&) = delete;
+  StagingLock& operator=(const StagingLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
 // Empties the staging database: drops every user table the catalogue lists, in its order, as
-// DropTable does but over one connection. Does nothing when the catalogue lists nothing
-// (missing or unreadable file).
+// DropTable does but over one connection (the tables of part files with their files), and
+// gives the room back, leaving the file as small as an empty database. A database that a
+// killed run or a full disk left damaged is made an empty one instead, without a message. Does
+// nothing when the catalogue lists nothing (missing, foreign or held file).
 // Raises Error when a connection cannot be opened, and when a listed table is still there
 // afterwards (naming it), so that last run's rows are never taken for this run's.
 void ResetStagingDatabase(const std::string& path, const std::string& password,
                           MessageBoxes& boxes);
+
+// Makes the staging database an empty one at once, whatever it holds, its part files gone:
+// for a run that failed because the database could not take its data (a full disk), so that
+// the room it took goes back. Raises Error naming the file when it cannot be written.
+void EmptyStagingDatabase(const std::string& path);
 
 // Drops one table over a connection of its own, with an empty database password. Raises
 // Error when the connection cannot be opened; a failing drop statement is ignored.

@@ -1,5 +1,14 @@
 #include "office/db/Dao.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+
 #include "office/CaseFold.h"
 #include "office/Error.h"
 #include "office/db/Ado.h"
@@ -104,6 +113,63 @@ void CompactDatabase(const std::string& path) {
       sqlite3_step(freePages.get()) == SQLITE_ROW && sqlite3_column_int64(freePages.get(), 0) > 0;
   freePages.reset();
   if (roomToGive) sqlitedb::Exec(db.get(), "VACUUM", path);
+}
+
+DatabaseFileState CheckDatabaseFile(const std::string& path, bool thoroughly) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return DatabaseFileState::Missing;
+  if (!S_ISREG(info.st_mode)) return DatabaseFileState::Foreign;
+  if (info.st_size == 0) return DatabaseFileState::Sound;
+  std::array<char, 100> header{};
+  {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return DatabaseFileState::Missing;
+    ssize_t got;
+    do {
+      got = ::pread(fd, header.data(), header.size(), 0);
+    } while (got < 0 && errno == EINTR);
+    ::close(fd);
+    if (got < 0) return DatabaseFileState::Missing;
+    // The engine writes the first page last: a run killed before leaves it zeros.
+    if (std::all_of(header.begin(), header.begin() + got, [](char c) { return c == 0; })) {
+      return DatabaseFileState::Damaged;
+    }
+    static constexpr char kMagic[] = "SQLite format 3";  // and its terminating zero
+    if (got < static_cast<ssize_t>(sizeof kMagic) ||
+        std::memcmp(header.data(), kMagic, sizeof kMagic) != 0) {
+      return DatabaseFileState::Foreign;
+    }
+  }
+  try {
+    sqlitedb::DbPtr db = sqlitedb::OpenExisting(path, true);
+    if (!thoroughly) return DatabaseFileState::Sound;
+    auto check = sqlitedb::Prepare(db.get(), "PRAGMA quick_check(1)", path);
+    const int rc = sqlite3_step(check.get());
+    if (rc == SQLITE_ROW &&
+        std::strcmp(reinterpret_cast<const char*>(sqlite3_column_text(check.get(), 0)), "ok") ==
+            0) {
+      return DatabaseFileState::Sound;
+    }
+    if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) return DatabaseFileState::Sound;  // in use
+    return DatabaseFileState::Damaged;
+  } catch (const Error& e) {
+    // Held by someone else is no damage; anything the engine refuses to read is.
+    return e.Number() == errnum::kInUse || e.Number() == errnum::kCannotOpen
+               ? DatabaseFileState::Sound
+               : DatabaseFileState::Damaged;
+  }
+}
+
+void EmptyDatabaseFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0 || ::ftruncate(fd, 0) != 0) {
+    const int why = errno;
+    if (fd >= 0) ::close(fd);
+    throw Error(errnum::kCannotOpen, "The staging database '" + path +
+                                         "' cannot be emptied: " + std::strerror(why) + ".");
+  }
+  ::close(fd);
+  sqlitedb::RemovePartFiles(path);
 }
 
 }  // namespace palomet

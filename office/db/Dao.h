@@ -71,4 +71,21 @@ void DropPartTables(const std::string& path);
 // as small as what it still holds allows. Raises Error when it cannot be opened or written.
 void CompactDatabase(const std::string& path);
 
+// What the file at `path` is to the engine.
+enum class DatabaseFileState {
+  Missing,  // nothing there (or nothing this user may look at)
+  Sound,    // a database the engine reads (an empty file is an empty one)
+  // A database file the engine cannot read whole: a header left unwritten (zeros) by a run
+  // killed while it wrote the file, a header or catalogue the engine refuses, or, when asked
+  // to look `thoroughly`, pages that fail the engine's quick check.
+  Damaged,
+  Foreign,  // a file of some other kind
+};
+DatabaseFileState CheckDatabaseFile(const std::string& path, bool thoroughly);
+
+// Makes the database at `path` an empty one and removes its part files: for a database that
+// holds nothing worth keeping, damaged or not. The file stays where it is, with its owner and
+// permissions. Raises Error naming the file when it cannot be written.
+void EmptyDatabaseFile(const std::string& path);
+
 }  // namespace palomet
