@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "office/KillPoint.h"
 #include "office/StageTimes.h"
 #include "office/db/SqliteDb.h"
 #include "office/db/StagingParts.h"
@@ -238,6 +239,7 @@ void ImportFile(sqlite3* db, const std::string& xmlPath, XmlInputs& inputs, Cata
     stagetimes::Timer timer("staging inserts (last wait)");
     inserter.Finish();
   }
+  KillPoint("file-rows");  // every row in, nothing committed
   for (Table& t : schema.tables) {
     t.insertBatch.reset();
     t.insertOne.reset();
