@@ -1,11 +1,14 @@
 #include "app/ProgramFolder.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "office/Error.h"
 #include "office/SafeReplace.h"
@@ -40,9 +43,19 @@ Error CopyError(const fs::path& target, const std::string& what) {
 // target's name only once it is whole, so a failed or killed copy never leaves a
 // half-written database under the final name, nor anything beside it.
 void CopyWhole(const fs::path& source, const fs::path& target) {
-  std::error_code ec;
-  fs::create_directories(target.parent_path(), ec);
-  if (ec) throw CopyError(target, ec.message());
+  // The staged rows are the user's data: the folders made for the copy and the copy are the
+  // user's alone, whatever the umask. Folders that exist already are left as they are.
+  std::vector<fs::path> missing;
+  for (fs::path p = target.parent_path(); !p.empty() && !Exists(p); p = p.parent_path()) {
+    missing.push_back(p);
+    if (p == p.root_path()) break;
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (::mkdir(it->c_str(), S_IRWXU) != 0 && errno != EEXIST) {
+      throw CopyError(target, std::strerror(errno));
+    }
+    ::chmod(it->c_str(), S_IRWXU);
+  }
   try {
     const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) throw std::system_error(errno, std::generic_category());
@@ -64,8 +77,8 @@ void CopyWhole(const fs::path& source, const fs::path& target) {
         done += w;
       }
     }
-    // The copy is the user's own, to fill: a new file as any program makes one.
     copy.Commit();
+    ::chmod(target.c_str(), S_IRUSR | S_IWUSR);
   } catch (const std::system_error& e) {
     throw CopyError(target, e.code().message());
   }

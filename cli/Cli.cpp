@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <new>
 #include <optional>
@@ -128,19 +127,24 @@ class PrivateStaging {
     const fs::path base = fs::temp_directory_path();
     RemoveStaleStaging(base);
     const std::string own = std::string(kStagingPrefix) + std::to_string(::getpid());
+    // The staged rows are the user's data: the folder and the database are the user's alone,
+    // whatever the umask, also in a $TMPDIR that others may list.
     for (int attempt = 0;; ++attempt) {
       folder_ = base / (attempt == 0 ? own : own + "." + std::to_string(attempt));
-      std::error_code ec;
-      if (fs::create_directory(folder_, ec)) break;
-      if (ec || attempt > 100) {
-        throw FileError(base.string(), "cannot make a temporary folder for the staging database" +
-                                           (ec ? ": " + ec.message() : std::string()));
+      if (::mkdir(folder_.c_str(), S_IRWXU) == 0) break;
+      if (errno != EEXIST || attempt > 100) {
+        throw FileError(base.string(), std::string("cannot make a temporary folder for the "
+                                                   "staging database: ") +
+                                           std::strerror(errno));
       }
     }
+    ::chmod(folder_.c_str(), S_IRWXU);
     lock_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (lock_ >= 0) ::flock(lock_, LOCK_EX);
     path_ = (folder_ / "temp.mdb").string();
-    std::ofstream(path_, std::ios::binary);  // an empty file is an empty database
+    // An empty file is an empty database.
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd >= 0) ::close(fd);
     if (folder_.native().size() < sizeof gStagingFolder && path_.size() < sizeof gStagingFile) {
       std::strcpy(gStagingFolder, folder_.c_str());
       std::strcpy(gStagingFile, path_.c_str());
@@ -331,8 +335,14 @@ int RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
     std::error_code ec;
     if (fs::is_directory(staging, ec)) throw FileError(staging, "is a folder");
     if (!fs::exists(staging, ec)) {
-      std::ofstream created(staging, std::ios::binary);
-      if (!created) throw FileError(staging, "cannot create the staging database");
+      // The user's alone, as the run's own staging database is.
+      const int fd = ::open(staging.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                            S_IRUSR | S_IWUSR);
+      if (fd < 0) {
+        throw FileError(staging, std::string("cannot create the staging database: ") +
+                                     std::strerror(errno));
+      }
+      ::close(fd);
     }
   }
 

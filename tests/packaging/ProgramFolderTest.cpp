@@ -159,6 +159,12 @@ TEST(StagingDatabaseFor, FallsBackToTheUsersDataFolderWhenTheProgramFolderIsRead
       EXPECT_EQ(test::ReadFile(usersFile), c.expectedUser);
       EXPECT_NE(fs::status(usersFile).permissions() & fs::perms::owner_write, fs::perms::none)
           << "the user's staging database must be writable";
+      // A copy made now, and the folder made for it, are the user's alone.
+      if (!c.usersCopy) {
+        EXPECT_EQ(fs::status(usersFile).permissions(),
+                  fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(fs::status(rig.user).permissions(), fs::perms::owner_all);
+      }
     } else {
       EXPECT_FALSE(fs::exists(usersFile));
     }

@@ -63,7 +63,9 @@ TEST(ManyFiles, ThousandsOfTinyFilesAreNumberedListedAndReadInCatalogueOrder) {
   for (int i = 0; i < kFiles; ++i) {
     ASSERT_EQ((*names)[static_cast<std::size_t>(i)], "Customer" + (i ? std::to_string(i) : ""));
   }
-  EXPECT_TRUE(fs::exists(db + ".2")) << "the tables stayed in one file";
+  ASSERT_TRUE(fs::exists(db + ".2")) << "the tables stayed in one file";
+  EXPECT_EQ(fs::status(db + ".2").permissions(), fs::perms::owner_read | fs::perms::owner_write)
+      << "a part holds the user's data as the database does";
 
   // Over one connection, in the catalogue's order, as a run reads them: every row arrives.
   {
