@@ -13,9 +13,15 @@ namespace {
 constexpr const char* kWorkbookWindowClosed =
     "The workbook window was closed before the import was finished.";
 
+constexpr const char* kIncomplete =
+    "The import did not finish: this workbook holds only part of the data.";
+
 // Sets the pointer back and shows `description` in a warning box, unless the window is
-// gone.
-void ShowRunError(ImportWindow& window, const std::string& description) {
+// gone. A workbook the run had begun says in its own window that it is incomplete, so that
+// it is not taken for the whole once the box is gone.
+void ShowRunError(ImportWindow& window, const std::weak_ptr<xl::Application>& started,
+                  const std::string& description) {
+  if (const auto app = started.lock(); app && app->View()) app->SetStatusBar(kIncomplete);
   if (window.Host().Closed()) return;
   window.Host().SetMousePointer(Pointer::Default);
   window.Boxes().Show(description, MsgButtons::Ok, MsgIcon::Warning);
@@ -47,16 +53,17 @@ void ImportRun::Start() {
   // Read once: a change of the option during the run is stored for the next one but does
   // not move this run's rows.
   const bool multipleSheets = window_.MultipleSheets();
+  started_.reset();
   try {
     Run(multipleSheets);
   } catch (const RunAborted&) {
     // The main window was closed: the program's part ends here, silently.
   } catch (const Error& e) {
-    ShowRunError(window_, e.Description());
+    ShowRunError(window_, started_, e.Description());
   } catch (const std::bad_alloc&) {
-    ShowRunError(window_, "Out of memory.");
+    ShowRunError(window_, started_, "Out of memory.");
   } catch (const std::exception& e) {
-    ShowRunError(window_, e.what());
+    ShowRunError(window_, started_, e.what());
   }
 }
 
@@ -94,6 +101,7 @@ void ImportRun::Run(bool multipleSheets) {
   // workbook nobody can see and then saying "Done." would report a loss as success.
   const xl::Application* shown = nullptr;
   hooks.workbookStarted = [&](WorkbookAssembly& workbook) {
+    started_ = workbook.SharedApplication();
     window_.ShowInFront();
     if (workbook.Application().View()) shown = &workbook.Application();
   };

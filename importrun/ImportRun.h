@@ -54,6 +54,8 @@ class ImportRun {
   // A call while a run is under way (from the run's own yields) is ignored; when the
   // window is closed during the run, the run ends at once and shows nothing more; when the
   // workbook's window is closed during the run, the run ends with a warning, not "Done.".
+  // A run that fails once its workbook is shown says in the workbook's status line that the
+  // workbook is incomplete.
   void Start();
 
   bool Running() const { return running_; }
@@ -64,6 +66,7 @@ class ImportRun {
   ImportWindow& window_;
   std::function<std::string()> stagingDatabase_;
   bool running_ = false;
+  std::weak_ptr<xl::Application> started_;  // the workbook of the run under way, once begun
 };
 
 }  // namespace palomet

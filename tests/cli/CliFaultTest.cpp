@@ -169,5 +169,23 @@ TEST_F(CliFaultTest, AFullDiskUnderTheOutputLeavesNoPartialWorkbook) {
   ExpectNothingLost();
 }
 
+TEST_F(CliFaultTest, AStagingDatabaseOnAFullDiskGivesItsRoomBackBeforeTheRunFails) {
+  // The staging database on a private 256 KB file system: a first file fits, the next fills
+  // it.
+  const fs::path small = dir_.Path() / "small";
+  fs::create_directory(small);
+  const std::string staging = (small / "temp.mdb").string();
+  const std::string first = dir_.Write("first/data.xml", Incompressible(2'000)).string();
+  const Outcome o =
+      Shell(dir_, "unshare -m sh -c \"mount -t tmpfs -o size=256k tmpfs '" + small.string() +
+                      "' || exit 77; : > '" + staging + "'; PROGRAM -q -k --staging '" + staging +
+                      "' -o '" + earlier_ + "' '" + first + "' '" + input_ +
+                      "' 2>ERR; echo \\$?; wc -c < '" + staging + "'\" 2>/dev/null; echo end");
+  if (o.out == "end\n") GTEST_SKIP() << "no private mount of a small file system here";
+  EXPECT_EQ(o.out, "1\n0\nend\n") << "status, and the staging database's size after: " << o.err;
+  ExpectOneLineReason(o.err, "No space left on device");
+  ExpectNothingLost();
+}
+
 }  // namespace
 }  // namespace palomet

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -142,26 +143,36 @@ TEST_F(ImportRunTest, ErrorsEndTheRunWithAWarningNamingTheCause) {
   const std::string bad = Xml("bad.xml", "<root><T><id>1</id></T>");
   const std::string fifo = dir.Str() + "/in/pipe.xml";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  enum Then { Nothing, RemoveStaging, HoldStaging, FailWhileWriting };
   const struct {
     const char* name;
     std::vector<std::string> files;
-    bool removeStaging;
+    Then then;
     std::string named;  // the warning must contain this
     bool workbookStarted;
     std::vector<double> bar;  // the bar's values during the run
   } cases[] = {
-      {"malformed file after a good one", {good, bad}, false, bad, false, {}},
-      {"missing file", {dir.Str() + "/in/nope.xml"}, false, "nope.xml", false, {}},
-      {"a pipe, which would never end", {fifo}, false, fifo, false, {}},
-      {"missing staging database", {good}, true, "temp.mdb", false, {}},
+      {"malformed file after a good one", {good, bad}, Nothing, bad, false, {}},
+      {"missing file", {dir.Str() + "/in/nope.xml"}, Nothing, "nope.xml", false, {}},
+      {"a pipe, which would never end", {fifo}, Nothing, fifo, false, {}},
+      {"missing staging database", {good}, RemoveStaging, "temp.mdb", false, {}},
+      {"another run holds the staging database", {good}, HoldStaging, "Another import", false, {}},
+      {"a failure once the workbook has begun", {good}, FailWhileWriting, "the disk went away",
+       true, {100}},
   };
   for (const auto& c : cases) {
     FakeWindow w;
     for (const auto& f : c.files) w.files.Add(f);
     w.progress = 7;
-    if (c.removeStaging) std::filesystem::remove(Staging());
+    if (c.then == RemoveStaging) std::filesystem::remove(Staging());
+    std::optional<StagingLock> held;
+    if (c.then == HoldStaging) held.emplace(Staging());
+    if (c.then == FailWhileWriting) {
+      w.onYield = [] { throw Error(errnum::kGeneric, "the disk went away"); };
+    }
     Views().clear();
     ImportRun(w, Program()).Start();
+    held.reset();
     dir.Write("program/temp.mdb", "");
 
     ASSERT_EQ(w.boxes.size(), 1u) << c.name;
@@ -173,7 +184,12 @@ TEST_F(ImportRunTest, ErrorsEndTheRunWithAWarningNamingTheCause) {
     EXPECT_EQ(w.progress, c.bar.empty() ? 7 : c.bar.back())
         << c.name << ": the bar keeps its value";
     EXPECT_EQ(w.pointer, Pointer::Default) << c.name;
-    EXPECT_EQ(!Views().empty(), c.workbookStarted) << c.name;
+    ASSERT_EQ(!Views().empty(), c.workbookStarted) << c.name;
+    // A workbook left half written says so in its own window.
+    if (c.workbookStarted) {
+      EXPECT_EQ(Views().back()->App()->StatusBar(),
+                "The import did not finish: this workbook holds only part of the data.");
+    }
   }
 }
 
