@@ -1,5 +1,6 @@
 #include "office/db/Ado.h"
 
+#include <algorithm>
 #include <array>
 #include <unordered_map>
 #include <vector>
@@ -117,8 +118,9 @@ struct Connection::Impl {
   // The tables of the database's part files, found when a statement first names one: the
   // part of each (by folded name), and the parts attached now, latest last.
   int parts = -1;
-  std::unordered_map<std::string, int> partOf;
+  std::unordered_map<std::string, int> partOf;  // made only when tables are read out of order
   std::vector<int> attached;
+  std::string triedNextFor;  // the missing table the next part was attached for
 
   // Prepares `sql`, attaching first the part file that holds a table it names.
   sqlitedb::StmtPtr Prepare(const std::string& sql) {
@@ -140,19 +142,31 @@ struct Connection::Impl {
     if (message.rfind(kNoSuchTable, 0) != 0) return false;
     // Parts are attached outside transactions only (SQLite refuses it inside one).
     if (sqlite3_get_autocommit(db.get()) == 0) return false;
-    if (parts < 0) {
-      parts = sqlitedb::PartCount(db.get(), path);
-      for (int part = 2; part <= parts + 1; ++part) {
-        for (const std::string& name : sqlitedb::PartTableNames(sqlitedb::PartPath(path, part))) {
-          partOf.emplace(AsciiFold(name), part);
+    if (parts < 0) parts = sqlitedb::PartCount(db.get(), path);
+    if (parts == 0) return false;
+    const std::string table = AsciiFold(message.substr(kNoSuchTable.size()));
+    const auto isAttached = [&](int part) {
+      return std::find(attached.begin(), attached.end(), part) != attached.end();
+    };
+    int part = 0;
+    // Tables are mostly read in the catalogue's order: the part after the one attached last
+    // is tried first, without a look at every part's tables.
+    if (table != triedNextFor) {
+      triedNextFor = table;
+      part = attached.empty() ? 2 : attached.back() + 1;
+      if (part > parts + 1 || isAttached(part)) part = 0;
+    }
+    if (part == 0) {
+      if (partOf.empty()) {
+        for (int p = 2; p <= parts + 1; ++p) {
+          for (const std::string& name : sqlitedb::PartTableNames(sqlitedb::PartPath(path, p))) {
+            partOf.emplace(AsciiFold(name), p);
+          }
         }
       }
-    }
-    const auto found = partOf.find(AsciiFold(message.substr(kNoSuchTable.size())));
-    if (found == partOf.end()) return false;
-    const int part = found->second;
-    for (int a : attached) {
-      if (a == part) return false;  // attached and still no such table
+      const auto found = partOf.find(table);
+      if (found == partOf.end() || isAttached(found->second)) return false;
+      part = found->second;
     }
     // Two parts stay attached (tables are mostly read in the catalogue's order, part after
     // part); the one attached longest ago makes room, unless a statement still reads it.
@@ -220,6 +234,7 @@ void Connection::Close() {
   impl_->parts = -1;
   impl_->partOf.clear();
   impl_->attached.clear();
+  impl_->triedNextFor.clear();
 }
 bool Connection::IsOpen() const {
   return impl_->db != nullptr;
