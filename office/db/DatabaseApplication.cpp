@@ -43,8 +43,10 @@ void DatabaseApplication::OpenCurrentDatabase(const std::string& path, bool excl
   if (exclusive) sqlitedb::Exec(db.get(), "PRAGMA locking_mode=EXCLUSIVE", path);
   impl_->path = path;
   impl_->db = std::move(db);
+  const bool combine = impl_->catalogue.combine;
   impl_->catalogue = {};
   impl_->catalogue.databasePath = path;
+  impl_->catalogue.combine = combine;
 }
 
 void DatabaseApplication::ImportXml(const std::string& dataSource) {
@@ -60,6 +62,10 @@ void DatabaseApplication::ImportXml(const std::string& dataSource) {
     // No thread, or any other failure of the program's own: no fault of the file's.
     throw Error(errnum::kGeneric, ImportFailure(dataSource, e.what()));
   }
+}
+
+void DatabaseApplication::CombineTables(bool on) {
+  impl_->catalogue.combine = on;
 }
 
 void DatabaseApplication::Quit() {

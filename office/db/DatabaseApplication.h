@@ -33,6 +33,14 @@ class DatabaseApplication {
   // and when no database is open.
   void ImportXml(const std::string& dataSource);
 
+  // From the next import on, combines tables: a table that a file would make under a name
+  // (compared without regard to ASCII case) that an earlier file of this application made
+  // takes the file's rows into that table instead, adding the columns it lacks. Its first
+  // column names each row's file as ImportXml was given it ("File", or "File_2", ... when a
+  // data column is named so), then come the link columns, then the others, each in the order
+  // the files brought them; links count the combined table's rows. Off until asked for.
+  void CombineTables(bool on);
+
   // Closes the current database and releases the file. Harmless when none is open.
   void Quit();
 

@@ -138,7 +138,11 @@ void PrepareTarget(sqlite3* db, CatalogueCache& cache, const std::string& path) 
       (cache.attached > 0 && cache.partVersion != SchemaVersion(db, sqlitedb::kPartSchema, path))) {
     ReadCatalogue(db, cache, path);
   }
-  if (!cache.partsPossible || cache.tablesInTarget < ImportTuning().partTables) return;
+  // Combined tables take rows from every file, so they all stay in the file itself (a run
+  // that combines makes few tables).
+  if (cache.combine || !cache.partsPossible || cache.tablesInTarget < ImportTuning().partTables) {
+    return;
+  }
   const int next = cache.parts + 2;    // parts are numbered from 2: the file itself is the first
   if (cache.attached == next) return;  // made for a file whose import failed: still empty
   const std::string partPath = sqlitedb::PartPath(cache.databasePath, next);
@@ -175,6 +179,20 @@ void CatalogueCache::Undo() {
   }
   added.clear();
   movedNumbers.clear();
+  for (auto it = combinedBefore.rbegin(); it != combinedBefore.rend(); ++it) {
+    if (it->second) {
+      combined[it->first] = std::move(*it->second);
+    } else {
+      combined.erase(it->first);
+    }
+  }
+  combinedBefore.clear();
+}
+
+void CatalogueCache::Keep() {
+  added.clear();
+  movedNumbers.clear();
+  combinedBefore.clear();
 }
 
 void ImportFile(sqlite3* db, const std::string& xmlPath, XmlInputs& inputs, CatalogueCache& cache) {
@@ -203,6 +221,7 @@ void ImportFile(sqlite3* db, const std::string& xmlPath, XmlInputs& inputs, Cata
   };
 
   Schema schema;
+  if (cache.combine) schema.fileValue = xmlPath;
   Registrar registrar(schema, names, kinds, rootKind, xmlPath);
   Shredder shredder(schema, registrar);
   if (analyzer.Summary().complete && !ImportTuning().layoutByWalk) {
@@ -246,8 +265,10 @@ void ImportFile(sqlite3* db, const std::string& xmlPath, XmlInputs& inputs, Cata
   }
   stagetimes::Timer timer("staging commit");
   transaction.Commit(xmlPath);
-  cache.added.clear();
-  cache.movedNumbers.clear();
+  for (const Table& t : schema.tables) {
+    if (t.combined != nullptr) t.combined->rows = t.rows;
+  }
+  cache.Keep();
   cache.parts = std::max(cache.parts, cache.attached - 1);
   cache.tablesInTarget += static_cast<int>(schema.tables.size());
   RecordVersions(db, cache, cache.databasePath);

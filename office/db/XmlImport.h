@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -40,10 +41,28 @@ struct CatalogueCache {
   std::vector<std::string> added;
   std::vector<std::pair<std::string, int>> movedNumbers;
 
+  // Combining: every file's table of a name goes into the one table that the first file
+  // with a table of that name made (see DatabaseApplication::CombineTables).
+  struct Combined {
+    std::string name;                  // as the first file spelled it
+    std::vector<std::string> columns;  // in the table's order: the file column, the links, the rest
+    std::unordered_map<std::string, int> position;  // by folded column name
+    int fileColumn = 0;                             // where the column naming each row's file is
+    int linkColumns = 0;                            // link columns, right after the file column
+    std::int64_t rows = 0;                          // rows of the files committed so far
+  };
+  bool combine = false;
+  std::unordered_map<std::string, Combined> combined;  // by the folded name files give them
+  // The combined tables as they were before the import under way changed or made them
+  // (nothing: it made them), to put back when it fails.
+  std::vector<std::pair<std::string, std::optional<Combined>>> combinedBefore;
+
   // The schema that receives the next file's tables: "main" or the attached part.
   std::string TargetSchema() const;
   // Takes back what the failed import under way added.
   void Undo();
+  // Keeps what the import under way added, once it is committed.
+  void Keep();
 };
 // Imports the XML file or archive member `xmlPath`, read through `inputs`, into the open
 // database `db` as new tables, in one transaction: on any failure nothing of this file

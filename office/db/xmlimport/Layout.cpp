@@ -26,10 +26,21 @@ void Schema::Create(sqlite3* db, const std::string& path, const NameTable& names
   for (Table& t : tables) {
     std::string base = ElementName(names, t.key);
     if (AsciiFold(base).rfind("sqlite_", 0) == 0) base = "_" + base;  // reserved by SQLite
+    std::string folded = AsciiFold(base);
+    if (cache.combine) {
+      // An earlier file's table of this name takes this file's rows.
+      if (const auto it = cache.combined.find(folded); it != cache.combined.end()) {
+        cache.combinedBefore.emplace_back(folded, it->second);
+        t.combined = &it->second;
+        t.name = it->second.name;
+        continue;
+      }
+      cache.combinedBefore.emplace_back(folded, std::nullopt);
+      t.combined = &cache.combined[folded];
+    }
     // The smallest free number: a run of many files with the same elements would otherwise
     // try every number taken so far, for every file.
     std::string name = base;
-    std::string folded = AsciiFold(base);
     if (used.count(folded) > 0) {
       auto [at, fresh] = cache.nextNumber.try_emplace(folded, 1);
       cache.movedNumbers.emplace_back(folded, fresh ? 0 : at->second);
@@ -47,6 +58,7 @@ void Schema::Create(sqlite3* db, const std::string& path, const NameTable& names
     cache.added.push_back(folded);
     used.insert(std::move(folded));
     t.name = std::move(name);
+    if (t.combined) t.combined->name = t.name;
   }
   const std::string schemaName = cache.TargetSchema();
   const int maxColumns = sqlite3_limit(db, SQLITE_LIMIT_COLUMN, -1);
@@ -57,7 +69,11 @@ void Schema::Create(sqlite3* db, const std::string& path, const NameTable& names
                            " columns, more than the " + std::to_string(maxColumns) +
                            " the database allows");
     }
-    CreateTable(db, path, schemaName, t);
+    if (t.combined) {
+      Combine(db, path, t);
+    } else {
+      CreateTable(db, path, schemaName, t);
+    }
   }
 }
 
@@ -101,6 +117,10 @@ void Schema::NameColumns(Table& t, const NameTable& names, const std::string& pa
     columnNames_.push_back(std::move(name));
   }
   t.columnCount = static_cast<int>(columnNames_.size());
+  t.linkColumns =
+      static_cast<int>(std::count_if(t.sources.begin(), t.sources.end(), [](const Source& source) {
+        return source.type == Source::Link;
+      }));
   // The row number goes into the hidden rowid; pick a spelling of it no column takes.
   rowidName_.clear();
   for (const char* alias : {"rowid", "_rowid_", "oid"}) {
@@ -127,21 +147,159 @@ void Schema::CreateTable(sqlite3* db, const std::string& path, const std::string
   sql += ")";
   if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
     throw sqlitedb::ImportWriteError(db, path);
+  SetInsert(t, schemaName + "." + sqlitedb::QuoteName(t.name), columnNames_, rowidName_,
+            sqlite3_limit(db, SQLITE_LIMIT_COLUMN, -1));
+}
+
+void Schema::SetInsert(Table& t, const std::string& table, const std::vector<std::string>& columns,
+                       const std::string& rowid, int maxColumns) {
   // SQLite binds at most 32766 parameters per statement.
-  const int perRow = static_cast<int>(columnNames_.size()) + 1;
+  const int perRow = static_cast<int>(columns.size()) + 1;
   // A statement of several rows is a compound select, whose width SQLite limits too.
-  t.batchSize = perRow > sqlite3_limit(db, SQLITE_LIMIT_COLUMN, -1)
-                    ? 1
-                    : std::max(1, std::min(kBatchRows, 32766 / perRow));
+  t.batchSize = perRow > maxColumns ? 1 : std::max(1, std::min(kBatchRows, 32766 / perRow));
   t.jobRows = t.batchSize * 16;
-  t.insertHead = "INSERT INTO " + schemaName + ".";
-  sqlitedb::AppendQuotedName(t.insertHead, t.name);
-  t.insertHead += " (" + rowidName_;
-  for (const std::string& c : columnNames_) {
+  t.insertHead = "INSERT INTO " + table + " (" + rowid;
+  for (const std::string& c : columns) {
     t.insertHead += ", ";
     sqlitedb::AppendQuotedName(t.insertHead, c);
   }
   t.insertHead += ") VALUES ";
+}
+
+namespace {
+
+void Run(sqlite3* db, const std::string& path, const std::string& sql) {
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+    throw sqlitedb::ImportWriteError(db, path);
+}
+
+void RenameColumn(sqlite3* db, const std::string& path, const std::string& table,
+                  const std::string& from, const std::string& to) {
+  Run(db, path,
+      "ALTER TABLE main." + sqlitedb::QuoteName(table) + " RENAME COLUMN " +
+          sqlitedb::QuoteName(from) + " TO " + sqlitedb::QuoteName(to));
+}
+
+void AddColumn(sqlite3* db, const std::string& path, const std::string& table,
+               const std::string& column) {
+  Run(db, path,
+      "ALTER TABLE main." + sqlitedb::QuoteName(table) + " ADD COLUMN " +
+          sqlitedb::QuoteName(column) + " TEXT");
+}
+
+void Reindex(CatalogueCache::Combined& ct) {
+  ct.position.clear();
+  for (std::size_t i = 0; i < ct.columns.size(); ++i) {
+    ct.position[AsciiFold(ct.columns[i])] = static_cast<int>(i);
+  }
+}
+
+// Puts the new column `name` at `at` among ct's columns: the columns from there on move one
+// place to the right, values and names, so that a link column met in a later file stays
+// with the other link columns and the table keeps its place in the catalogue.
+void InsertColumn(sqlite3* db, const std::string& path, CatalogueCache::Combined& ct,
+                  std::size_t at, const std::string& name) {
+  // Names no column can have (XML names hold no control characters) while values move.
+  const auto aside = [](std::size_t i) { return "\x01moving " + std::to_string(i); };
+  const std::size_t moving = ct.columns.size() - at;
+  for (std::size_t i = 0; i < moving; ++i)
+    RenameColumn(db, path, ct.name, ct.columns[at + i], aside(i));
+  AddColumn(db, path, ct.name, aside(moving));
+  std::string shift = "UPDATE main." + sqlitedb::QuoteName(ct.name) + " SET ";
+  for (std::size_t i = moving; i > 0; --i) {
+    shift += sqlitedb::QuoteName(aside(i)) + " = " + sqlitedb::QuoteName(aside(i - 1)) + ", ";
+  }
+  shift += sqlitedb::QuoteName(aside(0)) + " = NULL";
+  Run(db, path, shift);
+  RenameColumn(db, path, ct.name, aside(0), name);
+  for (std::size_t i = 1; i <= moving; ++i) {
+    RenameColumn(db, path, ct.name, aside(i), ct.columns[at + i - 1]);
+  }
+  ct.columns.insert(ct.columns.begin() + static_cast<std::ptrdiff_t>(at), name);
+  Reindex(ct);
+}
+
+}  // namespace
+
+void Schema::Combine(sqlite3* db, const std::string& path, Table& t) {
+  CatalogueCache::Combined& ct = *t.combined;
+  const int maxColumns = sqlite3_limit(db, SQLITE_LIMIT_COLUMN, -1);
+  const auto tooWide = [&](std::size_t columns) {
+    if (columns <= static_cast<std::size_t>(maxColumns)) return;
+    FailImport(path, "the table '" + ct.name + "' would need " + std::to_string(columns) +
+                         " columns, more than the " + std::to_string(maxColumns) +
+                         " the database allows");
+  };
+  std::unordered_set<std::string> fileNames;  // this file's columns, folded
+  for (const std::string& c : columnNames_) fileNames.insert(AsciiFold(c));
+  // The column that names each row's file: "File", unless a data column is named so.
+  const auto freeFileColumn = [&] {
+    std::string name = "File";
+    for (int n = 2; fileNames.count(AsciiFold(name)) || ct.position.count(AsciiFold(name)); ++n) {
+      name = "File_" + std::to_string(n);
+    }
+    return name;
+  };
+  std::vector<std::string> rowColumns;  // the row buffer's columns as the table names them
+  if (ct.columns.empty()) {
+    ct.columns.push_back(freeFileColumn());
+    ct.columns.insert(ct.columns.end(), columnNames_.begin(), columnNames_.end());
+    ct.fileColumn = 0;
+    ct.linkColumns = t.linkColumns;
+    Reindex(ct);
+    tooWide(ct.columns.size());
+    std::string sql = "CREATE TABLE main." + sqlitedb::QuoteName(ct.name) + " (";
+    for (std::size_t i = 0; i < ct.columns.size(); ++i) {
+      if (i > 0) sql += ", ";
+      sqlitedb::AppendQuotedName(sql, ct.columns[i]);
+      sql += " TEXT";
+    }
+    Run(db, path, sql + ")");
+    rowColumns = columnNames_;
+  } else {
+    for (int i = 0; i < t.columnCount; ++i) {
+      const std::string& column = columnNames_[static_cast<std::size_t>(i)];
+      const std::string folded = AsciiFold(column);
+      if (folded == AsciiFold(ct.columns[static_cast<std::size_t>(ct.fileColumn)])) {
+        // A data column takes the file column's name: the file column moves aside.
+        std::string& fileColumn = ct.columns[static_cast<std::size_t>(ct.fileColumn)];
+        const std::string moved = freeFileColumn();
+        RenameColumn(db, path, ct.name, fileColumn, moved);
+        fileColumn = moved;
+        Reindex(ct);
+      }
+      if (const auto at = ct.position.find(folded); at != ct.position.end()) {
+        rowColumns.push_back(ct.columns[static_cast<std::size_t>(at->second)]);
+        continue;
+      }
+      tooWide(ct.columns.size() + 1);
+      const bool link = i < t.linkColumns;
+      const std::size_t linksEnd = static_cast<std::size_t>(ct.fileColumn + 1 + ct.linkColumns);
+      if (link && linksEnd < ct.columns.size()) {
+        InsertColumn(db, path, ct, linksEnd, column);
+      } else {
+        AddColumn(db, path, ct.name, column);
+        ct.columns.push_back(column);
+        ct.position[folded] = static_cast<int>(ct.columns.size()) - 1;
+      }
+      if (link) ++ct.linkColumns;
+      rowColumns.push_back(column);
+    }
+  }
+  rowColumns.push_back(ct.columns[static_cast<std::size_t>(ct.fileColumn)]);
+  t.fileColumn = t.columnCount++;
+  t.rowOffset = ct.rows;
+  std::string rowid;
+  for (const char* alias : {"rowid", "_rowid_", "oid"}) {
+    if (ct.position.count(alias) == 0) {
+      rowid = alias;
+      break;
+    }
+  }
+  if (rowid.empty()) {
+    FailImport(path, "the table '" + ct.name + "' has columns named rowid, _rowid_ and oid");
+  }
+  SetInsert(t, "main." + sqlitedb::QuoteName(ct.name), rowColumns, rowid, maxColumns);
 }
 
 int Registrar::TableFor(int key) {

@@ -54,7 +54,13 @@ struct RowBuffer {
 struct Table {
   int key = -1;
   std::string name;
-  std::int64_t rows = 0;
+  std::int64_t rows = 0;       // rows numbered so far, rowOffset included
+  std::int64_t rowOffset = 0;  // a combined table's rows of earlier files
+  // Combining: the table the rows go into, and the column of the row buffer that names the
+  // file (-1 without combining).
+  CatalogueCache::Combined* combined = nullptr;
+  int fileColumn = -1;
+  int linkColumns = 0;          // of the file's own columns, the first ones
   std::vector<Source> sources;  // in order of first appearance
   // Where to find a source: dense by key for the common ones, hashed for the rest.
   std::vector<int> fieldSource;  // by field key
@@ -85,6 +91,7 @@ class Schema {
  public:
   std::vector<Table> tables;  // in creation order
   std::vector<int> tableOfKey;
+  std::string fileValue;  // combining: what each row's file column holds
 
   // Names tables (free names among the cache's, which it adds to) and columns and creates
   // the tables in the cache's target schema; their inserts are prepared when first used,
@@ -97,6 +104,13 @@ class Schema {
  private:
   void NameColumns(Table& t, const NameTable& names, const std::string& path);
   void CreateTable(sqlite3* db, const std::string& path, const std::string& schemaName, Table& t);
+  // Combining: makes the combined table of t's name when there is none yet, adds the columns
+  // it lacks, and prepares the insert of the file's rows into it.
+  void Combine(sqlite3* db, const std::string& path, Table& t);
+  // Sets the insert of t's rows into `table` with the columns `columns` (the row buffer's,
+  // in order).
+  void SetInsert(Table& t, const std::string& table, const std::vector<std::string>& columns,
+                 const std::string& rowid, int maxColumns);
 
   static constexpr int kBatchRows = 32;
 

@@ -27,6 +27,7 @@ void Shredder::Start(int key, bool nil, const Attr* attrs, int attrCount) {
       f.row = ++t.rows;
       if (writing()) {
         f.values.Reset(f.row, t.columnCount);
+        if (t.fileColumn >= 0) f.values.Set(t.fileColumn, schema_.fileValue);
         if (at.linkSource >= 0) {
           const Frame& parent = frames_[static_cast<std::size_t>(enclosing)];
           f.values.Set(Column(t, at.linkSource), std::to_string(parent.row));
@@ -131,7 +132,12 @@ void Shredder::End() {
 void Shredder::StartWriting(Inserter& inserter) {
   inserter_ = &inserter;
   registrar_.Freeze();
-  for (Table& t : schema_.tables) t.rows = 0;
+  // Rows are numbered on from a combined table's rows of earlier files, and so are the links
+  // to them.
+  for (Table& t : schema_.tables) {
+    t.rows = t.rowOffset;
+    t.maxRow = t.rowOffset;
+  }
 }
 
 void Shredder::FlushAll() {
