@@ -3,6 +3,7 @@
 #include <exception>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDragMoveEvent>
@@ -37,6 +38,9 @@ namespace {
 constexpr const char* kCaption = "Palomet";
 constexpr const char* kColumnTitle = "XML File(s)";
 constexpr int kColumnWidthTwips = 5300;
+constexpr const char* kCombineCaption = "Combine tables of the same name from all files";
+// The frame's row that holds it: the frame and everything below grow or move by as much.
+constexpr int kCombineRow = 360;
 constexpr const char* kDragPointerFile = "drag.ico";
 constexpr const char* kListTip =
     "Drag and drop files here. Double-click item to remove it. Move bar to right and out of "
@@ -121,7 +125,9 @@ Form1::Form1(Form1Deps deps, QWidget* parent)
 Form1::~Form1() = default;
 
 void Form1::BuildControls() {
-  setFixedSize(Twips(6960), Twips(5940));
+  // One row taller than the design, for the option of combining tables in the frame; the
+  // controls below the frame move down by as much.
+  setFixedSize(Twips(6960), Twips(5940 + kCombineRow));
   setWindowIcon(QIcon(QStringLiteral(":/icons/palomet.png")));
   setMouseTracking(true);
   SetBackground(this, Qt::white);
@@ -162,13 +168,13 @@ void Form1::BuildControls() {
              2520, 2175, 1455);
   makeButton(pushButton4_, "PushButton4", "Start Importing", "start-importing.png", 4680, 2520,
              2160, 1455);
-  makeButton(pushButton3_, "PushButton3", "Help", nullptr, 120, 4890, 6720, 405);
+  makeButton(pushButton3_, "PushButton3", "Help", nullptr, 120, 4890 + kCombineRow, 6720, 405);
 
   frame1_ = new FrameBox(QStringLiteral("Options"), this);
   frame1_->setObjectName(QStringLiteral("Frame1"));
   frame1_->setFont(ArialBold(9));
   SetBackground(frame1_, Qt::white);
-  Place(frame1_, 120, 4035, 6735, 735);
+  Place(frame1_, 120, 4035, 6735, 735 + kCombineRow);
 
   option1_ = new QRadioButton(QStringLiteral("Send XML file(s) to one sheet"), frame1_);
   option1_->setObjectName(QStringLiteral("Option1"));
@@ -187,6 +193,12 @@ void Form1::BuildControls() {
   option1_->setStyle(optionStyle);
   option2_->setStyle(optionStyle);
 
+  check1_ = new QCheckBox(QString::fromUtf8(kCombineCaption), frame1_);
+  check1_->setObjectName(QStringLiteral("Check1"));
+  check1_->setFont(ArialBold(9));
+  SetBackground(check1_, Qt::white);
+  Place(check1_, 240, 300 + kCombineRow, 6375, 255);
+
   progressBar1_ = new QProgressBar(this);
   progressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
   progressBar1_->setFont(ArialBold(9));
@@ -195,12 +207,12 @@ void Form1::BuildControls() {
   progressBar1_->setFormat(QStringLiteral("Progress Bar"));
   progressBar1_->setTextVisible(true);
   progressBar1_->setAlignment(Qt::AlignCenter);
-  Place(progressBar1_, 120, 5400, 6720, 405);
+  Place(progressBar1_, 120, 5400 + kCombineRow, 6720, 405);
 
   // Tab order of the design: list, folder, files, import, help, (bar and frame,
-  // which take no focus), multiple sheets, one sheet, up, down.
+  // which take no focus), multiple sheets, one sheet, then combining, up, down.
   QWidget* const order[] = {listView1_, pushButton2_, pushButton1_, pushButton4_, pushButton3_,
-                            option2_,   option1_,     pushButton5_, pushButton6_};
+                            option2_,   option1_,     check1_,      pushButton5_, pushButton6_};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
     setTabOrder(order[i], order[i + 1]);
   }
@@ -219,6 +231,7 @@ void Form1::BuildControls() {
   wire(listView1_, &ListView::DeletePressed, &Form1::OnRemove);
   wire(option1_, &QRadioButton::clicked, &Form1::OnOption1Click);
   wire(option2_, &QRadioButton::clicked, &Form1::OnOption2Click);
+  wire(check1_, &QCheckBox::clicked, &Form1::OnCheck1Click);
   connect(listView1_, &ListView::MouseMoved, this, &Form1::RestRule);
   // Qt reports a click on release; the press of an entry, once the list has selected
   // it, is what makes it the dragged entry.
@@ -236,6 +249,7 @@ void Form1::StartUp() {
     option2_->setChecked(true);
     OnOption2Click();  // selecting it works as a click does, storing the choice again
   }
+  check1_->setChecked(settings_.GetSetting(kCombineKey, kCombineOff) == kCombineOn);
   listView1_->setHeaderLabels({QString::fromUtf8(kColumnTitle)});
   listView1_->setColumnWidth(0, Twips(kColumnWidthTwips));
 }
@@ -248,6 +262,7 @@ void Form1::ApplySkin() {
   SetBackground(frame1_, face);
   SetBackground(option1_, face);
   SetBackground(option2_, face);
+  SetBackground(check1_, face);
   setStyleSheet(QString::fromUtf8(*skin));
 }
 
@@ -291,6 +306,10 @@ bool Form1::Option2Value() const {
   return option2_->isChecked();
 }
 
+bool Form1::Check1Value() const {
+  return check1_->isChecked();
+}
+
 void Form1::OnAddFiles() {
   AddDialogSelection(*listView1_, dialogs_->GetOpenFileNames(kAddFilesTitle, kAddFilesFilter));
 }
@@ -329,6 +348,10 @@ void Form1::OnOption1Click() {
 
 void Form1::OnOption2Click() {
   settings_.SaveSetting(kOptionKey, kMultipleSheets);
+}
+
+void Form1::OnCheck1Click() {
+  settings_.SaveSetting(kCombineKey, check1_->isChecked() ? kCombineOn : kCombineOff);
 }
 
 void Form1::HoverRule() {

@@ -16,6 +16,7 @@
 #include "filelist/WindowHost.h"
 #include "office/MessageBoxes.h"
 
+class QCheckBox;
 class QDragMoveEvent;
 class QDropEvent;
 class QGroupBox;
@@ -76,6 +77,8 @@ class Form1 : public QWidget, public WindowHost, public DragListView {
   QProgressBar* ProgressBar1() const { return progressBar1_; }
   // The sheet mode as the option buttons show it: true for multiple sheets.
   bool Option2Value() const;
+  // Whether "Combine tables of the same name from all files" is ticked.
+  bool Check1Value() const;
   MessageBoxes& Messages() const { return *messages_; }
   Dialogs& GetDialogs() const { return *dialogs_; }
   const std::string& ProgramFolder() const { return programFolder_; }
@@ -95,6 +98,7 @@ class Form1 : public QWidget, public WindowHost, public DragListView {
   void OnRemove();
   void OnOption1Click();
   void OnOption2Click();
+  void OnCheck1Click();
   // The list's drag-and-drop events: file lists are accepted, anything else refused.
   void OnListDragOver(QDragMoveEvent* event);
   void OnListDrop(QDropEvent* event);
@@ -144,6 +148,7 @@ class Form1 : public QWidget, public WindowHost, public DragListView {
   QGroupBox* frame1_ = nullptr;
   QRadioButton* option1_ = nullptr;
   QRadioButton* option2_ = nullptr;
+  QCheckBox* check1_ = nullptr;
   QProgressBar* progressBar1_ = nullptr;
   std::unique_ptr<DragReorder> drag_;  // Dragging and DragItem
 

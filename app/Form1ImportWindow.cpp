@@ -23,6 +23,10 @@ bool Form1ImportWindow::MultipleSheets() const {
   return form_.Option2Value();
 }
 
+bool Form1ImportWindow::CombineTables() const {
+  return form_.Check1Value();
+}
+
 void Form1ImportWindow::SetProgress(double percent) {
   form_.ProgressBar1()->setValue(static_cast<int>(std::lround(percent)));
 }

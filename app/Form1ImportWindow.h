@@ -16,6 +16,7 @@ class Form1ImportWindow : public ImportWindow {
   MessageBoxes& Boxes() override;
   const FileList& Files() const override;
   bool MultipleSheets() const override;
+  bool CombineTables() const override;
   // The bar shows whole percents, rounded: 33.33… shows 33, 66.66… shows 67.
   void SetProgress(double percent) override;
   void ShowInFront() override;

@@ -29,6 +29,12 @@ inline constexpr const char* kOptionKey = "Option";
 inline constexpr const char* kOneSheet = "1";
 inline constexpr const char* kMultipleSheets = "2";
 
+// Whether tables of the same name from all files are combined: a setting of its own, "1" for
+// yes; anything else, or nothing stored, is no.
+inline constexpr const char* kCombineKey = "Combine";
+inline constexpr const char* kCombineOn = "1";
+inline constexpr const char* kCombineOff = "0";
+
 // True when a stored "Option" text names the multiple-sheets mode: it reads as a
 // number equal to 2. Anything else, garbage included, means one sheet.
 bool IsMultipleSheetsOption(const std::string& stored);

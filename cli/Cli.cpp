@@ -362,6 +362,7 @@ int RunImport(const CliOptions& o, std::ostream& err, bool showProgress) {
   request.files = files;
   request.mode = o.multipleSheets ? SheetMode::MultipleSheets : SheetMode::OneSheet;
   request.stagingPath = staging;
+  request.combineTables = o.combine;
   request.reading = TableReading::Streaming;
   request.target = kFileTarget;
 

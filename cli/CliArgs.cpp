@@ -61,6 +61,8 @@ CliRequest ParseCliArgs(const std::vector<std::string>& args) {
         o.quiet = true;
       } else if (name == "--keep-going" || name == "-k") {
         o.keepGoing = true;
+      } else if (name == "--combine" || name == "-c") {
+        o.combine = true;
       } else {
         return Usage("unknown option '" + arg + "'");
       }
@@ -128,7 +130,8 @@ Puts the contents of XML files into one new spreadsheet workbook, OUT.xlsx.
 Each PATH is an XML file (taken whatever its extension) or a folder, whose
 "*.xml" files are taken together with those of all its subfolders (names
 beginning with "~" are skipped). Files are imported in the order given.
-)help" + PackedFilesHelp() + R"help(
+)help" + PackedFilesHelp() +
+         R"help(
 A table longer than a sheet holds (1,048,576 rows) goes on on sheets added
 right after its own ("T (2)", "T (3)", ...), each beginning with the table's
 field names again; no row is split. A line on standard error says so.
@@ -141,6 +144,13 @@ Options:
   -o, --output OUT.xlsx  the workbook to write; it appears whole or not at all
       --multiple-sheets  one sheet per table (default: all tables stacked on
                          one sheet, each with its own row of field names)
+  -c, --combine          combine tables of the same name from all files: one
+                         table per kind of record (names compared without
+                         regard to case), its columns lined up over the
+                         files, with a first column "File" naming the file
+                         each row came from (as given here; a folder's files
+                         as the folder joined with their path in it); links
+                         between tables count the combined rows
   -k, --keep-going       leave out a file that cannot be imported (not
                          well-formed, unreadable, in a broken encoding,
                          referring to an external entity, past a limit of the

@@ -10,6 +10,7 @@ struct CliOptions {
   bool multipleSheets = false;
   bool quiet = false;
   bool keepGoing = false;          // leave out a file that cannot be imported and go on
+  bool combine = false;            // one table per name from all files, with a File column
   std::string output;              // the .xlsx to write
   std::string staging;             // a staging database to use; empty: a fresh one per run
   std::vector<std::string> paths;  // XML files and folders, in import order

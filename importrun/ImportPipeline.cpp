@@ -81,10 +81,12 @@ bool IsFileFault(const Error& error) {
 }
 
 void StageFiles(const std::string& stagingPath, const std::vector<std::string>& paths,
-                MessageBoxes& boxes, const RunProgress& progress, const FileLeftOut& leaveOut) {
+                MessageBoxes& boxes, const RunProgress& progress, const FileLeftOut& leaveOut,
+                bool combineTables) {
   ResetStagingDatabase(stagingPath, kNoPassword, boxes);
   DatabaseApplication access;
   access.SetVisible(true);
+  access.CombineTables(combineTables);
   // The run holds the staging database for itself until it has read it back.
   access.OpenCurrentDatabase(stagingPath, true);
   const int count = static_cast<int>(paths.size());
@@ -181,7 +183,8 @@ std::unique_ptr<WorkbookAssembly> RunImportPipeline(const ImportRequest& request
         hooks.leaveOut(path, e);
       };
     }
-    StageFiles(request.stagingPath, request.files, *hooks.boxes, hooks.progress, leaveOut);
+    StageFiles(request.stagingPath, request.files, *hooks.boxes, hooks.progress, leaveOut,
+               request.combineTables);
   } catch (const Error& e) {
     // A staging database that could not take the data (a full disk, most often) gives its
     // room back before the run reports: what it holds is of no use without the rest.

@@ -43,9 +43,11 @@ bool IsFileFault(const Error& error);
 // staging layer and the import; the database application is released either way. With
 // `leaveOut`, a file that fails through a fault of its own is left out instead (its import
 // has rolled back whole), `leaveOut` is told, and staging goes on with the next file.
+// `combineTables` has tables of the same name from all files combined into one (see
+// DatabaseApplication::CombineTables).
 void StageFiles(const std::string& stagingPath, const std::vector<std::string>& paths,
                 MessageBoxes& boxes, const RunProgress& progress = {},
-                const FileLeftOut& leaveOut = {});
+                const FileLeftOut& leaveOut = {}, bool combineTables = false);
 
 // The staged tables, in the catalogue's order. Raises Error naming the staging database
 // when the catalogue could not list it (after any message the catalogue itself showed).
@@ -71,6 +73,7 @@ struct ImportRequest {
   std::vector<std::string> files;  // in import order; a path given twice is imported twice
   SheetMode mode = SheetMode::OneSheet;
   std::string stagingPath;  // the staging database, emptied first
+  bool combineTables = false;  // one table per name from all files, with a column of the file
   TableReading reading = TableReading::WholeTable;
   WorkbookTarget target;
 };

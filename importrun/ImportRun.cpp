@@ -53,9 +53,10 @@ void ImportRun::Start() {
   // Read once: a change of the option during the run is stored for the next one but does
   // not move this run's rows.
   const bool multipleSheets = window_.MultipleSheets();
+  const bool combineTables = window_.CombineTables();
   started_.reset();
   try {
-    Run(multipleSheets);
+    Run(multipleSheets, combineTables);
   } catch (const RunAborted&) {
     // The main window was closed: the program's part ends here, silently.
   } catch (const Error& e) {
@@ -67,7 +68,7 @@ void ImportRun::Start() {
   }
 }
 
-void ImportRun::Run(bool multipleSheets) {
+void ImportRun::Run(bool multipleSheets, bool combineTables) {
   WindowHost& host = window_.Host();
   MessageBoxes& boxes = window_.Boxes();
   host.SetMousePointer(Pointer::Busy);
@@ -89,6 +90,7 @@ void ImportRun::Run(bool multipleSheets) {
   request.files.reserve(static_cast<std::size_t>(count));
   for (int i = 1; i <= count; ++i) request.files.push_back(files.Text(i));
   request.mode = multipleSheets ? SheetMode::MultipleSheets : SheetMode::OneSheet;
+  request.combineTables = combineTables;
   // A row at a time, as the command line reads them: a whole table held while its cells are
   // written would cost more memory than the cells themselves.
   request.reading = TableReading::Streaming;

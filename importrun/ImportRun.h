@@ -28,6 +28,8 @@ class ImportWindow {
   virtual const FileList& Files() const = 0;
   // The state of "Send XML file(s) to multiple sheets".
   virtual bool MultipleSheets() const = 0;
+  // The state of "Combine tables of the same name from all files".
+  virtual bool CombineTables() const { return false; }
   // The progress bar's value, 0 to 100, unrounded.
   virtual void SetProgress(double percent) = 0;
   // Shows the main window again in front of the new workbook window.
@@ -61,7 +63,7 @@ class ImportRun {
   bool Running() const { return running_; }
 
  private:
-  void Run(bool multipleSheets);
+  void Run(bool multipleSheets, bool combineTables);
 
   ImportWindow& window_;
   std::function<std::string()> stagingDatabase_;
