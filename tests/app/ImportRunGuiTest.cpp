@@ -6,6 +6,7 @@
 
 #include <QAbstractItemModel>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
@@ -79,10 +80,15 @@ class ImportRunGui : public test::WindowRunFixture {
 };
 
 TEST_F(ImportRunGui, BothModesFillTheWorkbookWindowAndMatchTheCommandLine) {
-  for (const bool multiple : {false, true}) {
-    SCOPED_TRACE(multiple ? "multiple sheets" : "one sheet");
+  for (const auto& [multiple, combine] : {std::pair{false, false}, {true, false}, {true, true}}) {
+    SCOPED_TRACE(std::string(multiple ? "multiple sheets" : "one sheet") +
+                 (combine ? ", combined" : ""));
     Form1& form = h.Start();
     h.Find<QRadioButton>(multiple ? "Option2" : "Option1")->click();
+    // The option is read when the run starts.
+    auto* check1 = h.Find<QCheckBox>("Check1");
+    if (check1->isChecked() != combine) QTest::mouseClick(check1, Qt::LeftButton, {}, QPoint(8, 8));
+    ASSERT_EQ(check1->isChecked(), combine);
     const std::string a = Xml("a.xml", Shape("1", "2"));
     const std::string b = Xml("b.xml", Shape("3", "4"));
     h.List().Add(a);
@@ -93,16 +99,22 @@ TEST_F(ImportRunGui, BothModesFillTheWorkbookWindowAndMatchTheCommandLine) {
 
     EXPECT_EQ(Texts(), std::vector<std::string>{"Done."});
     EXPECT_EQ(h.messages.shown.at(0).icon, MsgIcon::None);
-    ASSERT_EQ(bar.count(), 3);
-    EXPECT_EQ(bar.at(0).at(0).toInt(), 50);
-    EXPECT_EQ(bar.at(1).at(0).toInt(), 100);
+    // A step a table (the combined files have one), then back to 0.
+    ASSERT_EQ(bar.count(), combine ? 2 : 3);
+    EXPECT_EQ(bar.at(0).at(0).toInt(), combine ? 100 : 50);
+    EXPECT_EQ(bar.at(bar.count() - 2).at(0).toInt(), 100);
     EXPECT_EQ(Bar()->value(), 0);
     EXPECT_EQ(form.MousePointer(), Pointer::Default);
     EXPECT_EQ(h.List().Count(), 2) << "the run leaves the list as it was";
 
     const auto windows = WorkbookWindows();
     ASSERT_EQ(windows.size(), 1u);
-    if (multiple) {
+    if (combine) {
+      EXPECT_EQ(Tabs(windows[0]), QStringList{"T"});
+      EXPECT_EQ(Cell(windows[0], 0, 1, 1), "File");
+      EXPECT_EQ(Cell(windows[0], 0, 5, 1), QString::fromStdString(b));
+      EXPECT_EQ(Cell(windows[0], 0, 5, 2), "4");
+    } else if (multiple) {
       EXPECT_EQ(Tabs(windows[0]), (QStringList{"T", "T1"}));
       EXPECT_EQ(Cell(windows[0], 1, 1, 2), "name");
       EXPECT_EQ(Cell(windows[0], 1, 3, 1), "4");
@@ -116,8 +128,9 @@ TEST_F(ImportRunGui, BothModesFillTheWorkbookWindowAndMatchTheCommandLine) {
     const auto window = SaveAndRead("window.xlsx");
     const std::string cli = h.temp.Str() + "/cli.xlsx";
     const std::string command = std::string("'") + PALOMET_PROGRAM_DIR + "/palomet-import' -q " +
-                                (multiple ? "--multiple-sheets " : "") + "-o '" + cli + "' '" + a +
-                                "' '" + b + "'";
+                                (multiple ? "--multiple-sheets " : "") +
+                                (combine ? "--combine " : "") + "-o '" + cli + "' '" + a + "' '" +
+                                b + "'";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     EXPECT_EQ(test::ReadXlsx(cli).dump, window.dump);
 

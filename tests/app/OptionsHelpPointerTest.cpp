@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QTest>
@@ -31,6 +32,21 @@ TEST(Options, EachClickStoresTheChoiceAtOnceAndTheNextStartRestoresIt) {
   h.Restart();
   EXPECT_TRUE(h.Find<QRadioButton>("Option1")->isChecked());
   EXPECT_TRUE(h.messages.shown.empty());
+}
+
+TEST(Options, CombiningIsOffAtFirstAndEachClickIsStoredForTheNextStart) {
+  Form1Harness h;
+  h.Start();
+  auto* check1 = h.Find<QCheckBox>("Check1");
+  EXPECT_FALSE(check1->isChecked());
+  EXPECT_EQ(h.StoredSetting("Combine"), "<unset>");
+  for (const char* stored : {"1", "0"}) {
+    Click(h.Find<QCheckBox>("Check1"));
+    EXPECT_EQ(h.StoredSetting("Combine"), stored);
+    EXPECT_EQ(h.StoredSetting("Option"), "<unset>") << "the sheet mode is a setting of its own";
+    h.Restart();
+    EXPECT_EQ(h.Find<QCheckBox>("Check1")->isChecked(), stored == std::string("1"));
+  }
 }
 
 TEST(Options, ClickingTheSelectedChoiceStoresItAgain) {

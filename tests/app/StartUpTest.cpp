@@ -205,7 +205,8 @@ struct Control {
 TEST(MainWindow, PlacesEveryControlAsDesigned) {
   Form1Harness h;
   Form1& form = h.Start(false);
-  EXPECT_EQ(form.minimumSize(), QSize(Twips(6960), Twips(5940)));
+  // The design's window, one row taller for the option of combining tables in the frame.
+  EXPECT_EQ(form.minimumSize(), QSize(Twips(6960), Twips(5940 + 360)));
   EXPECT_EQ(form.maximumSize(), form.minimumSize());
   EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
   EXPECT_TRUE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
@@ -220,11 +221,12 @@ TEST(MainWindow, PlacesEveryControlAsDesigned) {
       {"PushButton1", "Add XML File(s)", 120, 2520, 2175, 1455, 11.25},
       {"PushButton2", "Add All XML File(s) In Folder", 2400, 2520, 2175, 1455, 11.25},
       {"PushButton4", "Start Importing", 4680, 2520, 2160, 1455, 11.25},
-      {"Frame1", "Options", 120, 4035, 6735, 735, 9},
+      {"Frame1", "Options", 120, 4035, 6735, 735 + 360, 9},
       {"Option1", "Send XML file(s) to one sheet", 240, 300, 2775, 255, 9},
       {"Option2", "Send XML file(s) to multiple sheets", 3120, 300, 3375, 255, 9},
-      {"PushButton3", "Help", 120, 4890, 6720, 405, 11.25},
-      {"ProgressBar1", "Progress Bar", 120, 5400, 6720, 405, 9},
+      {"Check1", "Combine tables of the same name from all files", 240, 660, 6375, 255, 9},
+      {"PushButton3", "Help", 120, 4890 + 360, 6720, 405, 11.25},
+      {"ProgressBar1", "Progress Bar", 120, 5400 + 360, 6720, 405, 9},
   };
   for (const Control& c : controls) {
     SCOPED_TRACE(c.name);
@@ -245,6 +247,7 @@ TEST(MainWindow, PlacesEveryControlAsDesigned) {
   }
   EXPECT_EQ(h.Find<QWidget>("Option1")->parentWidget(), h.Find<QWidget>("Frame1"));
   EXPECT_EQ(h.Find<QWidget>("Option2")->parentWidget(), h.Find<QWidget>("Frame1"));
+  EXPECT_EQ(h.Find<QWidget>("Check1")->parentWidget(), h.Find<QWidget>("Frame1"));
   EXPECT_TRUE(h.Find<QAbstractButton>("PushButton3")->icon().isNull());
   for (const char* name :
        {"PushButton1", "PushButton2", "PushButton4", "PushButton5", "PushButton6"}) {
@@ -259,9 +262,9 @@ TEST(MainWindow, TabsThroughTheControlsInTheDesignedOrder) {
   Form1Harness h;
   Form1& form = h.Start(false);
   // The bar and the frame take no focus.
-  const QStringList expected{"ListView1",   "PushButton2", "PushButton1",
-                             "PushButton4", "PushButton3", "Option2",
-                             "Option1",     "PushButton5", "PushButton6"};
+  const QStringList expected{"ListView1",   "PushButton2", "PushButton1", "PushButton4",
+                             "PushButton3", "Option2",     "Option1",     "Check1",
+                             "PushButton5", "PushButton6"};
   QStringList chain;
   QWidget* w = h.Find<QWidget>("ListView1");
   do {
