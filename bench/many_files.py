@@ -20,6 +20,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.dirname(HERE)
@@ -38,6 +39,11 @@ def data_for(datadir, scale):
         if subprocess.run(command, stdout=subprocess.DEVNULL).returncode != 0:
             sys.exit("making the workload failed")
     return many, len(os.listdir(many))
+
+
+def sheets_in(xlsx):
+    with zipfile.ZipFile(xlsx) as z:
+        return sum(1 for n in z.namelist() if n.startswith("xl/worksheets/sheet"))
 
 
 def command(program, mode, combine, many, out):
@@ -65,11 +71,12 @@ def main():
     scales = [float(s) for s in a.scales.split(",")]
     modes = a.modes.split(",")
     base_scales = [float(s) for s in a.baseline_scales.split(",")] if a.baseline_scales else scales
-    contenders = [("now", a.program, a.combine)]
+    contenders = [("now" + (" --combine" if a.combine else ""), a.program, a.combine)]
     if a.baseline:
         contenders.append(("baseline", a.baseline, False))
 
     results = {}  # (name, scale, mode) -> (median s, peak MB)
+    sheets = {}  # (name, scale, mode) -> sheets in the workbook
     files_at = {}
     with tempfile.TemporaryDirectory() as tmp:
         out = os.path.join(tmp, "out.xlsx")
@@ -86,6 +93,7 @@ def main():
                         if code != 0:
                             sys.exit(f"{program} failed ({code}): {err.strip()[-500:]}")
                         runs[name].append((wall, mb))
+                        sheets[(name, scale, mode)] = sheets_in(out)
                 for name, got in runs.items():
                     if got:
                         results[(name, scale, mode)] = (statistics.median(w for w, _ in got),
@@ -93,8 +101,8 @@ def main():
                 print(f"scale {scale:g} {mode}: done", file=sys.stderr, flush=True)
 
         print(f"W2, median of {a.reps}, peak memory of the child process\n")
-        print("| program | scale | files | mode | seconds | MB | ms a file | / scale 1 |")
-        print("|---|---|---|---|---|---|---|---|")
+        print("| program | scale | files | mode | sheets | seconds | MB | ms a file | / scale 1 |")
+        print("|---|---|---|---|---|---|---|---|---|")
         for name, _, _ in contenders:
             for mode in modes:
                 first = results.get((name, scales[0], mode))
@@ -103,7 +111,8 @@ def main():
                     if not r:
                         continue
                     ratio = f"{r[0] / first[0]:.2f}" if first else ""
-                    print(f"| {name} | {scale:g} | {files_at[scale]:,} | {mode} | {r[0]:.2f} | "
+                    print(f"| {name} | {scale:g} | {files_at[scale]:,} | {mode} | "
+                          f"{sheets[(name, scale, mode)]:,} | {r[0]:.2f} | "
                           f"{r[1]:.1f} | {1000 * r[0] / files_at[scale]:.3f} | {ratio} |")
 
         print("\nWhere the time goes (PALOMET_STAGE_TIMES=1, one sheet, ms a file):\n")
