@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -19,8 +20,10 @@ namespace palomet::xl::detail {
 // minizip's view of the file: our descriptor, the first write error's errno (minizip itself
 // keeps only "it failed"), and, once the save is given up, writes that go nowhere so that
 // minizip can still free what it holds. minizip writes each header field on its own (a few
-// bytes at a time, a dozen times a part) and seeks back to fill in sizes: its writes gather
-// in a buffer that goes to the file when full, before a seek, and at the end.
+// bytes at a time, a dozen times a part) and, closing a part, seeks back to its header to
+// fill in the sizes and then to the end again: its writes gather in a buffer, a seek back
+// into the buffer only moves the place of the next write in it, and the buffer goes to the
+// file when full, before a seek out of it, and at the end.
 struct PackageZip::Io {
   int fd = -1;
   int error = 0;
@@ -28,26 +31,36 @@ struct PackageZip::Io {
   zipFile zip = nullptr;
   std::string pending;         // written by minizip, not yet by us
   std::uint64_t position = 0;  // of the file, where `pending` begins
+  std::size_t cursor = 0;      // where in `pending` minizip writes next
 
   static constexpr std::size_t kFlushAt = 256 * 1024;
 
   bool Flush() {
-    const char* p = pending.data();
-    std::size_t left = pending.size();
-    while (left > 0) {
-      const ssize_t n = ::write(fd, p, left);
+    std::size_t done = 0;
+    while (done < pending.size()) {
+      const ssize_t n = ::pwrite(fd, pending.data() + done, pending.size() - done,
+                                 static_cast<off_t>(position + done));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         if (error == 0) error = n < 0 ? errno : EIO;
         pending.clear();
+        cursor = 0;
         return false;
       }
-      p += n;
-      left -= static_cast<std::size_t>(n);
-      position += static_cast<std::uint64_t>(n);
+      done += static_cast<std::size_t>(n);
     }
+    // What is written next goes where minizip left off, in the file now.
+    position += cursor;
     pending.clear();
+    cursor = 0;
     return true;
+  }
+
+  void Write(const char* data, std::size_t n) {
+    const std::size_t over = std::min(n, pending.size() - cursor);
+    pending.replace(cursor, over, data, over);
+    pending.append(data + over, n - over);
+    cursor += n;
   }
 };
 
@@ -66,7 +79,7 @@ uLong WriteCb(voidpf, voidpf stream, const void* buf, uLong size) {
   auto* io = static_cast<IoT*>(stream);
   if (io->discard.load(std::memory_order_relaxed)) return size;
   if (io->error != 0) return 0;
-  io->pending.append(static_cast<const char*>(buf), size);
+  io->Write(static_cast<const char*>(buf), size);
   if (io->pending.size() >= IoT::kFlushAt && !io->Flush()) return 0;
   return size;
 }
@@ -74,23 +87,32 @@ uLong WriteCb(voidpf, voidpf stream, const void* buf, uLong size) {
 template <typename IoT>
 ZPOS64_T TellCb(voidpf, voidpf stream) {
   auto* io = static_cast<IoT*>(stream);
-  return io->position + io->pending.size();
+  return io->position + io->cursor;
 }
 
 template <typename IoT>
 long SeekCb(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
   auto* io = static_cast<IoT*>(stream);
-  if (!io->discard.load(std::memory_order_relaxed) && !io->Flush()) return -1;
-  io->pending.clear();
-  const int whence = origin == ZLIB_FILEFUNC_SEEK_SET   ? SEEK_SET
-                     : origin == ZLIB_FILEFUNC_SEEK_CUR ? SEEK_CUR
-                                                        : SEEK_END;
-  const off_t at = ::lseek(io->fd, static_cast<off_t>(offset), whence);
-  if (at < 0) {
-    if (io->error == 0) io->error = errno;
-    return -1;
+  if (io->discard.load(std::memory_order_relaxed)) return 0;
+  // A place within what is buffered (the header of the part just written, and back to the
+  // end) needs no call to the file system.
+  if (origin == ZLIB_FILEFUNC_SEEK_SET && offset >= io->position &&
+      offset <= io->position + io->pending.size()) {
+    io->cursor = static_cast<std::size_t>(offset - io->position);
+    return 0;
   }
-  io->position = static_cast<std::uint64_t>(at);
+  if (!io->Flush()) return -1;
+  std::uint64_t to = offset;
+  if (origin == ZLIB_FILEFUNC_SEEK_CUR) to = io->position + offset;
+  if (origin == ZLIB_FILEFUNC_SEEK_END) {
+    const off_t end = ::lseek(io->fd, 0, SEEK_END);
+    if (end < 0) {
+      if (io->error == 0) io->error = errno;
+      return -1;
+    }
+    to = static_cast<std::uint64_t>(end) + offset;
+  }
+  io->position = to;
   return 0;
 }
 
@@ -156,19 +178,25 @@ void PackageZip::CheckFailed() {
 }
 
 void PackageZip::Push(Job job) {
+  Job jobs[] = {std::move(job)};
+  Push(jobs);
+}
+
+void PackageZip::Push(std::span<Job> jobs) {
   std::unique_lock lock(mutex_);
-  if (job.kind == Job::Data) {
+  const bool data =
+      std::any_of(jobs.begin(), jobs.end(), [](const Job& j) { return j.kind == Job::Data; });
+  if (data) {
     changed_.wait(lock, [&] { return dataQueued_ < kInFlight || failed_; });
     ++dataQueued_;
   }
   if (failed_) Fail(failure_);
-  jobs_.push_back(std::move(job));
+  for (Job& j : jobs) jobs_.push_back(std::move(j));
   lock.unlock();
   changed_.notify_all();
 }
 
-void PackageZip::HandOff() {
-  if (block_->empty()) return;
+PackageZip::Job PackageZip::TakeBlock() {
   std::unique_ptr<std::string> next;
   {
     std::lock_guard lock(mutex_);
@@ -182,16 +210,29 @@ void PackageZip::HandOff() {
     next->reserve(kBlock + kBlock / 4);
   }
   next->clear();
-  Push(Job{Job::Data, {}, false, std::exchange(block_, std::move(next))});
+  return Job{Job::Data, {}, false, std::exchange(block_, std::move(next))};
+}
+
+// A part's beginning waits to go with its first block or its end: a small part, as most of
+// a workbook of many sheets are, reaches the worker in one hand-over rather than three.
+void PackageZip::HandOff() {
+  if (block_->empty()) return;
+  std::vector<Job> jobs;
+  if (begin_) jobs.push_back(std::move(*std::exchange(begin_, std::nullopt)));
+  jobs.push_back(TakeBlock());
+  Push(jobs);
 }
 
 void PackageZip::BeginPart(const std::string& name, bool mayPass4GB) {
-  Push(Job{Job::Begin, name, mayPass4GB, nullptr});
+  begin_ = Job{Job::Begin, name, mayPass4GB, nullptr};
 }
 
 void PackageZip::EndPart() {
-  HandOff();
-  Push(Job{Job::End, {}, false, nullptr});
+  std::vector<Job> jobs;
+  if (begin_) jobs.push_back(std::move(*std::exchange(begin_, std::nullopt)));
+  if (!block_->empty()) jobs.push_back(TakeBlock());
+  jobs.push_back(Job{Job::End, {}, false, nullptr});
+  Push(jobs);
 }
 
 void PackageZip::Finish() {

@@ -11,6 +11,8 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -61,7 +63,11 @@ class PackageZip {
   struct Io;
 
   void HandOff();
+  // The filled buffer as a job, a fresh one taking its place.
+  Job TakeBlock();
   void Push(Job job);
+  // Hands the jobs over together, waking the worker once.
+  void Push(std::span<Job> jobs);
   [[noreturn]] void Fail(const std::string& why) const;
   void CheckFailed();
   void Work();
@@ -70,6 +76,7 @@ class PackageZip {
   std::string shown_;
   std::unique_ptr<Io> io_;
   std::unique_ptr<std::string> block_;
+  std::optional<Job> begin_;  // the part begun, not handed over yet
 
   std::mutex mutex_;
   std::condition_variable changed_;
