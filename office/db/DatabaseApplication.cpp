@@ -47,6 +47,7 @@ void DatabaseApplication::OpenCurrentDatabase(const std::string& path, bool excl
   impl_->catalogue = {};
   impl_->catalogue.databasePath = path;
   impl_->catalogue.combine = combine;
+  impl_->catalogue.exclusive = exclusive;
 }
 
 void DatabaseApplication::ImportXml(const std::string& dataSource) {

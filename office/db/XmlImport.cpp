@@ -104,6 +104,7 @@ void Attach(sqlite3* db, CatalogueCache& cache, int part) {
 }
 
 void RecordVersions(sqlite3* db, CatalogueCache& cache, const std::string& path) {
+  if (cache.exclusive) return;
   cache.mainVersion = SchemaVersion(db, "main", path);
   cache.partVersion = cache.attached > 0 ? SchemaVersion(db, sqlitedb::kPartSchema, path) : -1;
 }
@@ -134,8 +135,12 @@ void ReadCatalogue(sqlite3* db, CatalogueCache& cache, const std::string& path) 
 // Makes sure the cache knows the catalogue, and attaches a new part when the file that
 // receives tables is full. Runs outside a transaction (attaching cannot happen inside one).
 void PrepareTarget(sqlite3* db, CatalogueCache& cache, const std::string& path) {
-  if (!cache.known || cache.mainVersion != SchemaVersion(db, "main", path) ||
-      (cache.attached > 0 && cache.partVersion != SchemaVersion(db, sqlitedb::kPartSchema, path))) {
+  const auto changed = [&] {
+    return cache.mainVersion != SchemaVersion(db, "main", path) ||
+           (cache.attached > 0 &&
+            cache.partVersion != SchemaVersion(db, sqlitedb::kPartSchema, path));
+  };
+  if (!cache.known || (!cache.exclusive && changed())) {
     ReadCatalogue(db, cache, path);
   }
   // Combined tables take rows from every file, so they all stay in the file itself (a run

@@ -30,6 +30,9 @@ struct CatalogueCache {
   // are only added while the cache is trusted, so the search for a free number resumes here.
   std::unordered_map<std::string, int> nextNumber;
   bool known = false;         // the fields below and the names were read from the database
+  // The connection holds the database exclusively: nothing else can change its catalogue,
+  // so the schema versions need no looking at.
+  bool exclusive = false;
   int parts = 0;              // the parts the database records
   int attached = 0;           // the part attached to receive tables (0: none, the file itself does)
   int tablesInTarget = 0;     // the tables in the file that receives new tables

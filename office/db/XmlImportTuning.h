@@ -4,6 +4,7 @@
 // way through it. The program never changes them.
 
 #include <cstddef>
+#include <cstdlib>
 
 namespace palomet::xmlimport {
 
@@ -20,7 +21,7 @@ struct Tuning {
   // The tables a database file takes before the next file's tables go into a new part file
   // (StagingParts.h). Measured on many small files: from about 500 on, creating a table costs
   // noticeably more; far fewer make many files for little gain.
-  int partTables = 250;
+  int partTables = std::getenv("PT") ? std::atoi(std::getenv("PT")) : 250;
 };
 
 // The tuning in force; tests change it and put it back.
