@@ -463,6 +463,21 @@ void InterruptCli() noexcept {
 void AbandonCli() noexcept {
   if (!gStagingKept.load()) return;
   ::unlink(gStagingFile);
+  // The part files beside it, temp.mdb.2, temp.mdb.3, ...: named without the library, which
+  // a signal handler may not call.
+  char part[PATH_MAX + 16];
+  const std::size_t length = std::strlen(gStagingFile);
+  std::memcpy(part, gStagingFile, length);
+  for (unsigned number = 2;; ++number) {
+    char digits[12];
+    int count = 0;
+    for (unsigned n = number; n > 0; n /= 10) digits[count++] = static_cast<char>('0' + n % 10);
+    std::size_t at = length;
+    part[at++] = '.';
+    while (count > 0) part[at++] = digits[--count];
+    part[at] = '\0';
+    if (::unlink(part) != 0) break;
+  }
   ::rmdir(gStagingFolder);
 }
 
