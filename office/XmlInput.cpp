@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -152,6 +153,9 @@ void FailImport(const std::string& path, const std::string& what) {
 struct XmlInputs::Impl {
   // By device and inode: what each packed file has expanded to in this run.
   std::map<std::pair<dev_t, ino_t>, packed::Expansion> expansions;
+  // The compressed archives read whole in this run, by identity, with the failure of their
+  // compressed data ("" for none).
+  std::map<std::tuple<dev_t, ino_t, off_t, std::int64_t>, std::string> checked;
   // The archive kept open, at its entry number `position` (1 for the first; 0 for none).
   std::string archivePath;
   std::unique_ptr<OpenedFile> archiveFile;
@@ -198,6 +202,7 @@ struct XmlInputs::Impl {
     if (archiveReader->EntryIsEncrypted()) {
       throw Fault{"the member is encrypted, and encrypted members are not read"};
     }
+    if (archiveReader->Decompresses()) CheckWhole(archive);
     const std::int64_t size = archiveReader->EntrySize();
     auto reader = std::make_unique<PackedReader>(*archiveReader);
     reader->Next();
@@ -208,6 +213,27 @@ struct XmlInputs::Impl {
     const bool big = size < 0 || size >= kReadAheadFrom;
     return std::make_unique<PackedInput>(name, nullptr, std::move(reader),
                                          big || reader->GetPacking() == Packing::Compressed);
+  }
+
+  // A compressed archive's streams are checked at their end, and a member lies before it: the
+  // whole archive is read once in the run, before any of its members is taken, so that none is
+  // imported from damaged data. Raises the failure for every member of a damaged archive.
+  void CheckWhole(const std::string& path) {
+    const packed::FileIdentity& kept = archiveFile->Identity();
+    const auto key = std::make_tuple(kept.device, kept.inode, kept.size, kept.modifiedNs);
+    auto it = checked.find(key);
+    if (it == checked.end()) {
+      std::string failure;
+      try {
+        const OpenedFile file(path);
+        if (!(file.Identity() == kept)) throw Fault{packed::kChanged};
+        PackedReader::ReadWhole(file, ExpansionOf(file));
+      } catch (const Fault& fault) {
+        failure = fault.what;
+      }
+      it = checked.emplace(key, std::move(failure)).first;
+    }
+    if (!it->second.empty()) throw Fault{it->second};
   }
 
   // Opens `path` afresh at its first entry; false, with nothing kept open, when it is no
@@ -299,6 +325,7 @@ std::unique_ptr<XmlInput> XmlInputs::Open(const std::string& name) {
 void XmlInputs::Close() {
   impl_->Close();
   impl_->expansions.clear();
+  impl_->checked.clear();
 }
 
 }  // namespace palomet

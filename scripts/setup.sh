@@ -25,10 +25,11 @@ esac
 
 # libxlsxwriter-dev: the benchmarks' reference pipeline and the tests' oracle for the .xlsx
 # writer, which is built on minizip (zip container), ISA-L (deflate) and zlib. libarchive-dev
-# reads compressed XML files and archives of them (and writes the tests' own).
+# reads archives of XML files (and writes the tests' own); compressed streams are
+# decompressed and checked by ISA-L or zlib (gzip), liblzma, libbz2 and libzstd.
 packages=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins
           libsqlite3-dev libxml2-dev libxlsxwriter-dev libminizip-dev libisal-dev zlib1g-dev
-          libarchive-dev fonts-liberation)
+          libarchive-dev liblzma-dev libbz2-dev libzstd-dev fonts-liberation)
 # Manual pages are made with help2man, the package with dpkg-dev's tools; the tests
 # check the install tree, the desktop entry and the package.
 case "$mode" in
