@@ -9,6 +9,7 @@
 #include <exception>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <tuple>
 #include <utility>
@@ -269,10 +270,17 @@ struct XmlInputs::Impl {
     const bool same = archiveReader && archivePath == path && !archiveReader->Failed() &&
                       packed::IdentityOf(path, now) && now == archiveFile->Identity();
     int searched = 0;  // entries 1 to this one are known not to be the member
+    // Damage met onwards from where the archive was: the member may still lie before it, and
+    // only when it does not is the damage the answer.
+    std::optional<Fault> damage;
     if (same) {
       searched = position;
-      while (Advance()) {
-        if (AtMember(member)) return Found::Member;
+      try {
+        while (Advance()) {
+          if (AtMember(member)) return Found::Member;
+        }
+      } catch (const Fault& fault) {
+        damage = fault;
       }
     }
     if (!Reopen(path)) return Found::NoArchive;
@@ -280,6 +288,7 @@ struct XmlInputs::Impl {
     while ((searched == 0 || position < searched) && Advance()) {
       if (AtMember(member)) return Found::Member;
     }
+    if (damage) throw *damage;
     return Found::NoMember;
   }
 

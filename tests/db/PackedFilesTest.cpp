@@ -53,8 +53,8 @@ class Staging {
   DatabaseApplication app_;
 };
 
-// Members are read from one archive kept open between imports: in any order, twice over, and
-// afresh when the archive changed in between.
+// Members are read from one archive kept open between imports: in any order, twice over,
+// afresh when the archive changed in between, and whatever lies after them.
 TEST(PackedFilesTest, MembersImportInAnyOrderAndFromAChangedArchive) {
   TempDir dir;
   const std::string zip = (dir.Path() / "m.zip").string();
@@ -70,6 +70,16 @@ TEST(PackedFilesTest, MembersImportInAnyOrderAndFromAChangedArchive) {
   WritePacked(zip, {"zip", ""}, {{"1.xml", xml(4)}, {"2.xml", xml(2)}});
   ASSERT_EQ(staging.Import(zip + ":1.xml"), "");
   EXPECT_EQ(staging.Tables(), "t3: v\n  3\nt1: v\n  1\nt31: v\n  3\nt2: v\n  2\nt4: v\n  4\n");
+
+  // Damage after the last member, met while looking onwards for an earlier one, is no
+  // answer while the member lies before it; a member past it is the damage's.
+  const std::string tar = (dir.Path() / "d.tar").string();
+  WritePacked(tar, {"tar", ""}, {{"5.xml", xml(5)}, {"6.xml", xml(6)}});
+  dir.Write("d.tar", test::ReadFile(tar).substr(0, 4 * 512) + std::string(512, 'x'));
+  EXPECT_EQ(staging.Import(tar + ":6.xml"), "");
+  EXPECT_EQ(staging.Import(tar + ":5.xml"), "");
+  EXPECT_EQ(staging.Import(tar + ":7.xml"),
+            "Cannot import '" + tar + ":7.xml': the archive cannot be read (Damaged tar archive).");
 }
 
 // How a name is told apart: a file's own name wins, colons and all; otherwise the longest text
