@@ -9,8 +9,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <set>
 #include <string_view>
+#include <tuple>
 #include <type_traits>
 
 #include "office/Error.h"
@@ -73,6 +76,24 @@ OpenedFile::OpenedFile(const std::string& path) {
 
 OpenedFile::~OpenedFile() {
   ::close(fd_);
+}
+
+namespace {
+std::mutex gReadWholeMutex;
+std::set<std::tuple<dev_t, ino_t, off_t, std::int64_t>> gReadWhole;
+auto Key(const FileIdentity& identity) {
+  return std::make_tuple(identity.device, identity.inode, identity.size, identity.modifiedNs);
+}
+}  // namespace
+
+void NoteReadWhole(const FileIdentity& identity) {
+  const std::lock_guard lock(gReadWholeMutex);
+  gReadWhole.insert(Key(identity));
+}
+
+bool WasReadWhole(const FileIdentity& identity) {
+  const std::lock_guard lock(gReadWholeMutex);
+  return gReadWhole.count(Key(identity)) > 0;
 }
 
 bool IdentityOf(const std::string& path, FileIdentity& identity) {
@@ -146,17 +167,22 @@ PackedReader::PackedReader(const OpenedFile& file, Expansion& expansion, WholeTa
 
 PackedReader::~PackedReader() = default;
 
+void PackedReader::ReadRest() {
+  if (failed_) Fail();
+  while (top_(buffer_.data(), buffer_.size()) > 0) {
+  }
+}
+
 void PackedReader::ReadWhole(const OpenedFile& file, Expansion& expansion) {
   PackedReader r(file, expansion, WholeTag{});
-  std::vector<char> block(kFileBlock);
-  while (r.top_(block.data(), block.size()) > 0) {
-  }
+  r.buffer_.resize(kFileBlock);
+  r.ReadRest();
 }
 
 void PackedReader::Layer(std::size_t block) {
   ReadFn source = [this](char* buffer, std::size_t size) { return ReadRaw(buffer, size); };
   // A file's first bytes are looked at where they lie, so that the file is read, sought and
-  // skipped in exactly as without them; the other sources are read ahead and given again.
+  // skipped exactly as without them; the other sources are read ahead and given again.
   std::string head;
   if (outer_ == nullptr) {
     head.resize(kMagicBytes);

@@ -69,6 +69,12 @@ class OpenedFile {
 // The identity of the file at `path` now (links followed); false when it cannot be told.
 bool IdentityOf(const std::string& path, FileIdentity& identity);
 
+// The compressed archives read whole in this process, every stream to its end and checked,
+// by identity (a changed file is another one): an archive listed whole is not read whole again
+// before its members are imported.
+void NoteReadWhole(const FileIdentity& identity);
+bool WasReadWhole(const FileIdentity& identity);
+
 // One libarchive reader, over an opened file or over the data of another reader's current
 // entry. Raises Fault for damaged data, read errors and the expansion limit; once it has
 // raised, it only raises again.
@@ -113,9 +119,14 @@ class PackedReader {
   // and modification time it had when it was opened.
   void CheckUnchanged() const;
 
+  // Reads what libarchive left of the data to its end (a tar ends before its compressed
+  // stream does), so that every stream has been read whole and checked. Raises Fault as Read
+  // does; the reader is spent afterwards.
+  void ReadRest();
+
   // Reads the whole of `file` as a reader of it would, every compressed stream to its end and
-  // checked, without libarchive (which stops at a tar's end, before the stream's), and
-  // counts what it decompresses in `expansion`. Raises Fault as Read does.
+  // checked, without libarchive, and counts what it decompresses in `expansion`. Raises Fault
+  // as Read does.
   static void ReadWhole(const OpenedFile& file, Expansion& expansion);
 
  private:

@@ -154,9 +154,9 @@ void FailImport(const std::string& path, const std::string& what) {
 struct XmlInputs::Impl {
   // By device and inode: what each packed file has expanded to in this run.
   std::map<std::pair<dev_t, ino_t>, packed::Expansion> expansions;
-  // The compressed archives read whole in this run, by identity, with the failure of their
-  // compressed data ("" for none).
-  std::map<std::tuple<dev_t, ino_t, off_t, std::int64_t>, std::string> checked;
+  // The compressed archives that failed to be read whole in this run, by identity, with the
+  // failure.
+  std::map<std::tuple<dev_t, ino_t, off_t, std::int64_t>, std::string> failedWhole;
   // The archive kept open, at its entry number `position` (1 for the first; 0 for none).
   std::string archivePath;
   std::unique_ptr<OpenedFile> archiveFile;
@@ -217,24 +217,23 @@ struct XmlInputs::Impl {
   }
 
   // A compressed archive's streams are checked at their end, and a member lies before it: the
-  // whole archive is read once in the run, before any of its members is taken, so that none is
-  // imported from damaged data. Raises the failure for every member of a damaged archive.
+  // whole archive is read once (in the run, unless its listing did so), before any of its
+  // members is taken, so that none is imported from damaged data. Raises the failure for every
+  // member of a damaged archive.
   void CheckWhole(const std::string& path) {
     const packed::FileIdentity& kept = archiveFile->Identity();
+    if (packed::WasReadWhole(kept)) return;
     const auto key = std::make_tuple(kept.device, kept.inode, kept.size, kept.modifiedNs);
-    auto it = checked.find(key);
-    if (it == checked.end()) {
-      std::string failure;
-      try {
-        const OpenedFile file(path);
-        if (!(file.Identity() == kept)) throw Fault{packed::kChanged};
-        PackedReader::ReadWhole(file, ExpansionOf(file));
-      } catch (const Fault& fault) {
-        failure = fault.what;
-      }
-      it = checked.emplace(key, std::move(failure)).first;
+    if (const auto it = failedWhole.find(key); it != failedWhole.end()) throw Fault{it->second};
+    try {
+      const OpenedFile file(path);
+      if (!(file.Identity() == kept)) throw Fault{packed::kChanged};
+      PackedReader::ReadWhole(file, ExpansionOf(file));
+      packed::NoteReadWhole(kept);
+    } catch (const Fault& fault) {
+      failedWhole.emplace(key, fault.what);
+      throw;
     }
-    if (!it->second.empty()) throw Fault{it->second};
   }
 
   // Opens `path` afresh at its first entry; false, with nothing kept open, when it is no
@@ -334,7 +333,7 @@ std::unique_ptr<XmlInput> XmlInputs::Open(const std::string& name) {
 void XmlInputs::Close() {
   impl_->Close();
   impl_->expansions.clear();
-  impl_->checked.clear();
+  impl_->failedWhole.clear();
 }
 
 }  // namespace palomet

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "office/ArchiveMembers.h"
 #include "office/Error.h"
 #include "office/PackedFile.h"
 #include "office/db/DatabaseApplication.h"
@@ -215,7 +216,7 @@ struct Stream {
   const char* what;
   std::string name;     // as the file list would hold it
   std::string says;     // the description after "Cannot import 'name': ", or "" to import
-  std::string changes;  // a file rewritten in place once reading has begun, or ""
+  std::string changes = {};  // a file rewritten in place once reading has begun, or ""
 };
 
 // Every stream is read to its end and checked as its format checks it, on the import's own
@@ -311,6 +312,24 @@ TEST(PackedFilesTest, EveryStreamIsReadToItsEndAndChecked) {
     EXPECT_EQ(failure, c.says.empty() ? "" : "Cannot import '" + c.name + "': " + c.says + ".");
     EXPECT_EQ(staging.Tables(), c.says.empty() ? reference.Tables() : "");
   }
+}
+
+// A compressed archive that its listing read whole is not read whole again for its members;
+// the same archive changed since is.
+TEST(PackedFilesTest, AnArchiveChangedSinceItsListingIsReadWholeAgain) {
+  TempDir dir;
+  const std::string tgz = (dir.Path() / "a.tar.gz").string();
+  WritePacked(tgz, {"tar", "gzip", "", "gzip:compression-level=0"},
+              {{"a.xml", "<r><g><v>g6-v42</v></g></r>"}});
+  ASSERT_EQ(ListArchive(tgz).members, std::vector<std::string>{"a.xml"});
+  std::string damaged = test::ReadFile(tgz);
+  damaged[damaged.find("v42") + 1] = '9';
+  const auto when = fs::last_write_time(tgz);
+  dir.Write("a.tar.gz", damaged);
+  fs::last_write_time(tgz, when + std::chrono::seconds(1));
+  Staging staging(dir);
+  EXPECT_EQ(staging.Import(tgz + ":a.xml"),
+            "Cannot import '" + tgz + ":a.xml': the compressed data is damaged (CRC mismatch).");
 }
 
 // The limit on expansion holds for a packed file over the whole run, so an archive of many
