@@ -37,59 +37,22 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
   return text;
 }
 
-// Every CSV file in `folder` that a converter wrote, one per sheet, by the sheet name that
-// its file name holds between `before` and ".csv".
-Sheets FromCsvFiles(const fs::path& folder, const std::string& before) {
-  Sheets sheets;
-  for (const std::string& file : test::EntryNames(folder)) {
-    if (file.rfind(before, 0) != 0 || !file.ends_with(".csv")) continue;
-    sheets[file.substr(before.size(), file.size() - before.size() - 4)] =
-        test::ParseCsv(test::ReadFile(folder / file));
-  }
-  return sheets;
-}
-
-// openpyxl's values as they are (its reader of tests/support decodes _xHHHH_ itself).
-Sheets ByOpenpyxl(const TempDir& dir, const std::string& book) {
-  fs::create_directories(dir.Path() / "py");
-  dir.Write(
-      "to_csv.py",
-      "import csv, sys, openpyxl\n"
-      "for ws in openpyxl.load_workbook(sys.argv[1]).worksheets:\n"
-      "    with open(sys.argv[2] + '/book.' + ws.title + '.csv', 'w', newline='') as f:\n"
-      "        csv.writer(f, lineterminator='\\n').writerows(\n"
-      "            [['' if c.value is None else c.value for c in r] for r in ws.iter_rows()])\n");
-  const std::string convert = "/usr/bin/python3 '" + dir.Str() + "/to_csv.py' '" + book + "' '" +
-                              dir.Str() + "/py' >'" + dir.Str() + "/log' 2>&1";
-  EXPECT_EQ(std::system(convert.c_str()), 0) << test::ReadFile(dir.Path() / "log");
-  return FromCsvFiles(dir.Path() / "py", "book.");
-}
-
-Sheets ByLibreOffice(const TempDir& dir, const std::string& book) {
-  const std::string convert =
-      "cd '" + dir.Str() + "' && HOME='" + dir.Str() +
-      "' timeout 180 soffice --headless --norestore -env:UserInstallation=file://" + dir.Str() +
-      "/profile --convert-to 'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,"
-      "false,false,-1' --outdir lo '" +
-      book + "' >log 2>&1";
-  EXPECT_EQ(std::system(convert.c_str()), 0) << test::ReadFile(dir.Path() / "log");
-  return FromCsvFiles(dir.Path() / "lo", "book-");
-}
-
-Sheets ByGnumeric(const TempDir& dir, const std::string& book) {
-  fs::create_directories(dir.Path() / "gn");
-  const std::string convert = "cd '" + dir.Str() + "' && HOME='" + dir.Str() +
-                              "' timeout 180 ssconvert -S -T Gnumeric_stf:stf_assistant -O "
-                              "'format=preserve separator=, eol=unix' '" +
-                              book + "' 'gn/book.%s.csv' >log 2>&1";
-  EXPECT_EQ(std::system(convert.c_str()), 0) << test::ReadFile(dir.Path() / "log");
-  return FromCsvFiles(dir.Path() / "gn", "book.");
-}
+// openpyxl's values as they are (the reader of tests/support decodes _xHHHH_ itself), each
+// sheet to out/book.SHEET.csv.
+constexpr const char* kOpenpyxlToCsv =
+    "import csv, sys, openpyxl\n"
+    "for ws in openpyxl.load_workbook(sys.argv[1]).worksheets:\n"
+    "    with open(sys.argv[2] + '/book.' + ws.title + '.csv', 'w', newline='') as f:\n"
+    "        csv.writer(f, lineterminator='\\n').writerows(\n"
+    "            [['' if c.value is None else c.value for c in r] for r in ws.iter_rows()])\n";
 
 struct Reader {
   const char* name;
   const char* program;  // what must be installed, as a command
-  std::function<Sheets(const TempDir&, const std::string&)> read;
+  // Run in the test's folder: writes each sheet of book.xlsx, values as shown, to
+  // out/PREFIX + sheet name + .csv.
+  const char* convert;
+  const char* prefix;
   // What the reader makes of texts on its own, done to what it shows and to what is expected.
   std::function<std::string(std::string)> ownWay = [](std::string text) { return text; };
 };
@@ -98,8 +61,18 @@ void PrintTo(const Reader& reader, std::ostream* out) {
   *out << reader.name;
 }
 
-Sheets InOwnWay(Sheets sheets, const Reader& reader) {
-  for (auto& [name, rows] : sheets) {
+// The sheets of book.xlsx in `dir`, as `reader` shows them.
+Sheets Read(const Reader& reader, const TempDir& dir) {
+  dir.Write("to_csv.py", kOpenpyxlToCsv);
+  const std::string command =
+      "cd '" + dir.Str() + "' && mkdir -p out && HOME=\"$PWD\" " + reader.convert + " >log 2>&1";
+  EXPECT_EQ(std::system(command.c_str()), 0) << test::ReadFile(dir.Path() / "log");
+  Sheets sheets;
+  const std::string prefix = reader.prefix;
+  for (const std::string& file : test::EntryNames(dir.Path() / "out")) {
+    if (file.rfind(prefix, 0) != 0 || !file.ends_with(".csv")) continue;
+    Rows& rows = sheets[file.substr(prefix.size(), file.size() - prefix.size() - 4)];
+    rows = test::ParseCsv(test::ReadFile(dir.Path() / "out" / file));
     for (auto& row : rows) {
       for (std::string& field : row) field = reader.ownWay(field);
     }
@@ -126,11 +99,16 @@ TEST_P(CliReaders, FoldedSheetNamesCarriageReturnsAndSharedStringsReadWhole) {
   const auto r = Cli({"-q", "--multiple-sheets", "-o", book, xml.string()});
   ASSERT_EQ(r.status, 0) << r.err;
 
-  const Sheets expected = {{"Straße", {{"v"}, {"eins"}}},
-                           {"STRASSE (2)", {{"v"}, {"zwei"}}},
-                           {"ﬁle", {{"v", "w"}, {"a\rb", "\rlead"}}},
-                           {"FILE (2)", {{"v", "w"}, {"x_x000D_y", "c\r\nd"}}}};
-  EXPECT_EQ(InOwnWay(reader.read(dir, book), reader), InOwnWay(expected, reader));
+  Sheets expected = {{"Straße", {{"v"}, {"eins"}}},
+                     {"STRASSE (2)", {{"v"}, {"zwei"}}},
+                     {"ﬁle", {{"v", "w"}, {"a\rb", "\rlead"}}},
+                     {"FILE (2)", {{"v", "w"}, {"x_x000D_y", "c\r\nd"}}}};
+  for (auto& [name, rows] : expected) {
+    for (auto& row : rows) {
+      for (std::string& field : row) field = reader.ownWay(field);
+    }
+  }
+  EXPECT_EQ(Read(reader, dir), expected);
 
   // The shared strings come before the first worksheet in the package.
   FILE* pipe = popen(("unzip -Z1 '" + book + "'").c_str(), "r");
@@ -144,20 +122,23 @@ TEST_P(CliReaders, FoldedSheetNamesCarriageReturnsAndSharedStringsReadWhole) {
       << parts;
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryReader, CliReaders,
-                         testing::Values(
-                             // The file's escape of an underscore (_x005F_) stays as it is.
-                             Reader{"openpyxl", "/usr/bin/python3", ByOpenpyxl,
-                                    [](std::string t) { return Replaced(t, "_x005F_", "_"); }},
-                             // A line break stays one: CR LF in a cell becomes LF.
-                             Reader{"LibreOffice", "soffice", ByLibreOffice,
-                                    [](std::string t) { return Replaced(t, "\r\n", "\n"); }},
-                             // The file's escape of an underscore (_x005F_) stays as it is.
-                             Reader{"Gnumeric", "ssconvert", ByGnumeric,
-                                    [](std::string t) { return Replaced(t, "_x005F_", "_"); }}),
-                         [](const testing::TestParamInfo<Reader>& info) {
-                           return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    EveryReader, CliReaders,
+    testing::Values(
+        // The file's escape of an underscore (_x005F_) stays as it is.
+        Reader{"openpyxl", "/usr/bin/python3", "/usr/bin/python3 to_csv.py book.xlsx out", "book.",
+               [](std::string t) { return Replaced(t, "_x005F_", "_"); }},
+        // A line break stays one: CR LF in a cell becomes LF.
+        Reader{"LibreOffice", "soffice",
+               "timeout 180 soffice --headless --norestore "
+               "-env:UserInstallation=file://$PWD/profile --convert-to 'csv:Text - txt - csv "
+               "(StarCalc):44,34,76,1,,0,false,true,true,false,false,-1' --outdir out book.xlsx",
+               "book-", [](std::string t) { return Replaced(t, "\r\n", "\n"); }},
+        Reader{"Gnumeric", "ssconvert",
+               "timeout 180 ssconvert -S -T Gnumeric_stf:stf_assistant -O 'format=preserve "
+               "separator=, eol=unix' book.xlsx 'out/book.%s.csv'",
+               "book.", [](std::string t) { return Replaced(t, "_x005F_", "_"); }}),
+    [](const testing::TestParamInfo<Reader>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace palomet
