@@ -21,7 +21,7 @@ namespace palomet::packed {
 namespace {
 
 // What a decoder of xz may allocate (its dictionary above all): xz -9 needs 65 MiB; this is
-// what libarchive allowed before these streams were decompressed here.
+// what libarchive allows its own xz reader.
 constexpr std::uint64_t kXzMemoryLimit = std::uint64_t{1} << 30;
 
 [[noreturn]] void Damaged(const std::string& why) {
