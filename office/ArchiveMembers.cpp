@@ -95,13 +95,23 @@ ArchiveListing ListArchive(const std::string& path, const std::function<bool()>&
     listing.isArchive = true;
     listing.format = reader.FormatName();
     if (!any) return listing;
+    bool whole = true;
     do {
-      if (keepGoing && !keepGoing()) break;
+      if (keepGoing && !keepGoing()) {
+        whole = false;
+        break;
+      }
       ++entries;
       if (reader.EntryIsFile() && IsListed(reader.EntryName())) {
         listing.members.push_back(reader.EntryName());
       }
     } while (reader.Next());
+    // A compressed archive is read to the end of its streams, which costs next to nothing
+    // here and spares the import reading it whole again to check them.
+    if (whole && reader.Decompresses()) {
+      reader.ReadRest();
+      packed::NoteReadWhole(file.Identity());
+    }
   } catch (const packed::Fault& fault) {
     if (listing.isArchive) listing.failure = fault.what;
     // An archive past the limit on members is refused whole: one failure, not thousands of

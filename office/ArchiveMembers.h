@@ -66,10 +66,11 @@ struct ArchiveListing {
 // members of hidden folders (and of "__MACOSX", the resource forks macOS adds to a zip),
 // and anything else (folders, links, other files, archives inside). Members whose names
 // lead outside the archive and encrypted ones are listed, so that their import names them.
-// Stops at damage or the limit on expansion with what was listed so far and `failure` set;
-// an archive past the limit on members lists none, only the failure. `keepGoing` is asked
-// before each entry; false stops the listing (no failure). Raises only for faults of the
-// machine (memory, a libarchive that lacks a decompressor).
+// A compressed archive is read on to the end of its streams, whose checks count as the rest
+// of the archive does. Stops at damage or the limit on expansion with what was listed so far
+// and `failure` set; an archive past the limit on members lists none, only the failure.
+// `keepGoing` is asked before each entry; false stops the listing (no failure). Raises only
+// for faults of the machine (memory).
 ArchiveListing ListArchive(const std::string& path, const std::function<bool()>& keepGoing = {});
 
 }  // namespace palomet

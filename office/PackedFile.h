@@ -2,28 +2,31 @@
 
 // Private to office/: a file read through libarchive, whatever its packing. A compressed file
 // (gzip, xz, bzip2, zstd) reads as the one stream it holds, an archive (zip, tar, either of
-// them compressed) as its members one after the other, a plain file as itself. Nothing is
-// ever unpacked to disk: data only goes to the caller's buffer. libarchive's errors are
-// translated into plain words here and nowhere else.
+// them compressed) as its members one after the other, a plain file as itself. Compressed
+// streams are decompressed by Decompress.h before libarchive sees them. Nothing is ever
+// unpacked to disk: data only goes to the caller's buffer. libarchive's errors are translated
+// into plain words here and nowhere else.
 
 #include <sys/types.h>
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "office/ArchiveMembers.h"
+#include "office/Decompress.h"
 
 struct archive;
 struct archive_entry;
 
 namespace palomet::packed {
 
-// A failure of a packed file, in plain words, without the file's name.
-struct Fault {
-  std::string what;
-};
+// The failure of a file whose size or modification time changed between its opening and the
+// end of its reading, as archivers report it.
+inline constexpr const char* kChanged = "the file changed while it was read";
 
 // How a file's content is packed, known once its first entry has been read.
 enum class Packing { Plain, Compressed, Archive };
@@ -66,6 +69,12 @@ class OpenedFile {
 // The identity of the file at `path` now (links followed); false when it cannot be told.
 bool IdentityOf(const std::string& path, FileIdentity& identity);
 
+// The compressed archives read whole in this process, every stream to its end and checked,
+// by identity (a changed file is another one): an archive listed whole is not read whole again
+// before its members are imported.
+void NoteReadWhole(const FileIdentity& identity);
+bool WasReadWhole(const FileIdentity& identity);
+
 // One libarchive reader, over an opened file or over the data of another reader's current
 // entry. Raises Fault for damaged data, read errors and the expansion limit; once it has
 // raised, it only raises again.
@@ -103,11 +112,34 @@ class PackedReader {
   // Whether the reader has failed and can only fail again.
   bool Failed() const { return failed_; }
 
+  // Whether the data under libarchive is decompressed first (a compressed file or tar).
+  bool Decompresses() const { return !layers_.empty(); }
+
+  // Raises Fault(kChanged) when the file read (the outermost reader's) no longer has the size
+  // and modification time it had when it was opened.
+  void CheckUnchanged() const;
+
+  // Reads what libarchive left of the data to its end (a tar ends before its compressed
+  // stream does), so that every stream has been read whole and checked. Raises Fault as Read
+  // does; the reader is spent afterwards.
+  void ReadRest();
+
+  // Reads the whole of `file` as a reader of it would, every compressed stream to its end and
+  // checked, without libarchive, and counts what it decompresses in `expansion`. Raises Fault
+  // as Read does.
+  static void ReadWhole(const OpenedFile& file, Expansion& expansion);
+
  private:
+  struct WholeTag {};
+  PackedReader(const OpenedFile& file, Expansion& expansion, WholeTag);
   static long OnRead(struct archive*, void* self, const void** buffer);
   static std::int64_t OnSeek(struct archive*, void* self, std::int64_t offset, int whence);
   static std::int64_t OnSkip(struct archive*, void* self, std::int64_t request);
   void Start(bool asArchive);
+  // Sets up the layers of decompression, as many as the data's first bytes call for.
+  void Layer(std::size_t block);
+  // The bytes of the file, or of the outer reader's entry, as they are.
+  std::size_t ReadRaw(char* buffer, std::size_t size);
   bool Expanded();
   [[noreturn]] void Fail();
   [[noreturn]] void Fail(std::string what);
@@ -120,19 +152,34 @@ class PackedReader {
   struct archive* a_ = nullptr;  // archive_, for the C calls
   struct archive_entry* entry_ = nullptr;
   int fd_ = -1;                    // the file read, or -1 over another reader
+  const OpenedFile* file_ = nullptr;  // the file read, or null over another reader
   PackedReader* outer_ = nullptr;  // the reader whose entry is read, or null
   Expansion* expansion_ = nullptr;
   std::vector<char> buffer_;
+  // What libarchive reads: the raw bytes, through a decompressor per layer of compression.
+  class Peeked;
+  std::vector<std::unique_ptr<Peeked>> peeked_;
+  std::vector<std::unique_ptr<Decompressor>> layers_;
+  ReadFn top_;
   int depth_ = 0;               // 0 over a file, 1 over another reader
   std::uint64_t given_ = 0;     // what Read gave out
+  std::uint64_t produced_ = 0;  // what libarchive was given
+  std::uint64_t decoded_ = 0;   // what the decompressors gave, over all layers
   std::uint64_t reported_ = 0;  // what this reader has added to the expansion
   Packing packing_ = Packing::Plain;
   std::string formatName_;
   std::string entryName_;
   std::string fault_;  // a failure found inside a callback, said in our own words
+  std::exception_ptr exception_;  // a failure of the machine met inside a callback
   bool failed_ = false;
   bool known_ = false;  // whether packing_ is settled
   int entries_ = 0;
 };
+
+namespace testing {
+// Called after every block read from a file, on the thread that reads it: lets a test change
+// a file while it is read. Empty (the default) for none.
+void SetAfterFileRead(std::function<void()> hook);
+}  // namespace testing
 
 }  // namespace palomet::packed

@@ -9,7 +9,9 @@
 #include <exception>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -152,6 +154,9 @@ void FailImport(const std::string& path, const std::string& what) {
 struct XmlInputs::Impl {
   // By device and inode: what each packed file has expanded to in this run.
   std::map<std::pair<dev_t, ino_t>, packed::Expansion> expansions;
+  // The compressed archives that failed to be read whole in this run, by identity, with the
+  // failure.
+  std::map<std::tuple<dev_t, ino_t, off_t, std::int64_t>, std::string> failedWhole;
   // The archive kept open, at its entry number `position` (1 for the first; 0 for none).
   std::string archivePath;
   std::unique_ptr<OpenedFile> archiveFile;
@@ -198,6 +203,7 @@ struct XmlInputs::Impl {
     if (archiveReader->EntryIsEncrypted()) {
       throw Fault{"the member is encrypted, and encrypted members are not read"};
     }
+    if (archiveReader->Decompresses()) CheckWhole(archive);
     const std::int64_t size = archiveReader->EntrySize();
     auto reader = std::make_unique<PackedReader>(*archiveReader);
     reader->Next();
@@ -208,6 +214,26 @@ struct XmlInputs::Impl {
     const bool big = size < 0 || size >= kReadAheadFrom;
     return std::make_unique<PackedInput>(name, nullptr, std::move(reader),
                                          big || reader->GetPacking() == Packing::Compressed);
+  }
+
+  // A compressed archive's streams are checked at their end, and a member lies before it: the
+  // whole archive is read once (in the run, unless its listing did so), before any of its
+  // members is taken, so that none is imported from damaged data. Raises the failure for every
+  // member of a damaged archive.
+  void CheckWhole(const std::string& path) {
+    const packed::FileIdentity& kept = archiveFile->Identity();
+    if (packed::WasReadWhole(kept)) return;
+    const auto key = std::make_tuple(kept.device, kept.inode, kept.size, kept.modifiedNs);
+    if (const auto it = failedWhole.find(key); it != failedWhole.end()) throw Fault{it->second};
+    try {
+      const OpenedFile file(path);
+      if (!(file.Identity() == kept)) throw Fault{packed::kChanged};
+      PackedReader::ReadWhole(file, ExpansionOf(file));
+      packed::NoteReadWhole(kept);
+    } catch (const Fault& fault) {
+      failedWhole.emplace(key, fault.what);
+      throw;
+    }
   }
 
   // Opens `path` afresh at its first entry; false, with nothing kept open, when it is no
@@ -243,10 +269,17 @@ struct XmlInputs::Impl {
     const bool same = archiveReader && archivePath == path && !archiveReader->Failed() &&
                       packed::IdentityOf(path, now) && now == archiveFile->Identity();
     int searched = 0;  // entries 1 to this one are known not to be the member
+    // Damage met onwards from where the archive was: the member may still lie before it, and
+    // only when it does not is the damage the answer.
+    std::optional<Fault> damage;
     if (same) {
       searched = position;
-      while (Advance()) {
-        if (AtMember(member)) return Found::Member;
+      try {
+        while (Advance()) {
+          if (AtMember(member)) return Found::Member;
+        }
+      } catch (const Fault& fault) {
+        damage = fault;
       }
     }
     if (!Reopen(path)) return Found::NoArchive;
@@ -254,6 +287,7 @@ struct XmlInputs::Impl {
     while ((searched == 0 || position < searched) && Advance()) {
       if (AtMember(member)) return Found::Member;
     }
+    if (damage) throw *damage;
     return Found::NoMember;
   }
 
@@ -299,6 +333,7 @@ std::unique_ptr<XmlInput> XmlInputs::Open(const std::string& name) {
 void XmlInputs::Close() {
   impl_->Close();
   impl_->expansions.clear();
+  impl_->failedWhole.clear();
 }
 
 }  // namespace palomet

@@ -21,8 +21,11 @@ std::string ImportFailure(const std::string& path, const std::string& what);
 class XmlInput {
  public:
   virtual ~XmlInput() = default;
-  // Reads up to `size` bytes into `buffer`; 0 at the end. Raises Error 31550 naming the file
-  // for a read error, damaged compressed data or the import's limit on expansion.
+  // Reads up to `size` bytes into `buffer`; 0 at the end, once every compressed stream has
+  // passed its checks and the file was found as it was when opened. Raises Error 31550 naming
+  // the file for a read error, compressed data that is damaged, fails its check, ends too
+  // soon or is followed by other bytes, a file that changed while it was read, or the
+  // import's limit on expansion.
   virtual std::size_t Read(char* buffer, std::size_t size) = 0;
 };
 
@@ -39,7 +42,9 @@ class XmlInputs {
   // Opens the file or member `name` for reading; the input lives no longer than this object
   // and is closed before the next Open. Raises Error 31550 naming it when it cannot be read,
   // is empty, is an archive rather than a file in one, is an encrypted member or one whose
-  // name leads outside its archive, or when its name is both a file's and a member's.
+  // name leads outside its archive, when its name is both a file's and a member's, or when it
+  // is a member of a compressed archive whose streams fail their checks (the whole archive is
+  // read once in a run, before its first member is taken).
   std::unique_ptr<XmlInput> Open(const std::string& name);
 
   // Closes the archive kept open.

@@ -9,7 +9,9 @@ mode=${1:-}
 # test-sanitized: every test again, built with AddressSanitizer and UndefinedBehaviorSanitizer
 #   (in $PALOMET_BUILD_DIR, default build-sanitize).
 # fuzz: builds the libFuzzer targets with clang-14 (in build-fuzz) and runs each for
-#   $PALOMET_FUZZ_SECONDS seconds (default 60) from the seed corpus in fuzz/corpus.
+#   $PALOMET_FUZZ_SECONDS seconds (default 60) from the seed corpus in fuzz/corpus: the XML
+#   import, the workbook engine's cells and names, and the reading of compressed files and
+#   archives.
 case "$mode" in
   run|test|build|package|test-sanitized|fuzz) ;;
   *) echo "usage: $0 run|test|build|package|test-sanitized|fuzz" >&2; exit 2 ;;
@@ -25,10 +27,11 @@ esac
 
 # libxlsxwriter-dev: the benchmarks' reference pipeline and the tests' oracle for the .xlsx
 # writer, which is built on minizip (zip container), ISA-L (deflate) and zlib. libarchive-dev
-# reads compressed XML files and archives of them (and writes the tests' own).
+# reads archives of XML files (and writes the tests' own); compressed streams are
+# decompressed and checked by ISA-L or zlib (gzip), liblzma, libbz2 and libzstd.
 packages=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins
           libsqlite3-dev libxml2-dev libxlsxwriter-dev libminizip-dev libisal-dev zlib1g-dev
-          libarchive-dev fonts-liberation)
+          libarchive-dev liblzma-dev libbz2-dev libzstd-dev fonts-liberation)
 # Manual pages are made with help2man, the package with dpkg-dev's tools; the tests
 # check the install tree, the desktop entry and the package.
 case "$mode" in
@@ -66,15 +69,16 @@ jobs=$(nproc 2>/dev/null || echo 2)
 if [ "$mode" = fuzz ]; then
   cmake -S "$top" -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DPALOMET_FUZZ=ON \
     -DBUILD_TESTING=OFF "${launcher[@]}"
-  cmake --build "$build" -j"$jobs" --target fuzz_xml_import fuzz_cells
+  cmake --build "$build" -j"$jobs" --target fuzz_xml_import fuzz_cells fuzz_packed
   seconds=${PALOMET_FUZZ_SECONDS:-60}
-  for target in xml_import cells; do
+  for target in xml_import cells packed; do
     corpus=xml
     [ "$target" = cells ] && corpus=cells
+    [ "$target" = packed ] && corpus=packed
     work="$build/corpus-$target"
     mkdir -p "$work"
     dict=()
-    [ "$corpus" = xml ] && dict=(-dict="$top/fuzz/xml.dict")
+    [ "$corpus" != cells ] && dict=(-dict="$top/fuzz/$corpus.dict")
     (cd "$build" && "$build/bin/fuzz_$target" -max_total_time="$seconds" -timeout=10 \
       -rss_limit_mb=2048 -max_len=8192 "${dict[@]}" "$work" "$top/fuzz/corpus/$corpus")
   done

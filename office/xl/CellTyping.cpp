@@ -150,12 +150,12 @@ bool Utf16Length(std::string_view s, std::size_t& units) {
 namespace {
 
 // True when the character at `i` is written to the file as _xHHHH_: by EscapeForXlsx (NUL,
-// U+FFFE, U+FFFF) or by the writer itself (the other C0 controls but tab and LF; a CR too,
-// which XML readers would otherwise turn into a LF).
+// U+FFFE, U+FFFF) or by the writer itself (the other C0 controls but tab, LF and CR, which
+// it writes as the character reference &#13;).
 bool WrittenAsEscape(std::string_view s, std::size_t i) {
   if (i >= s.size()) return false;
   const auto c = static_cast<unsigned char>(s[i]);
-  if (c < 0x20) return c != '\t' && c != '\n';
+  if (c < 0x20) return c != '\t' && c != '\n' && c != '\r';
   return c == 0xEF && i + 2 < s.size() && s[i + 1] == '\xBF' &&
          (s[i + 2] == '\xBE' || s[i + 2] == '\xBF');
 }

@@ -304,7 +304,9 @@ void WriteSheet(PackageZip& zip, const Worksheet& sheet, std::size_t number, boo
         EscapeForXlsx(text, escaped);
         const char first = escaped.empty() ? 'x' : escaped.front();
         const char last = escaped.empty() ? 'x' : escaped.back();
-        const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n'; };
+        // White space at either end is kept only when the text says so (a CR too: the
+        // writer gives it as a character reference, which reads back as white space).
+        const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
         const unsigned style = !linked.empty() && linked.count(Key(rec)) ? styles.LinkIndex(bold)
                                                                          : styles.TextIndex(bold);
         if (style != 0) {
@@ -384,7 +386,14 @@ void ContentTypes(PackageZip& zip, std::size_t sheets) {
   for (std::size_t i = 1; i <= sheets; ++i) {
     over("/xl/worksheets/sheet" + std::to_string(i) + ".xml", pre + "spreadsheetml.worksheet+xml");
   }
+  over("/xl/sharedStrings.xml", pre + "spreadsheetml.sharedStrings+xml");
   zip.Out() += "</Types>";
+}
+
+std::string SharedStringsXml() {
+  std::string out(kXmlDecl);
+  out += "<sst xmlns=\"" + std::string(kMainNs) + "\" count=\"0\" uniqueCount=\"0\"/>";
+  return out;
 }
 
 std::string Relationship(std::size_t id, const std::string& type, const std::string& target) {
@@ -412,6 +421,8 @@ void WorkbookRels(PackageZip& zip, std::size_t sheets) {
   }
   zip.Out() += Relationship(sheets + 1, std::string(kRelNs) + "/theme", "theme/theme1.xml");
   zip.Out() += Relationship(sheets + 2, std::string(kRelNs) + "/styles", "styles.xml");
+  zip.Out() +=
+      Relationship(sheets + 3, std::string(kRelNs) + "/sharedStrings", "sharedStrings.xml");
   zip.Out() += "</Relationships>";
 }
 
@@ -544,6 +555,10 @@ void WriteXlsx(const std::filesystem::path& path, const std::vector<const Worksh
     StreamPart(zip, "xl/workbook.xml", [&] { WorkbookXml(zip, sheets, active); });
     StreamPart(zip, "xl/_rels/workbook.xml.rels", [&] { WorkbookRels(zip, sheets.size()); });
     WritePart(zip, "xl/theme/theme1.xml", kThemeXml);
+    // Cells hold their texts inline, so the shared strings are none; but streaming readers
+    // that meet the worksheets before a shared-strings part drop sheets, so an empty one
+    // comes first.
+    WritePart(zip, "xl/sharedStrings.xml", SharedStringsXml());
     Styles styles;
     Progress progress{tell};
     for (const Worksheet* s : sheets) progress.total += s->CellCount();

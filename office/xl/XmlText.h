@@ -41,9 +41,11 @@ inline void AppendEscaped(std::string& out, std::string_view s, bool quote) {
   out.append(s.data() + from, s.size() - from);
 }
 
-// Bytes a cell's text cannot carry as they are: the XML entities and the control characters
-// (but tab and line feed) that the file spells _xHHHH_. A carriage return is spelled out too:
-// XML readers would turn it into a line feed.
+// Bytes a cell's text cannot carry as they are: the XML entities, the carriage return and the
+// control characters (but tab and line feed). A carriage return is written as the character
+// reference &#13;, which XML readers keep (a bare one they would turn into a line feed) and
+// spreadsheets show as itself; the other controls, which XML cannot carry at all, are spelled
+// _xHHHH_, as the file format has it.
 inline constexpr std::array<bool, 256> kSpecial = [] {
   std::array<bool, 256> t{};
   for (int c = 0; c < 0x20; ++c) t[c] = c != '\t' && c != '\n';
@@ -65,6 +67,8 @@ inline void AppendCellText(std::string& out, std::string_view s) {
       out += "&lt;";
     } else if (c == '>') {
       out += "&gt;";
+    } else if (c == '\r') {
+      out += "&#13;";
     } else {
       const char esc[] = {'_', 'x', '0', '0', kHex[c >> 4], kHex[c & 15], '_'};
       out.append(esc, sizeof esc);

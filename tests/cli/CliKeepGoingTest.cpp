@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/cli/CliInProcess.h"
+#include "tests/support/ArchiveFixtures.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/XlsxReadBack.h"
 
@@ -65,6 +66,12 @@ Inputs WriteInputs(const TempDir& dir) {
   bad("08-too-deep.xml", Nested(300));
   good("09.xml", R"(<orders><order id="9"><c>Cy</c><line sku="D4"><q>007</q></line></order>)"
                  R"(<note>2026-01-05</note><note>x</note></orders>)");
+  // A compressed file whose data no longer matches its CRC.
+  const std::string gz = dir.Str() + "/in/10-damaged.xml.gz";
+  test::WriteCompressed(gz, "gzip", R"(<orders><order id="10"><c>Di</c></order></orders>)");
+  std::string damaged = test::ReadFile(gz);
+  damaged[damaged.size() - 8] ^= 1;
+  bad("10-damaged.xml.gz", damaged);
   in.bad.push_back(dir.Str() + "/missing.xml");
   in.args = {dir.Str() + "/in", in.bad.back()};
   return in;
@@ -107,7 +114,7 @@ TEST(CliKeepGoing, BadFilesAreLeftOutAndTheWorkbookIsTheGoodFilesOwn) {
       EXPECT_NE(line.find(in.bad[i]), std::string::npos) << line;
       expected += line;
     }
-    expected += "palomet-import: 7 of 10 files were left out; the workbook holds the other 3.\n";
+    expected += "palomet-import: 8 of 11 files were left out; the workbook holds the other 3.\n";
     EXPECT_EQ(r.err, expected);
 
     const auto kept = ReadXlsx(dir.Str() + "/kept.xlsx");

@@ -90,14 +90,16 @@ TEST(PrepareSheet, NamesThatClashAreResolvedInsteadOfEndingTheRun) {
   const std::string long1 = std::string(30, 'L') + "-first";
   const std::string long2 = std::string(30, 'L') + "-second";
   for (const std::string& t : {std::string("Sheet2"), std::string("Data"), std::string("DATA"),
-                               long1, long2, std::string("Data[]")}) {
+                               long1, long2, std::string("Data[]"), std::string("Straße"),
+                               std::string("STRASSE")}) {
     a.PrepareSheet(t);
     a.WriteRows(t, Table({"F"}, 1), host);
   }
   a.RemoveDefaultSheets();
   EXPECT_EQ(SheetNames(a.Workbook()),
             (std::vector<std::string>{"Sheet2", "Data", "DATA (2)", std::string(30, 'L'),
-                                      std::string(27, 'L') + " (2)", "Data (3)"}));
+                                      std::string(27, 'L') + " (2)", "Data (3)", "Straße",
+                                      "STRASSE (2)"}));
   // The table "Sheet2" took the place of the unused default sheet and keeps its rows.
   EXPECT_EQ(At(a.Workbook().Sheets("Sheet2"), 2, 1), "F1");
 }

@@ -32,8 +32,8 @@ inline std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
       rows.back().push_back(field);
       field.clear();
       rows.emplace_back();
-    } else if (c != '\r') {
-      field += c;
+    } else if (c != '\r' || i + 1 == text.size() || text[i + 1] != '\n') {
+      field += c;  // a carriage return of the value's own, not of a CR LF line end
     }
   }
   if (!field.empty() || !rows.back().empty()) rows.back().push_back(field);

@@ -184,6 +184,13 @@ TEST(SheetNames, ComparedWithUnicodeCaseFolding) {
   }
   b.wb.Sheet(2).SetName("Kilo");
   EXPECT_EQ(&b.wb.Sheets("\u212Ailo"), &b.wb.Sheet(2));
+  // Full folding, as spreadsheets compare names: a character may fold to several.
+  b.wb.Sheet(2).SetName("Straße ﬁle");
+  EXPECT_EQ(&b.wb.Sheets("STRASSE FILE"), &b.wb.Sheet(2));
+  EXPECT_EQ(&b.wb.Sheets("strasse file"), &b.wb.Sheet(2));
+  EXPECT_NE(ErrorOf([&] { b.wb.Sheet(3).SetName("STRAẞE FILE"); }).find("another sheet"),
+            std::string::npos);
+  b.wb.Sheet(2).SetName("Kilo");
 
   // Renamed and deleted sheets give their names up; lookups follow every change.
   EXPECT_EQ(b.wb.FindSheet("orders_2"), nullptr);
