@@ -332,8 +332,7 @@ bool SheetTabs::GoTo(std::uint64_t sheetId, int row, int col) {
   if (shownSheet_ != sheetId) ShowCurrent();
   SheetModel* model = Shown();
   if (!model || shownSheet_ != sheetId) return false;
-  if (model->Refresh()) ShowSheetLook(*model);  // the cell may lie in rows not taken in yet
-  model->Reach(row, col);
+  if (model->Refresh()) ShowSheetLook(*model);  // the cell may have been written a moment ago
   const QModelIndex index = model->index(row, col);
   grid_->setCurrentIndex(index);  // selected alone, and the start of a Shift+move from it
   grid_->scrollTo(index);

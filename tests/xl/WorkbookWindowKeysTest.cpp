@@ -36,8 +36,9 @@ class WindowKeys : public WorkbookWindowEdit {
 };
 
 // Ctrl+arrows go to the edge of the block of filled cells, on to the next filled cell, or to
-// the grid's edge; Ctrl+Home and Ctrl+End to A1 and the last used cell; each selects the cell
-// it goes to, so that Copy takes it.
+// the sheet's edge (its last row and column, however few cells it holds); Home and End to
+// column A and the last used column, with Ctrl to A1 and the last used cell; each selects the
+// cell it goes to, so that Copy takes it.
 TEST_F(WindowKeys, CtrlMovesGoToTheDataEdgesAndSelectTheCellTheyReach) {
   auto app = xl::Application::Create();
   xl::Worksheet& s = app->AddWorkbook().ActiveSheet();
@@ -48,12 +49,27 @@ TEST_F(WindowKeys, CtrlMovesGoToTheDataEdgesAndSelectTheCellTheyReach) {
   s.SetCell(1, 6, "F1");
   QMainWindow* w = Open(*app);
   const std::vector<std::tuple<Qt::Key, Qt::KeyboardModifiers, const char*>> steps = {
-      {Qt::Key_Down, Qt::ControlModifier, "A5"},   {Qt::Key_Down, Qt::ControlModifier, "A8"},
-      {Qt::Key_Down, Qt::ControlModifier, "A100"}, {Qt::Key_Up, Qt::ControlModifier, "A8"},
-      {Qt::Key_Home, Qt::ControlModifier, "A1"},   {Qt::Key_Right, Qt::ControlModifier, "C1"},
-      {Qt::Key_Right, Qt::ControlModifier, "F1"},  {Qt::Key_Right, Qt::ControlModifier, "Z1"},
-      {Qt::Key_Left, Qt::ControlModifier, "F1"},   {Qt::Key_End, Qt::ControlModifier, "F8"},
-      {Qt::Key_Home, {}, "A8"},                    {Qt::Key_Return, {}, "A9"},
+      {Qt::Key_Down, Qt::ControlModifier, "A5"},
+      {Qt::Key_Down, Qt::ControlModifier, "A8"},
+      {Qt::Key_Down, Qt::ControlModifier, "A1048576"},
+      {Qt::Key_Down, {}, "A1048576"},
+      {Qt::Key_Up, {}, "A1048575"},
+      {Qt::Key_Right, Qt::ControlModifier, "XFD1048575"},
+      {Qt::Key_Right, {}, "XFD1048575"},
+      {Qt::Key_Up, Qt::ControlModifier, "XFD1"},
+      {Qt::Key_Home, {}, "A1"},
+      {Qt::Key_Down, Qt::ControlModifier, "A5"},
+      {Qt::Key_Down, Qt::ControlModifier, "A8"},
+      {Qt::Key_Home, Qt::ControlModifier, "A1"},
+      {Qt::Key_Right, Qt::ControlModifier, "C1"},
+      {Qt::Key_Right, Qt::ControlModifier, "F1"},
+      {Qt::Key_Right, Qt::ControlModifier, "XFD1"},
+      {Qt::Key_Left, Qt::ControlModifier, "F1"},
+      {Qt::Key_End, Qt::ControlModifier, "F8"},
+      {Qt::Key_Home, {}, "A8"},
+      {Qt::Key_End, {}, "F8"},
+      {Qt::Key_Home, {}, "A8"},
+      {Qt::Key_Return, {}, "A9"},
       {Qt::Key_Return, Qt::ShiftModifier, "A8"}};
   for (const auto& [key, mods, to] : steps) {
     Key(w, key, mods);

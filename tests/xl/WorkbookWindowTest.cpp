@@ -46,8 +46,9 @@ TEST_F(WorkbookWindowTest, ShowsTheSheetsAndFillsAsCellsAreWritten) {
   s.SetCell(2, 1, "Zoë");
   QTest::qWait(400);  // the grid picks new cells up on its timer
   QAbstractItemModel* grid = Grid(w, 1);
-  EXPECT_EQ(grid->rowCount(), 250);
-  EXPECT_EQ(grid->columnCount(), 30);
+  EXPECT_EQ(grid->rowCount(), xl::kMaxRows) << "the grid is as big as the sheet";
+  EXPECT_EQ(grid->columnCount(), xl::kMaxColumns);
+  EXPECT_FALSE(grid->data(grid->index(xl::kMaxRows - 1, xl::kMaxColumns - 1)).isValid());
   EXPECT_EQ(grid->data(grid->index(249, 29)).toString(), "250.50");
   EXPECT_EQ(grid->data(grid->index(1, 0)).toString(), "Zoë");
   EXPECT_EQ(grid->headerData(29, Qt::Horizontal).toString(), "AD");
