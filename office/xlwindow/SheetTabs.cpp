@@ -320,7 +320,7 @@ void SheetTabs::Refresh() {
   }
 }
 
-bool SheetTabs::GoTo(std::uint64_t sheetId, int row, int col) {
+bool SheetTabs::GoTo(std::uint64_t sheetId, int row, int col, int toRow, int toCol) {
   if (pages_.find(sheetId) == pages_.end() || pending_) {
     // The sheet came with changes gathered but not shown yet.
     pending_ = false;
@@ -335,6 +335,10 @@ bool SheetTabs::GoTo(std::uint64_t sheetId, int row, int col) {
   if (model->Refresh()) ShowSheetLook(*model);  // the cell may have been written a moment ago
   const QModelIndex index = model->index(row, col);
   grid_->setCurrentIndex(index);  // selected alone, and the start of a Shift+move from it
+  if (toRow >= 0 && toCol >= 0) {
+    grid_->selectionModel()->select(QItemSelection(index, model->index(toRow, toCol)),
+                                    QItemSelectionModel::ClearAndSelect);
+  }
   grid_->scrollTo(index);
   return true;
 }

@@ -38,9 +38,10 @@ class SheetTabs : public QTabWidget {
 
   // Sheets were added, renamed, deleted or activated, or another workbook came.
   void StructureChanged();
-  // Shows the sheet with the 0-based cell as the current cell, selected alone. False when
-  // the workbook has no such sheet.
-  bool GoTo(std::uint64_t sheetId, int row, int col);
+  // Shows the sheet with the 0-based cell as the current cell, selected alone, or with the
+  // rectangle from it to the cell at `toRow`, `toCol` selected. False when the workbook has
+  // no such sheet.
+  bool GoTo(std::uint64_t sheetId, int row, int col, int toRow = -1, int toCol = -1);
   // Shows the sheet `step` tabs on from the current one, stopping at the first and last.
   void StepSheet(int step);
 

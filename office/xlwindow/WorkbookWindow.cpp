@@ -100,10 +100,11 @@ WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
   connect(cellLine_, &CellLine::GoToTyped, this,
           [this](const QString& typed) { GoToPlace(typed, true); });
   connect(cellLine_, &CellLine::AddressDone, this, [this] { tabs_->Grid()->setFocus(); });
-  connect(findBar_, &FindBar::Found, this, [this](std::uint64_t sheet, std::int64_t row,
-                                                  std::int64_t col) {
-    tabs_->GoTo(sheet, static_cast<int>(row - 1), static_cast<int>(col - 1));
-  });
+  connect(findBar_, &FindBar::Found, this,
+          [this](std::uint64_t sheet, std::int64_t row, std::int64_t col) {
+            if (tabs_->GoTo(sheet, static_cast<int>(row - 1), static_cast<int>(col - 1)))
+              PlaceReached();
+          });
   connect(findBar_, &FindBar::Closed, this, [this] { tabs_->Grid()->setFocus(); });
   connect(commands_, &GridCommands::LinkClicked, this,
           [this](const QString& location) { GoToPlace(location, false); });
@@ -212,14 +213,19 @@ void WorkbookWindow::ShowCell() {
 
 void WorkbookWindow::GoToPlace(const QString& reference, bool typed) {
   if (!app_->WorkbookCount()) return;
-  const auto say = [this](const QString& text) { statusBar()->showMessage(text, 10'000); };
-  const std::optional<xl::Place> place = xl::ParsePlace(reference.toStdString());
-  if (!place) {
-    say(typed ? tr("\"%1\" is not a cell address; type one such as B7 or Customer!C10.")
+  const auto say = [this](const QString& text) {
+    placeNote_ = text;
+    statusBar()->showMessage(text, 10'000);
+  };
+  const std::optional<xl::PlaceRange> range = xl::ParseRange(reference.toStdString());
+  if (!range) {
+    say(typed ? tr("\"%1\" is not a cell address or range; type one such as B7, C3:E5 or "
+                   "Customer!C10.")
                     .arg(reference.trimmed())
               : tr("The link leads to \"%1\", which is not a cell.").arg(reference));
     return;
   }
+  const xl::Place* place = &range->first;
   std::uint64_t sheet = tabs_->ShownSheet() ? tabs_->ShownSheet() : tabs_->CurrentTabSheet();
   if (place->hasSheet) {
     const xl::Worksheet* named = app_->ActiveWorkbook().FindSheet(place->sheet);
@@ -229,9 +235,18 @@ void WorkbookWindow::GoToPlace(const QString& reference, bool typed) {
     }
     sheet = named->Id();
   }
-  if (tabs_->GoTo(sheet, static_cast<int>(place->row - 1), static_cast<int>(place->col - 1))) {
+  if (tabs_->GoTo(sheet, static_cast<int>(place->row - 1), static_cast<int>(place->col - 1),
+                  static_cast<int>(range->lastRow - 1), static_cast<int>(range->lastCol - 1))) {
     tabs_->Grid()->setFocus(Qt::OtherFocusReason);
+    PlaceReached();
   }
+}
+
+void WorkbookWindow::PlaceReached() {
+  if (!placeNote_.isEmpty() && statusBar()->currentMessage() == placeNote_) {
+    statusBar()->clearMessage();
+  }
+  placeNote_.clear();
 }
 
 void WorkbookWindow::UpdateTitle() {

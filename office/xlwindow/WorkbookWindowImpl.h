@@ -56,9 +56,11 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   void UpdateTitle();
   // The current cell of the grid in the value line and address box.
   void ShowCell();
-  // Goes to a reference typed in the address box or held by a link; says in the status
-  // line when there is no such place.
+  // Goes to a cell or range typed in the address box, or to the place a link holds; says in
+  // the status line when there is no such place.
   void GoToPlace(const QString& reference, bool typed);
+  // A place was reached: what the status line said of a place not found no longer holds.
+  void PlaceReached();
 
   std::shared_ptr<xl::Application> app_;
   CellLine* cellLine_;
@@ -66,7 +68,8 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   FindBar* findBar_;
   GridCommands* commands_;
   WorkbookSaver* saver_;
-  QLabel* note_;  // the application's status bar text
+  QLabel* note_;       // the application's status bar text
+  QString placeNote_;  // the status line's message of a place not found, while it shows
 };
 
 }  // namespace palomet::xlwindow

@@ -135,9 +135,11 @@ TEST_F(WindowKeys, CtrlPageKeysStepThroughTheSheetsWhichKeepTheirPlace) {
   EXPECT_EQ(Address(w), "A2");
 }
 
-// F5 puts the cursor in the address box; a typed address and Enter go there, on the sheet
-// it names (in any letter case); a bad one says so and leaves the current cell alone.
-TEST_F(WindowKeys, GoToTakesATypedAddressAndSaysWhenItIsNone) {
+// F5 puts the cursor in the address box; a typed cell or range and Enter go there, on the
+// sheet it names (in any letter case), a range selected with its top left cell current. What
+// names no place says so and leaves the current cell alone; the next Go To that succeeds
+// takes the message away.
+TEST_F(WindowKeys, GoToTakesATypedCellOrRangeAndSaysWhenItIsNone) {
   auto app = xl::Application::Create();
   xl::Workbook& wb = app->AddWorkbook();
   wb.Sheet(1).SetName("Customer");
@@ -152,46 +154,73 @@ TEST_F(WindowKeys, GoToTakesATypedAddressAndSaysWhenItIsNone) {
     QTest::keyClicks(box, typed);
     QTest::keyClick(box, Qt::Key_Return);
   };
-  go("b7");
-  EXPECT_EQ(Address(w), "B7");
+  const char* const notAPlace = "";  // the status line names what was typed
+  const struct {
+    const char* typed;
+    const char* tab;
+    const char* selection;  // its first cell is the current one
+    const char* status;     // nullptr: none
+  } steps[] = {
+      {"b7", "Customer", "B7:B7", nullptr},
+      {"'Long texts'!A2", "Long texts", "A2:A2", nullptr},
+      {" customer!$C$10 ", "Customer", "C10:C10", nullptr},
+      {"XFE1", "Customer", "C10:C10", notAPlace},
+      {"XFD1048576", "Customer", "XFD1048576:XFD1048576", nullptr},
+      {"C3:E5", "Customer", "C3:E5", nullptr},
+      {"Orders!A1", "Customer", "C3:E5", "There is no sheet \"Orders\" in this workbook."},
+      {"'Long texts'!b3:$A$2", "Long texts", "A2:B3", nullptr},
+      {"Customer!C3:E5", "Customer", "C3:E5", nullptr},
+      {"Q0", "Customer", "C3:E5", notAPlace},
+      {"A1048577", "Customer", "C3:E5", notAPlace},
+      {"B7:", "Customer", "C3:E5", notAPlace},
+      {"B7:Customer!C9", "Customer", "C3:E5", notAPlace},
+      {"hello", "Customer", "C3:E5", notAPlace},
+  };
+  for (const auto& step : steps) {
+    go(step.typed);
+    EXPECT_EQ(CurrentTab(w), step.tab) << step.typed;
+    EXPECT_EQ(Selection(w), step.selection) << step.typed;
+    EXPECT_EQ(Address(w), QString(step.selection).section(':', 0, 0)) << step.typed;
+    const QString status = step.status != notAPlace
+                               ? QString(step.status)
+                               : QString(
+                                     "\"%1\" is not a cell address or range; type one such "
+                                     "as B7, C3:E5 or Customer!C10.")
+                                     .arg(step.typed);
+    EXPECT_EQ(Status(w), status) << step.typed;
+  }
   EXPECT_TRUE(GridOf(w)->hasFocus());
   go("'Long texts'!A2");
-  EXPECT_EQ(CurrentTab(w), "Long texts");
   EXPECT_EQ(ValueLine(w), "kept");
-  go(" customer!$C$10 ");
-  EXPECT_EQ(CurrentTab(w), "Customer");
-  EXPECT_EQ(Selection(w), "C10:C10");
-  go("A5000");  // past the grid's rows: it grows
-  EXPECT_EQ(Address(w), "A5000");
-  for (const char* bad : {"Q0", "XFE1", "A1048577", "B7:C9", "hello"}) {
-    go(bad);
-    EXPECT_EQ(Address(w), "A5000");
-    EXPECT_EQ(Status(w), QString("\"%1\" is not a cell address; type one such as B7 or "
-                                 "Customer!C10.").arg(bad));
-  }
-  go("Orders!A1");
-  EXPECT_EQ(Status(w), "There is no sheet \"Orders\" in this workbook.");
-  EXPECT_EQ(CurrentTab(w), "Customer");
   // Escape leaves the box as it was.
   Key(w, Qt::Key_F5);
   QTest::keyClicks(box, "D4");
   QTest::keyClick(box, Qt::Key_Escape);
-  EXPECT_EQ(Address(w), "A5000");
+  EXPECT_EQ(Address(w), "A2");
   EXPECT_TRUE(GridOf(w)->hasFocus());
 }
 
 TEST(Places, ReadReferencesAsTheyAreWritten) {
-  const auto place = [](const char* text) {
-    const auto p = xl::ParsePlace(text);
-    return p ? (p->hasSheet ? p->sheet + "!" : "") + xl::CellAddress(p->row, p->col) : "none";
+  const auto range = [](const char* text) {
+    const auto r = xl::ParseRange(text);
+    if (!r) return std::string("none");
+    const xl::Place& p = r->first;
+    std::string out = (p.hasSheet ? p.sheet + "!" : "") + xl::CellAddress(p.row, p.col);
+    if (r->lastRow != p.row || r->lastCol != p.col)
+      out += ":" + xl::CellAddress(r->lastRow, r->lastCol);
+    return out;
   };
-  EXPECT_EQ(place("xfd1048576"), "XFD1048576");
-  EXPECT_EQ(place("'It''s here'!B2"), "It's here!B2");
-  EXPECT_EQ(place("'a!b'!C3"), "a!b!C3");
-  EXPECT_EQ(place("Sheet1!$A$1"), "Sheet1!A1");
-  for (const char* bad : {"", "A", "7", "A0", "XFE1", "A1048577", "!A1", "''!A1", "'open!A1",
-                          "A1B", "B7:C9"}) {
-    EXPECT_EQ(place(bad), "none") << bad;
+  EXPECT_EQ(range("xfd1048576"), "XFD1048576");
+  EXPECT_EQ(range("'It''s here'!B2"), "It's here!B2");
+  EXPECT_EQ(range("'a!b'!C3"), "a!b!C3");
+  EXPECT_EQ(range("Sheet1!$A$1"), "Sheet1!A1");
+  EXPECT_EQ(range("B7:C9"), "B7:C9");
+  EXPECT_EQ(range("C9:B7"), "B7:C9");
+  EXPECT_EQ(range("C7:B9"), "B7:C9");
+  EXPECT_EQ(range("'a!b'!C3 : a1"), "a!b!A1:C3");
+  for (const char* bad : {"", "A", "7", "A0", "XFE1", "A1048577", "!A1", "''!A1", "'open!A1", "A1B",
+                          "B7:", ":C9", "B7:S!C9", "B7:C9:D10", "'a:b'!A1"}) {
+    EXPECT_EQ(range(bad), "none") << bad;
   }
 }
 
@@ -275,6 +304,7 @@ TEST_F(WindowKeys, LinksLookLikeLinksAndAClickFollowsThem) {
   Click(w, 0, 0);
   EXPECT_EQ(CurrentTab(w), "Long texts");
   EXPECT_EQ(Address(w), "B3");
+  EXPECT_EQ(Status(w), "") << "a link followed takes the message of one that was not away";
   Key(w, Qt::Key_PageUp, Qt::ControlModifier);
   Click(w, 1, 0);
   EXPECT_EQ(CurrentTab(w), "Long texts");
