@@ -32,6 +32,8 @@ SheetTabs::SheetTabs(xl::Application& app, QWidget* parent) : QTabWidget(parent)
   grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   grid_->hide();
   frozen_ = new FrozenRows(grid_);
+  connect(grid_->horizontalHeader(), &QHeaderView::sectionResized, this,
+          [this](int col, int, int size) { KeepColumnWidth(col, size); });
   connect(this, &QTabWidget::currentChanged, this, [this] {
     if (!syncing_) ShowCurrent();
   });
@@ -308,8 +310,17 @@ void SheetTabs::ShowCurrent() {
 }
 
 void SheetTabs::ShowSheetLook(const SheetModel& model) {
+  showingLook_ = true;
   ApplyColumnWidths(*grid_, model.Sheet());
+  showingLook_ = false;
   frozen_->Follow(static_cast<int>(std::min<std::int64_t>(model.Sheet().FrozenRows(), 100)));
+}
+
+void SheetTabs::KeepColumnWidth(int col, int pixels) {
+  if (showingLook_ || !shownSheet_ || !app_.WorkbookCount()) return;
+  xl::Worksheet* sheet = app_.ActiveWorkbook().SheetWithId(shownSheet_);
+  if (!sheet) return;
+  sheet->SetColumnWidth(col + 1, ColumnWidthOf(*grid_, pixels));
 }
 
 void SheetTabs::Refresh() {

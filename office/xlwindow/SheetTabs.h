@@ -78,6 +78,8 @@ class SheetTabs : public QTabWidget {
   void Refresh();
   // The shown sheet's column widths and frozen rows on the grid.
   void ShowSheetLook(const SheetModel& model);
+  // A column of the grid was sized by the user: the sheet keeps its width, to be saved.
+  void KeepColumnWidth(int col, int pixels);
 
   xl::Application& app_;
   QTableView* grid_;
@@ -93,6 +95,7 @@ class SheetTabs : public QTabWidget {
   std::uint64_t shownSheet_ = 0;                           // the sheet on the grid, 0 for none
   std::uint64_t followedActive_ = 0;  // the workbook's active sheet when last followed
   bool syncing_ = false;              // tabs being brought in line
+  bool showingLook_ = false;          // the grid's columns being sized to the sheet's
   mutable long liveHint_ = 1;         // where IsLive last found a sheet (1-based)
 };
 

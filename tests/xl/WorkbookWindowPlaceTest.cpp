@@ -10,6 +10,7 @@
 
 #include "WorkbookWindowFixture.h"
 #include "office/xlwindow/WorkbookWindowImpl.h"
+#include "tests/support/XlsxReadBack.h"
 
 namespace palomet::xlwindow {
 namespace {
@@ -109,6 +110,52 @@ TEST_F(WorkbookWindowEdit, EachSheetShowsItsOwnColumnWidths) {
   for (int col = 2; col < 8; ++col) EXPECT_EQ(grid->columnWidth(col), standard) << col;
   Grid(w, 0);
   EXPECT_GT(grid->columnWidth(7), 2 * standard);
+}
+
+// A column the user drags wider or narrower keeps that width, on its sheet and in the saved
+// file, fitted or not and past the used columns too; the workbook then has changes to save.
+TEST_F(WorkbookWindowEdit, ColumnWidthsTheUserDragsAreKeptAndSaved) {
+  auto app = xl::Application::Create();
+  xl::Workbook& wb = app->AddWorkbook();
+  FillTable(wb.Sheet(1), 3, 3);
+  const QString path = QString::fromStdString((dir.Path() / "widths.xlsx").string());
+  prompts->savePath = path;
+  auto* w = qobject_cast<WorkbookWindow*>(Open(*app));
+  ASSERT_TRUE(w->SaveAs());
+  QTableView* grid = GridOf(w);
+  QHeaderView* header = grid->horizontalHeader();
+  const auto drag = [&](int col, int by) {
+    const int edge = header->sectionViewportPosition(col) + header->sectionSize(col) - 1;
+    QTest::mousePress(header->viewport(), Qt::LeftButton, {}, QPoint(edge, 5));
+    QTest::mouseMove(header->viewport(), QPoint(edge + by / 2, 5));
+    QTest::mouseMove(header->viewport(), QPoint(edge + by, 5));
+    QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, QPoint(edge + by, 5));
+    return header->sectionSize(col);
+  };
+  const int fitted = grid->columnWidth(2);
+  const int b = drag(1, 60);
+  const int c = drag(2, -20);
+  const int h = drag(7, 40);
+  EXPECT_EQ(c, fitted - 20);
+  EXPECT_FALSE(wb.Saved());
+  Grid(w, 1);
+  Grid(w, 0);
+  EXPECT_EQ(grid->columnWidth(1), b) << "kept while another sheet was shown";
+  EXPECT_EQ(grid->columnWidth(2), c);
+  EXPECT_EQ(grid->columnWidth(7), h);
+
+  ASSERT_TRUE(w->Save());
+  const auto saved = test::ReadXlsx(path.toStdString());
+  ASSERT_TRUE(saved.ok) << saved.dump;
+  // As the file holds a width: in characters of a 7-pixel digit, with 5 pixels of padding.
+  const int digit = grid->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+  const auto inFile = [&](int pixels) {
+    const double chars = (pixels - 5.0) / digit;
+    return static_cast<int>((static_cast<int>(chars * 7 + 0.5) + 5) / 7.0 * 256) / 256.0;
+  };
+  const std::map<int, double> widths{
+      {1, saved.sheets[0].widths.at(1)}, {2, inFile(b)}, {3, inFile(c)}, {8, inFile(h)}};
+  EXPECT_EQ(saved.sheets[0].widths, widths);
 }
 
 }  // namespace
