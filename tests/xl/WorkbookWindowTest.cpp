@@ -255,21 +255,75 @@ TEST_F(WorkbookWindowTest, ClosingAnUnsavedWorkbookAsksEvenWithAlertsOff) {
   EXPECT_EQ(prompts->asked.size(), 4);
 }
 
-TEST_F(WorkbookWindowTest, OpensACopyInTheSpreadsheetApplicationLeavingTheWorkbookUnsaved) {
+// "Open in spreadsheet application" opens the workbook's own file, never a copy: a workbook
+// never saved is saved first (a cancelled Save As opens nothing); one changed since its save
+// is saved again, or opened as saved, as the user answers.
+TEST_F(WorkbookWindowTest, OpenInSpreadsheetOpensTheSavedFileItself) {
   auto app = xl::Application::Create();
   app->SetVisible(true);
-  app->AddWorkbook().ActiveSheet().SetCell(1, 1, "copy me");
+  xl::Worksheet& s = app->AddWorkbook().ActiveSheet();
+  s.SetCell(1, 1, "first");
   QMainWindow* w = Window();
   ASSERT_NE(w, nullptr);
-  w->findChild<QAction*>("OpenInSpreadsheet")->trigger();
-  ASSERT_EQ(opened.size(), 1);
-  EXPECT_TRUE(opened[0].endsWith("/" + QString::fromStdString(app->ActiveWorkbook().Name()) +
-                                 ".xlsx"));
-  const auto book = test::ReadXlsx(opened[0].toStdString());
-  ASSERT_TRUE(book.ok) << book.dump;
-  EXPECT_EQ(book.sheets[0].InOrder()[0].text, "copy me");
-  EXPECT_FALSE(app->ActiveWorkbook().Saved());
-  std::filesystem::remove_all(std::filesystem::path(opened[0].toStdString()).parent_path());
+  QAction* open = w->findChild<QAction*>("OpenInSpreadsheet");
+  const QString path = QString::fromStdString((dir.Path() / "opened.xlsx").string());
+  const auto inFile = [&] { return test::ReadXlsx(path.toStdString()).sheets[0].At(1, 1); };
+  const struct {
+    const char* what;
+    const char* cell;  // written before the command; nullptr for none
+    QString savePath;  // the Save As dialog's answer
+    WindowPrompts::SaveAnswer answer;
+    int asked;  // whether to save the changes
+    bool opened;
+    const char* inFile;  // nullptr: no file
+    bool saved;
+  } steps[] = {
+      {"never saved, Save As cancelled", nullptr, {}, {}, 0, false, nullptr, false},
+      {"never saved: saved first", nullptr, path, {}, 0, true, "first", true},
+      {"saved, unchanged", nullptr, {}, {}, 0, true, "first", true},
+      {"changed, Cancel",
+       "second",
+       {},
+       WindowPrompts::SaveAnswer::Cancel,
+       1,
+       false,
+       "first",
+       false},
+      {"changed, opened as saved",
+       nullptr,
+       {},
+       WindowPrompts::SaveAnswer::Discard,
+       1,
+       true,
+       "first",
+       false},
+      {"changed, saved first",
+       nullptr,
+       {},
+       WindowPrompts::SaveAnswer::Save,
+       1,
+       true,
+       "second",
+       true},
+  };
+  for (const auto& step : steps) {
+    if (step.cell) s.SetCell(1, 1, step.cell);
+    prompts->savePath = step.savePath;
+    prompts->answer = step.answer;
+    const QStringList askedBefore = prompts->asked;
+    opened.clear();
+    open->trigger();
+    EXPECT_EQ(prompts->asked.size() - askedBefore.size(), step.asked) << step.what;
+    EXPECT_EQ(opened, step.opened ? QStringList{path} : QStringList{}) << step.what;
+    if (step.inFile) {
+      EXPECT_EQ(inFile(), step.inFile) << step.what;
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(path.toStdString())) << step.what;
+    }
+    EXPECT_EQ(app->ActiveWorkbook().Saved(), step.saved) << step.what;
+  }
+  EXPECT_EQ(prompts->suggestedNames.size(), 2) << "Save As asked only while never saved";
+  EXPECT_TRUE(prompts->errors.isEmpty());
 }
 
 TEST_F(WorkbookWindowTest, TheWindowKeepsTheApplicationAfterTheRunLetsGo) {
