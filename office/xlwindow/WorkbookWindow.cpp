@@ -1,17 +1,21 @@
 #include "office/xlwindow/WorkbookWindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTableView>
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <vector>
 
 #include "office/xl/Places.h"
 #include "office/xlwindow/CellLine.h"
@@ -54,18 +58,47 @@ class QtPrompts : public WindowPrompts {
   QtMessageBoxes boxes_;
 };
 
+// The workbook windows in the order they were placed, for the next to cascade from.
+std::vector<QPointer<WorkbookWindow>>& PlacedWindows() {
+  static std::vector<QPointer<WorkbookWindow>> windows;
+  return windows;
+}
+
+constexpr QSize kWantedSize(900, 600);
+
+// What the window system draws around a shown window (nothing before it is shown).
+QMargins FrameMargins(const QWidget& window) {
+  const QRect inside = window.geometry();
+  const QRect frame = window.frameGeometry();
+  return QMargins(inside.left() - frame.left(), inside.top() - frame.top(),
+                  frame.right() - inside.right(), frame.bottom() - inside.bottom());
+}
+
 }  // namespace
+
+QRect NewWindowFrame(const QRect& screen, const QSize& wanted, const std::optional<QRect>& last,
+                     int step) {
+  QRect frame(QPoint(), wanted.boundedTo(screen.size()));
+  if (last && last->intersects(screen)) {
+    frame.moveTopLeft(last->topLeft() + QPoint(step, step));
+    if (!screen.contains(frame)) frame.moveTopLeft(screen.topLeft());
+  } else {
+    frame.moveCenter(screen.center());
+  }
+  return frame;
+}
 
 std::shared_ptr<WindowPrompts> MakeWindowPrompts() {
   return std::make_shared<QtPrompts>();
 }
 
 WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
-                               std::shared_ptr<WindowPrompts> prompts, FileOpener opener)
-    : app_(std::move(app)) {
+                               std::shared_ptr<WindowPrompts> prompts, FileOpener opener,
+                               QWidget* anchor)
+    : app_(std::move(app)), anchor_(anchor) {
   setObjectName("WorkbookWindow");
   setAttribute(Qt::WA_DeleteOnClose);
-  resize(900, 600);
+  resize(kWantedSize);
 
   auto* central = new QWidget(this);
   auto* column = new QVBoxLayout(central);
@@ -182,7 +215,31 @@ WorkbookWindow::~WorkbookWindow() {
   ReturnFreedMemoryLater();
 }
 
+void WorkbookWindow::Place() {
+  placed_ = true;
+  QWidget* anchor = anchor_ ? anchor_.data() : QApplication::activeWindow();
+  if (anchor == this) anchor = nullptr;
+  const QScreen* screen = anchor ? anchor->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  auto& placed = PlacedWindows();
+  placed.erase(std::remove(placed.begin(), placed.end(), nullptr), placed.end());
+  const WorkbookWindow* last = nullptr;
+  for (auto it = placed.rbegin(); it != placed.rend() && !last; ++it) {
+    if ((*it)->isVisible() && (*it)->screen() == screen) last = *it;
+  }
+  placed.push_back(this);
+  // This window gets the frame the window system gave the last one, or the main window.
+  const QWidget* framed = last ? last : anchor && anchor->isVisible() ? anchor : nullptr;
+  const QMargins frame = framed ? FrameMargins(*framed) : QMargins();
+  const QRect at = NewWindowFrame(screen->availableGeometry(), kWantedSize.grownBy(frame),
+                                  last ? std::optional<QRect>(last->frameGeometry()) : std::nullopt,
+                                  std::max(frame.top(), 24));
+  resize(at.size().shrunkBy(frame));
+  move(at.topLeft());  // a window's position is its frame's
+}
+
 void WorkbookWindow::Show() {
+  if (!placed_) Place();
   show();
   raise();
   app_->ViewOpened();
@@ -292,7 +349,8 @@ void WorkbookWindow::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void InstallWorkbookWindows(std::shared_ptr<WindowPrompts> prompts, FileOpener opener) {
+void InstallWorkbookWindows(std::shared_ptr<WindowPrompts> prompts, FileOpener opener,
+                            QWidget* mainWindow) {
   if (!prompts) prompts = MakeWindowPrompts();
   if (!opener) {
     opener = [](const QString& path) {
@@ -300,8 +358,9 @@ void InstallWorkbookWindows(std::shared_ptr<WindowPrompts> prompts, FileOpener o
     };
   }
   xl::Application::SetViewFactory(
-      [prompts, opener](std::shared_ptr<xl::Application> app) -> xl::ApplicationView* {
-        return new WorkbookWindow(std::move(app), prompts, opener);
+      [prompts, opener, anchor = QPointer<QWidget>(mainWindow)](
+          std::shared_ptr<xl::Application> app) -> xl::ApplicationView* {
+        return new WorkbookWindow(std::move(app), prompts, opener, anchor);
       });
 }
 

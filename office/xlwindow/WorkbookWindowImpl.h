@@ -2,8 +2,11 @@
 
 #include <QKeySequence>
 #include <QMainWindow>
+#include <QPointer>
+#include <QRect>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "office/xl/Excel.h"
 #include "office/xlwindow/WorkbookWindow.h"
@@ -30,8 +33,9 @@ class WorkbookSaver;
 class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   Q_OBJECT
  public:
+  // `anchor`: the window whose screen this one first opens on (see Place); may be null.
   WorkbookWindow(std::shared_ptr<xl::Application> app, std::shared_ptr<WindowPrompts> prompts,
-                 FileOpener opener);
+                 FileOpener opener, QWidget* anchor = nullptr);
   ~WorkbookWindow() override;
 
   void Show() override;
@@ -53,6 +57,9 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   QAction* AddCommand(QMenu* menu, const QString& text, const char* name,
                       const QList<QKeySequence>& keys, const std::function<void()>& run);
   void MakeMenus();
+  // Sizes and places the window before it first shows: wholly on the anchor's screen,
+  // cascaded from the last workbook window opened there, else in the screen's middle.
+  void Place();
   void UpdateTitle();
   // The current cell of the grid in the value line and address box.
   void ShowCell();
@@ -68,8 +75,17 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   FindBar* findBar_;
   GridCommands* commands_;
   WorkbookSaver* saver_;
+  QPointer<QWidget> anchor_;
+  bool placed_ = false;
   QLabel* note_;       // the application's status bar text
   QString placeNote_;  // the status line's message of a place not found, while it shows
 };
+
+// Where a new window goes, as its frame's rectangle: on `screen` (the available area), as
+// big as `wanted` but no bigger than the area; one `step` down and right from `last` (the
+// frame of the last window opened, when there is one on that screen), back at the area's top
+// left when that would run off it, else in the middle of the area.
+QRect NewWindowFrame(const QRect& screen, const QSize& wanted, const std::optional<QRect>& last,
+                     int step);
 
 }  // namespace palomet::xlwindow

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QHeaderView>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QWheelEvent>
@@ -110,6 +111,50 @@ TEST_F(WorkbookWindowEdit, EachSheetShowsItsOwnColumnWidths) {
   for (int col = 2; col < 8; ++col) EXPECT_EQ(grid->columnWidth(col), standard) << col;
   Grid(w, 0);
   EXPECT_GT(grid->columnWidth(7), 2 * standard);
+}
+
+// A new window opens wholly on the screen: as big as it may be there, cascaded from the last
+// window opened on that screen, back at the top left when the next step would run off it.
+TEST(WindowPlace, NewWindowsOpenWhollyOnTheScreenCascaded) {
+  const QRect screen(0, 0, 1280, 1000), narrow(0, 24, 800, 576), right(1280, 0, 1920, 1080);
+  const QSize wanted(900, 630);
+  const struct {
+    QRect screen;
+    std::optional<QRect> last;
+    QRect frame;
+  } cases[] = {
+      {screen, std::nullopt, QRect(190, 185, 900, 630)},
+      {narrow, std::nullopt, QRect(0, 24, 800, 576)},
+      {screen, QRect(190, 185, 900, 630), QRect(220, 215, 900, 630)},
+      {screen, QRect(370, 365, 900, 630), QRect(0, 0, 900, 630)},      // would run off the bottom
+      {screen, QRect(-50, 300, 900, 630), QRect(0, 0, 900, 630)},      // the last one was moved off
+      {right, QRect(190, 185, 900, 630), QRect(1790, 225, 900, 630)},  // another screen's
+      {right, QRect(1400, 10, 900, 630), QRect(1430, 40, 900, 630)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(NewWindowFrame(c.screen, wanted, c.last, 30), c.frame) << c.frame.x();
+  }
+}
+
+TEST_F(WorkbookWindowTest, TheWindowsOfRunsOpenWhollyOnTheMainWindowsScreen) {
+  QWidget main;
+  main.show();
+  InstallWorkbookWindows(
+      prompts, [](const QString&) { return true; }, &main);
+  const QRect available = main.screen()->availableGeometry();
+  std::vector<std::shared_ptr<xl::Application>> apps;
+  for (int i = 0; i < 3; ++i) {
+    apps.push_back(xl::Application::Create());
+    apps.back()->AddWorkbook();
+    apps.back()->SetVisible(true);
+  }
+  int windows = 0;
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w->objectName() != "WorkbookWindow") continue;
+    ++windows;
+    EXPECT_TRUE(available.contains(w->frameGeometry()));
+  }
+  EXPECT_EQ(windows, 3);
 }
 
 // A column the user drags wider or narrower keeps that width, on its sheet and in the saved
