@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "office/xlwindow/FrozenRows.h"
+#include "office/xlwindow/SheetList.h"
 #include "office/xlwindow/SheetModel.h"
 #include "office/xlwindow/SheetTabBar.h"
 
@@ -16,7 +17,9 @@ namespace palomet::xlwindow {
 
 SheetTabs::SheetTabs(xl::Application& app, QWidget* parent) : QTabWidget(parent), app_(app) {
   setObjectName("Sheets");
-  setTabBar(new SheetTabBar(this));
+  auto* bar = new SheetTabBar(this);
+  setTabBar(bar);
+  connect(bar, &SheetTabBar::ListAsked, this, [this](const QPoint& at) { ListSheets(at); });
   setTabPosition(QTabWidget::South);
   setDocumentMode(true);
   // Tab names are at most 31 characters; eliding them would shape the text of every tab at
@@ -352,6 +355,34 @@ bool SheetTabs::GoTo(std::uint64_t sheetId, int row, int col, int toRow, int toC
   }
   grid_->scrollTo(index);
   return true;
+}
+
+void SheetTabs::ListSheets(std::optional<QPoint> corner) {
+  if (pending_) {
+    pending_ = false;
+    SyncTabs();
+  }
+  QStringList names;
+  std::vector<std::uint64_t> ids;
+  names.reserve(static_cast<qsizetype>(order_.size()));
+  ids.reserve(order_.size());
+  for (const Tab& tab : order_) {
+    names << QString::fromStdString(tab.name);
+    ids.push_back(tab.id);
+  }
+  auto* list = new SheetList(names, currentIndex(), this);
+  // Sheets may come and go while the list is open (a run goes on): the choice is a sheet.
+  connect(list, &SheetList::Chosen, this, [this, ids = std::move(ids)](int index) {
+    if (pending_) {
+      pending_ = false;
+      SyncTabs();
+    }
+    const auto page = pages_.find(ids[static_cast<std::size_t>(index)]);
+    if (page == pages_.end()) return;
+    setCurrentWidget(page->second);
+    grid_->setFocus(Qt::OtherFocusReason);
+  });
+  list->Popup(corner ? *corner : tabBar()->mapToGlobal(QPoint(0, 0)));
 }
 
 void SheetTabs::StepSheet(int step) {

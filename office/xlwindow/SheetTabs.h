@@ -3,6 +3,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -44,6 +45,9 @@ class SheetTabs : public QTabWidget {
   bool GoTo(std::uint64_t sheetId, int row, int col, int toRow = -1, int toCol = -1);
   // Shows the sheet `step` tabs on from the current one, stopping at the first and last.
   void StepSheet(int step);
+  // Opens the list of every sheet with its bottom left corner at `corner` (global), or just
+  // above the tabs' left end; the sheet chosen there is shown.
+  void ListSheets(std::optional<QPoint> corner = std::nullopt);
 
  signals:
   // The current cell moved, or another sheet came on the grid.

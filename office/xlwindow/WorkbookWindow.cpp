@@ -197,6 +197,7 @@ void WorkbookWindow::MakeMenus() {
              [this] { tabs_->StepSheet(1); });
   AddCommand(sheet, tr("&Previous Sheet"), "PreviousSheet",
              {QKeySequence(Qt::CTRL | Qt::Key_PageUp)}, [this] { tabs_->StepSheet(-1); });
+  AddCommand(sheet, tr("&All Sheets…"), "ListSheets", {}, [this] { tabs_->ListSheets(); });
 
   QTableView* grid = tabs_->Grid();
   grid->setContextMenuPolicy(Qt::ActionsContextMenu);

@@ -29,7 +29,7 @@ class WorkbookSaver;
 // (FindBar), the grid's keys and edit commands (GridCommands) and saving (WorkbookSaver).
 // Object names for tests: "WorkbookWindow", "StatusNote" (the application's status bar
 // text in the status line); actions "Save", "SaveAs", "OpenInSpreadsheet", "Copy",
-// "SelectAll", "Find", "FindNext", "GoTo", "NextSheet", "PreviousSheet".
+// "SelectAll", "Find", "FindNext", "GoTo", "NextSheet", "PreviousSheet", "ListSheets".
 class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   Q_OBJECT
  public:

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QListWidget>
 #include <QStatusBar>
 #include <QTabBar>
+#include <QToolButton>
 
 #include "WorkbookWindowFixture.h"
 #include "office/xl/LongValues.h"
@@ -133,6 +135,66 @@ TEST_F(WindowKeys, CtrlPageKeysStepThroughTheSheetsWhichKeepTheirPlace) {
   EXPECT_EQ(CurrentTab(w), "Sheet2");
   Key(w, Qt::Key_Down);
   EXPECT_EQ(Address(w), "A2");
+}
+
+// With more sheets than the tabs show, a right click on the tabs' scroll buttons (or Sheet >
+// All Sheets…) lists every sheet, the current one marked; typing narrows the list, and Enter
+// or a click goes to the sheet chosen.
+TEST_F(WindowKeys, AListOfEverySheetGoesToTheOneChosen) {
+  auto app = xl::Application::Create();
+  xl::Workbook& wb = app->AddWorkbook();
+  for (int i = 1; i <= 200; ++i)
+    app->AddSheet().SetName(QString::asprintf("T%03d", i).toStdString());
+  wb.Activate(*wb.FindSheet("T047"));
+  QMainWindow* w = Open(*app);
+  ASSERT_TRUE(Settled(w));
+  ASSERT_EQ(CurrentTab(w), "T047");
+  QTabBar* bar = w->findChild<QTabWidget*>("Sheets")->tabBar();
+  QToolButton* scroll = nullptr;
+  for (QToolButton* b : bar->findChildren<QToolButton*>()) {
+    if (b->isVisible()) scroll = b;
+  }
+  ASSERT_NE(scroll, nullptr) << "200 tabs do not fit";
+  QTest::mouseClick(w->windowHandle(), Qt::RightButton, {},
+                    scroll->mapTo(w, scroll->rect().center()));
+  auto* list = w->findChild<QWidget*>("SheetList");
+  ASSERT_TRUE(list && list->isVisible());
+  auto* names = list->findChild<QListWidget*>("SheetNames");
+  ASSERT_EQ(names->count(), 203);
+  EXPECT_EQ(names->currentItem()->text(), "T047");
+  EXPECT_TRUE(names->currentItem()->font().bold());
+  EXPECT_FALSE(names->item(0)->font().bold());
+  auto* filter = list->findChild<QLineEdit*>("SheetFilter");
+  ASSERT_TRUE(filter->hasFocus());
+  QTest::keyClicks(filter, "15");
+  QStringList shown;
+  for (int i = 0; i < names->count(); ++i) {
+    if (!names->item(i)->isHidden()) shown << names->item(i)->text();
+  }
+  EXPECT_EQ(shown.size(), 12) << shown.join(",").toStdString();  // T015, T115, T150 to T159
+  EXPECT_EQ(names->currentItem()->text(), "T015");
+  QTest::keyClick(filter, Qt::Key_Down);
+  QTest::keyClick(filter, Qt::Key_Return);
+  EXPECT_EQ(CurrentTab(w), "T115");
+  EXPECT_TRUE(GridOf(w)->hasFocus());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(w->findChild<QWidget*>("SheetList"), nullptr) << "closed and gone";
+
+  w->findChild<QAction*>("ListSheets")->trigger();
+  list = w->findChild<QWidget*>("SheetList");
+  ASSERT_TRUE(list && list->isVisible());
+  names = list->findChild<QListWidget*>("SheetNames");
+  EXPECT_EQ(names->currentItem()->text(), "T115");
+  QTest::keyClick(list->findChild<QLineEdit*>("SheetFilter"), Qt::Key_Escape);
+  EXPECT_FALSE(list->isVisible());
+  EXPECT_EQ(CurrentTab(w), "T115");
+  w->findChild<QAction*>("ListSheets")->trigger();
+  names = w->findChild<QListWidget*>("SheetNames");
+  ASSERT_NE(names, nullptr);
+  names->scrollToItem(names->item(0));
+  QTest::mouseClick(names->viewport(), Qt::LeftButton, {},
+                    names->visualItemRect(names->item(0)).center());
+  EXPECT_EQ(CurrentTab(w), "Sheet1");
 }
 
 // F5 puts the cursor in the address box; a typed cell or range and Enter go there, on the
