@@ -93,6 +93,7 @@ class Form1 : public QWidget, public WindowHost, public DragListView {
   void OnMoveUp();
   void OnMoveDown();
   void OnRemove();
+  void OnDeleteKey();
   void OnOption1Click();
   void OnOption2Click();
   // The list's drag-and-drop events: file lists are accepted, anything else refused.
