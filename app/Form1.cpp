@@ -292,7 +292,7 @@ bool Form1::Option2Value() const {
 }
 
 void Form1::OnAddFiles() {
-  AddDialogSelection(*listView1_, dialogs_->GetOpenFileNames(kAddFilesTitle, kAddFilesFilter));
+  AddDialogSelection(*listView1_, dialogs_->GetOpenFileNames(kAddFilesTitle, AddFilesFilter()));
 }
 
 void Form1::OnAddFolder() {

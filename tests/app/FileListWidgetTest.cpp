@@ -147,7 +147,7 @@ TEST(AddFiles, AppendsTheDialogsSelection) {
   EXPECT_EQ(h.Texts(), (Texts{"/old.xml", "/b.xml", "/a.xml", "/data/one.xml"}));
   ASSERT_EQ(h.dialogs.shown.size(), 3u);
   EXPECT_EQ(h.dialogs.shown[0].title, "Add File(s) - Hold Ctrl to select multiple files");
-  EXPECT_EQ(h.dialogs.shown[0].filter, "XML Files (*.xml)|*.xml|");
+  EXPECT_EQ(h.dialogs.shown[0].filter, AddFilesFilter());
   EXPECT_TRUE(h.messages.shown.empty());
 }
 
