@@ -54,8 +54,8 @@ SheetList::SheetList(const QStringList& names, int current, QWidget* parent)
   for (const QString& name : names) widest = std::max(widest, metrics.horizontalAdvance(name));
   const int rows = std::clamp(static_cast<int>(names.size()), 1, kMostRowsShown);
   const int row = std::max(names_->sizeHintForRow(0), metrics.height());
-  names_->setFixedSize(widest + names_->verticalScrollBar()->sizeHint().width() + 24,
-                       rows * row + 2 * names_->frameWidth() + 2);
+  names_->setMinimumWidth(widest + names_->verticalScrollBar()->sizeHint().width() + 24);
+  names_->setFixedHeight(rows * row + 2 * names_->frameWidth() + 2);
 }
 
 void SheetList::Popup(const QPoint& corner) {

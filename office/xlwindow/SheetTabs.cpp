@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "office/xlwindow/FrozenRows.h"
+#include "office/xlwindow/SheetGrid.h"
 #include "office/xlwindow/SheetList.h"
 #include "office/xlwindow/SheetModel.h"
 #include "office/xlwindow/SheetTabBar.h"
@@ -28,7 +29,7 @@ SheetTabs::SheetTabs(xl::Application& app, QWidget* parent) : QTabWidget(parent)
   setUsesScrollButtons(true);
   // A click on a tab leaves the keys with the grid, as in a spreadsheet.
   tabBar()->setFocusPolicy(Qt::NoFocus);
-  grid_ = new QTableView(this);
+  grid_ = new SheetGrid(this);
   grid_->setObjectName("Grid");
   grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid_->verticalHeader()->setDefaultSectionSize(22);
@@ -57,6 +58,10 @@ SheetTabs::SheetTabs(xl::Application& app, QWidget* parent) : QTabWidget(parent)
 }
 
 SheetTabs::~SheetTabs() = default;
+
+QTableView* SheetTabs::Grid() const {
+  return grid_;
+}
 
 SheetModel* SheetTabs::Shown() const {
   return static_cast<SheetModel*>(grid_->model());
@@ -301,9 +306,7 @@ void SheetTabs::ShowCurrent() {
       // first shows on a page of its own.
       grid_->doItemsLayout();
       const auto scroll = [grid = grid_, model, at] {
-        if (grid->model() != model) return;
-        grid->verticalScrollBar()->setValue(at.top);
-        grid->horizontalScrollBar()->setValue(at.left);
+        if (grid->model() == model) grid->ScrollToValues(at.top, at.left);
       };
       scroll();
       QTimer::singleShot(0, grid_, scroll);
@@ -317,6 +320,7 @@ void SheetTabs::ShowSheetLook(const SheetModel& model) {
   ApplyColumnWidths(*grid_, model.Sheet());
   showingLook_ = false;
   frozen_->Follow(static_cast<int>(std::min<std::int64_t>(model.Sheet().FrozenRows(), 100)));
+  grid_->FitScrollBars();
 }
 
 void SheetTabs::KeepColumnWidth(int col, int pixels) {

@@ -15,6 +15,7 @@ class QTableView;
 namespace palomet::xlwindow {
 
 class FrozenRows;
+class SheetGrid;
 class SheetModel;
 
 // The active workbook's sheets as tabs over one grid, which shows the current tab's sheet (a
@@ -29,7 +30,7 @@ class SheetTabs : public QTabWidget {
   SheetTabs(xl::Application& app, QWidget* parent);
   ~SheetTabs() override;
 
-  QTableView* Grid() const { return grid_; }
+  QTableView* Grid() const;
   // The model of the sheet on the grid, or nullptr.
   SheetModel* Shown() const;
   // The id of the sheet on the grid, 0 for none.
@@ -86,7 +87,7 @@ class SheetTabs : public QTabWidget {
   void KeepColumnWidth(int col, int pixels);
 
   xl::Application& app_;
-  QTableView* grid_;
+  SheetGrid* grid_;
   FrozenRows* frozen_;
   QTimer refresh_;
   QTimer settle_;  // gathers the changes that follow one another closely

@@ -6,9 +6,11 @@
 
 #include <QAction>
 #include <QListWidget>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include "WorkbookWindowFixture.h"
 #include "office/xl/LongValues.h"
@@ -82,6 +84,36 @@ TEST_F(WindowKeys, CtrlMovesGoToTheDataEdgesAndSelectTheCellTheyReach) {
   Key(w, Qt::Key_Down, Qt::ControlModifier);
   Press(GridOf(w), QKeySequence::Copy);
   EXPECT_EQ(ClipboardText(), "A5\n");
+}
+
+// The scroll bars span the used cells and a screenful past them, so that the thumb moves
+// through the data; scrolling on at their end goes on a screenful at a time, and the keys
+// take them to the sheet's last row and back.
+TEST_F(WindowKeys, TheScrollBarsSpanTheDataAndGoOnToTheSheetsEdge) {
+  auto app = xl::Application::Create();
+  xl::Worksheet& s = app->AddWorkbook().ActiveSheet();
+  for (int r = 1; r <= 300; ++r) s.SetCell(r, 1, std::to_string(r));
+  QMainWindow* w = Open(*app);
+  QTableView* grid = GridOf(w);
+  QScrollBar* bar = grid->verticalScrollBar();
+  const auto lastShown = [&] { return grid->rowAt(grid->viewport()->height() - 1); };
+  const int page = std::max(1, grid->viewport()->height() / grid->rowHeight(0));
+  const int end = bar->maximum();
+  bar->setValue(end);
+  EXPECT_GE(lastShown(), 299) << "past the data";
+  EXPECT_LT(lastShown(), 299 + 2 * page) << "by a screenful";
+  QWheelEvent wheel(QPointF(5, 5), grid->viewport()->mapToGlobal(QPointF(5, 5)), {},
+                    QPoint(0, -120), Qt::NoButton, {}, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(grid->viewport(), &wheel);
+  EXPECT_GT(bar->value(), end) << "the wheel goes on";
+  EXPECT_GT(bar->maximum(), bar->value());
+  EXPECT_LT(grid->horizontalScrollBar()->maximum(), 2 * page);
+  Key(w, Qt::Key_Down, Qt::ControlModifier);
+  EXPECT_EQ(Address(w), "A300");
+  Key(w, Qt::Key_Down, Qt::ControlModifier);
+  EXPECT_EQ(lastShown(), xl::kMaxRows - 1);
+  Key(w, Qt::Key_Home, Qt::ControlModifier);
+  EXPECT_EQ(bar->maximum(), end) << "back to the data";
 }
 
 // Shift with any move extends the selection from the cell it began at, also after a click.
