@@ -14,6 +14,7 @@
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 #include <vector>
 
@@ -239,8 +240,37 @@ void WorkbookWindow::Place() {
   move(at.topLeft());  // a window's position is its frame's
 }
 
+void WorkbookWindow::KeepOnScreen() {
+  const QScreen* holder = screen();
+  if (!holder) return;
+  const QRect area = holder->availableGeometry();
+  const QRect frame = frameGeometry();
+  if (area.contains(frame)) return;
+  const QRect at = NewWindowFrame(area, frame.size(), frame, 0);
+  resize(at.size().shrunkBy(FrameMargins(*this)));
+  move(at.topLeft());
+}
+
+bool WorkbookWindow::eventFilter(QObject* watched, QEvent* event) {
+  QWindow* window = windowHandle();
+  if (window && watched == window) {
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::Move || type == QEvent::Resize || type == QEvent::Expose) &&
+        (!window->frameMargins().isNull() || window->isExposed())) {
+      window->removeEventFilter(this);
+      KeepOnScreen();
+    }
+    return false;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
 void WorkbookWindow::Show() {
-  if (!placed_) Place();
+  if (!placed_) {
+    Place();
+    create();
+    if (windowHandle()) windowHandle()->installEventFilter(this);
+  }
   show();
   raise();
   app_->ViewOpened();

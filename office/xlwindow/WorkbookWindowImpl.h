@@ -51,6 +51,8 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Watches the window system's window until it has framed it (see Place).
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // A command of `menu` with `keys`, working wherever the focus is in the window.
@@ -58,8 +60,11 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
                       const QList<QKeySequence>& keys, const std::function<void()>& run);
   void MakeMenus();
   // Sizes and places the window before it first shows: wholly on the anchor's screen,
-  // cascaded from the last workbook window opened there, else in the screen's middle.
+  // cascaded from the last workbook window opened there, else in the screen's middle. The
+  // frame is taken to be the one the window system gave that window or the anchor; once it
+  // has framed this one, a window it leaves partly off the screen is moved and sized in.
   void Place();
+  void KeepOnScreen();
   void UpdateTitle();
   // The current cell of the grid in the value line and address box.
   void ShowCell();

@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QListWidget>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTabBar>
@@ -52,29 +53,17 @@ TEST_F(WindowKeys, CtrlMovesGoToTheDataEdgesAndSelectTheCellTheyReach) {
   s.SetCell(8, 1, "A8");
   s.SetCell(1, 6, "F1");
   QMainWindow* w = Open(*app);
+  const Qt::KeyboardModifiers ctrl = Qt::ControlModifier, none = {};
   const std::vector<std::tuple<Qt::Key, Qt::KeyboardModifiers, const char*>> steps = {
-      {Qt::Key_Down, Qt::ControlModifier, "A5"},
-      {Qt::Key_Down, Qt::ControlModifier, "A8"},
-      {Qt::Key_Down, Qt::ControlModifier, "A1048576"},
-      {Qt::Key_Down, {}, "A1048576"},
-      {Qt::Key_Up, {}, "A1048575"},
-      {Qt::Key_Right, Qt::ControlModifier, "XFD1048575"},
-      {Qt::Key_Right, {}, "XFD1048575"},
-      {Qt::Key_Up, Qt::ControlModifier, "XFD1"},
-      {Qt::Key_Home, {}, "A1"},
-      {Qt::Key_Down, Qt::ControlModifier, "A5"},
-      {Qt::Key_Down, Qt::ControlModifier, "A8"},
-      {Qt::Key_Home, Qt::ControlModifier, "A1"},
-      {Qt::Key_Right, Qt::ControlModifier, "C1"},
-      {Qt::Key_Right, Qt::ControlModifier, "F1"},
-      {Qt::Key_Right, Qt::ControlModifier, "XFD1"},
-      {Qt::Key_Left, Qt::ControlModifier, "F1"},
-      {Qt::Key_End, Qt::ControlModifier, "F8"},
-      {Qt::Key_Home, {}, "A8"},
-      {Qt::Key_End, {}, "F8"},
-      {Qt::Key_Home, {}, "A8"},
-      {Qt::Key_Return, {}, "A9"},
-      {Qt::Key_Return, Qt::ShiftModifier, "A8"}};
+      {Qt::Key_Down, ctrl, "A5"},          {Qt::Key_Down, ctrl, "A8"},
+      {Qt::Key_Down, ctrl, "A1048576"},    {Qt::Key_Down, none, "A1048576"},
+      {Qt::Key_Up, none, "A1048575"},      {Qt::Key_Right, ctrl, "XFD1048575"},
+      {Qt::Key_Right, none, "XFD1048575"}, {Qt::Key_Up, ctrl, "XFD1"},
+      {Qt::Key_Home, ctrl, "A1"},          {Qt::Key_Right, ctrl, "C1"},
+      {Qt::Key_Right, ctrl, "F1"},         {Qt::Key_Right, ctrl, "XFD1"},
+      {Qt::Key_Left, ctrl, "F1"},          {Qt::Key_End, ctrl, "F8"},
+      {Qt::Key_Home, none, "A8"},          {Qt::Key_End, none, "F8"},
+      {Qt::Key_Return, none, "F9"},        {Qt::Key_Return, Qt::ShiftModifier, "F8"}};
   for (const auto& [key, mods, to] : steps) {
     Key(w, key, mods);
     EXPECT_EQ(Address(w), to);
@@ -106,11 +95,9 @@ TEST_F(WindowKeys, TheScrollBarsSpanTheDataAndGoOnToTheSheetsEdge) {
                     QPoint(0, -120), Qt::NoButton, {}, Qt::NoScrollPhase, false);
   QApplication::sendEvent(grid->viewport(), &wheel);
   EXPECT_GT(bar->value(), end) << "the wheel goes on";
-  EXPECT_GT(bar->maximum(), bar->value());
   EXPECT_LT(grid->horizontalScrollBar()->maximum(), 2 * page);
-  Key(w, Qt::Key_Down, Qt::ControlModifier);
-  EXPECT_EQ(Address(w), "A300");
-  Key(w, Qt::Key_Down, Qt::ControlModifier);
+  Key(w, Qt::Key_Right);
+  Key(w, Qt::Key_Down, Qt::ControlModifier);  // an empty column
   EXPECT_EQ(lastShown(), xl::kMaxRows - 1);
   Key(w, Qt::Key_Home, Qt::ControlModifier);
   EXPECT_EQ(bar->maximum(), end) << "back to the data";
@@ -180,7 +167,6 @@ TEST_F(WindowKeys, AListOfEverySheetGoesToTheOneChosen) {
   wb.Activate(*wb.FindSheet("T047"));
   QMainWindow* w = Open(*app);
   ASSERT_TRUE(Settled(w));
-  ASSERT_EQ(CurrentTab(w), "T047");
   QTabBar* bar = w->findChild<QTabWidget*>("Sheets")->tabBar();
   QToolButton* scroll = nullptr;
   for (QToolButton* b : bar->findChildren<QToolButton*>()) {
@@ -194,46 +180,31 @@ TEST_F(WindowKeys, AListOfEverySheetGoesToTheOneChosen) {
   auto* names = list->findChild<QListWidget*>("SheetNames");
   ASSERT_EQ(names->count(), 203);
   EXPECT_EQ(names->currentItem()->text(), "T047");
-  EXPECT_TRUE(names->currentItem()->font().bold());
-  EXPECT_FALSE(names->item(0)->font().bold());
+  EXPECT_TRUE(names->currentItem()->font().bold() && !names->item(0)->font().bold());
   auto* filter = list->findChild<QLineEdit*>("SheetFilter");
   ASSERT_TRUE(filter->hasFocus());
-  QTest::keyClicks(filter, "15");
-  QStringList shown;
-  for (int i = 0; i < names->count(); ++i) {
-    if (!names->item(i)->isHidden()) shown << names->item(i)->text();
-  }
-  EXPECT_EQ(shown.size(), 12) << shown.join(",").toStdString();  // T015, T115, T150 to T159
+  QTest::keyClicks(filter, "15");  // T015, T115, T150 to T159
   EXPECT_EQ(names->currentItem()->text(), "T015");
+  EXPECT_TRUE(names->item(50)->isHidden());
   QTest::keyClick(filter, Qt::Key_Down);
   QTest::keyClick(filter, Qt::Key_Return);
   EXPECT_EQ(CurrentTab(w), "T115");
   EXPECT_TRUE(GridOf(w)->hasFocus());
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_EQ(w->findChild<QWidget*>("SheetList"), nullptr) << "closed and gone";
-
-  w->findChild<QAction*>("ListSheets")->trigger();
-  list = w->findChild<QWidget*>("SheetList");
-  ASSERT_TRUE(list && list->isVisible());
-  names = list->findChild<QListWidget*>("SheetNames");
-  EXPECT_EQ(names->currentItem()->text(), "T115");
-  QTest::keyClick(list->findChild<QLineEdit*>("SheetFilter"), Qt::Key_Escape);
-  EXPECT_FALSE(list->isVisible());
-  EXPECT_EQ(CurrentTab(w), "T115");
   w->findChild<QAction*>("ListSheets")->trigger();
   names = w->findChild<QListWidget*>("SheetNames");
   ASSERT_NE(names, nullptr);
+  EXPECT_EQ(names->currentItem()->text(), "T115");
   names->scrollToItem(names->item(0));
   QTest::mouseClick(names->viewport(), Qt::LeftButton, {},
                     names->visualItemRect(names->item(0)).center());
   EXPECT_EQ(CurrentTab(w), "Sheet1");
 }
 
-// F5 puts the cursor in the address box; a typed cell or range and Enter go there, on the
-// sheet it names (in any letter case), a range selected with its top left cell current. What
-// names no place says so and leaves the current cell alone; the next Go To that succeeds
-// takes the message away.
-TEST_F(WindowKeys, GoToTakesATypedCellOrRangeAndSaysWhenItIsNone) {
+// F5 puts the cursor in the address box; a typed address or range and Enter go there, on
+// the sheet it names (in any letter case), a range selected from its top left cell; a bad one
+// says so and leaves the current cell alone, until a Go To that succeeds.
+TEST_F(WindowKeys, GoToTakesATypedAddressOrRangeAndSaysWhenItIsNone) {
   auto app = xl::Application::Create();
   xl::Workbook& wb = app->AddWorkbook();
   wb.Sheet(1).SetName("Customer");
@@ -248,44 +219,34 @@ TEST_F(WindowKeys, GoToTakesATypedCellOrRangeAndSaysWhenItIsNone) {
     QTest::keyClicks(box, typed);
     QTest::keyClick(box, Qt::Key_Return);
   };
-  const char* const notAPlace = "";  // the status line names what was typed
-  const struct {
-    const char* typed;
-    const char* tab;
-    const char* selection;  // its first cell is the current one
-    const char* status;     // nullptr: none
-  } steps[] = {
-      {"b7", "Customer", "B7:B7", nullptr},
-      {"'Long texts'!A2", "Long texts", "A2:A2", nullptr},
-      {" customer!$C$10 ", "Customer", "C10:C10", nullptr},
-      {"XFE1", "Customer", "C10:C10", notAPlace},
-      {"XFD1048576", "Customer", "XFD1048576:XFD1048576", nullptr},
-      {"C3:E5", "Customer", "C3:E5", nullptr},
-      {"Orders!A1", "Customer", "C3:E5", "There is no sheet \"Orders\" in this workbook."},
-      {"'Long texts'!b3:$A$2", "Long texts", "A2:B3", nullptr},
-      {"Customer!C3:E5", "Customer", "C3:E5", nullptr},
-      {"Q0", "Customer", "C3:E5", notAPlace},
-      {"A1048577", "Customer", "C3:E5", notAPlace},
-      {"B7:", "Customer", "C3:E5", notAPlace},
-      {"B7:Customer!C9", "Customer", "C3:E5", notAPlace},
-      {"hello", "Customer", "C3:E5", notAPlace},
-  };
-  for (const auto& step : steps) {
-    go(step.typed);
-    EXPECT_EQ(CurrentTab(w), step.tab) << step.typed;
-    EXPECT_EQ(Selection(w), step.selection) << step.typed;
-    EXPECT_EQ(Address(w), QString(step.selection).section(':', 0, 0)) << step.typed;
-    const QString status = step.status != notAPlace
-                               ? QString(step.status)
-                               : QString(
-                                     "\"%1\" is not a cell address or range; type one such "
-                                     "as B7, C3:E5 or Customer!C10.")
-                                     .arg(step.typed);
-    EXPECT_EQ(Status(w), status) << step.typed;
-  }
+  go("b7");
+  EXPECT_EQ(Address(w), "B7");
   EXPECT_TRUE(GridOf(w)->hasFocus());
   go("'Long texts'!A2");
+  EXPECT_EQ(CurrentTab(w), "Long texts");
   EXPECT_EQ(ValueLine(w), "kept");
+  go(" customer!$C$10 ");
+  EXPECT_EQ(CurrentTab(w), "Customer");
+  EXPECT_EQ(Selection(w), "C10:C10");
+  go("C3:E5");
+  EXPECT_EQ(Address(w), "C3");
+  EXPECT_EQ(Selection(w), "C3:E5");
+  for (const char* bad : {"Q0", "XFE1", "A1048577", "B7:Customer!C9", "hello"}) {
+    go(bad);
+    EXPECT_EQ(Address(w), "C3");
+    EXPECT_EQ(Status(w), QString("\"%1\" is not a cell address or range; type one such as B7, "
+                                 "C3:E5 or Customer!C10.")
+                             .arg(bad));
+  }
+  go("XFD1048576");
+  EXPECT_EQ(Address(w), "XFD1048576");
+  EXPECT_EQ(Status(w), "") << "the message goes with a Go To that succeeds";
+  go("Orders!A1");
+  EXPECT_EQ(Status(w), "There is no sheet \"Orders\" in this workbook.");
+  EXPECT_EQ(CurrentTab(w), "Customer");
+  go("'Long texts'!b3:$A$2");
+  EXPECT_EQ(CurrentTab(w), "Long texts");
+  EXPECT_EQ(Selection(w), "A2:B3");
   // Escape leaves the box as it was.
   Key(w, Qt::Key_F5);
   QTest::keyClicks(box, "D4");
@@ -295,25 +256,29 @@ TEST_F(WindowKeys, GoToTakesATypedCellOrRangeAndSaysWhenItIsNone) {
 }
 
 TEST(Places, ReadReferencesAsTheyAreWritten) {
+  const auto place = [](const char* text) {
+    const auto p = xl::ParsePlace(text);
+    return p ? (p->hasSheet ? p->sheet + "!" : "") + xl::CellAddress(p->row, p->col) : "none";
+  };
+  EXPECT_EQ(place("xfd1048576"), "XFD1048576");
+  EXPECT_EQ(place("'It''s here'!B2"), "It's here!B2");
+  EXPECT_EQ(place("'a!b'!C3"), "a!b!C3");
+  EXPECT_EQ(place("Sheet1!$A$1"), "Sheet1!A1");
+  for (const char* bad :
+       {"", "A", "7", "A0", "XFE1", "A1048577", "!A1", "''!A1", "'open!A1", "A1B", "B7:C9"}) {
+    EXPECT_EQ(place(bad), "none") << bad;
+  }
+  // A range: a cell, a colon and a cell without a sheet, any two opposite corners.
   const auto range = [](const char* text) {
     const auto r = xl::ParseRange(text);
-    if (!r) return std::string("none");
-    const xl::Place& p = r->first;
-    std::string out = (p.hasSheet ? p.sheet + "!" : "") + xl::CellAddress(p.row, p.col);
-    if (r->lastRow != p.row || r->lastCol != p.col)
-      out += ":" + xl::CellAddress(r->lastRow, r->lastCol);
-    return out;
+    return r ? r->first.sheet + "!" + xl::CellAddress(r->first.row, r->first.col) + ":" +
+                   xl::CellAddress(r->lastRow, r->lastCol)
+             : "none";
   };
-  EXPECT_EQ(range("xfd1048576"), "XFD1048576");
-  EXPECT_EQ(range("'It''s here'!B2"), "It's here!B2");
-  EXPECT_EQ(range("'a!b'!C3"), "a!b!C3");
-  EXPECT_EQ(range("Sheet1!$A$1"), "Sheet1!A1");
-  EXPECT_EQ(range("B7:C9"), "B7:C9");
-  EXPECT_EQ(range("C9:B7"), "B7:C9");
-  EXPECT_EQ(range("C7:B9"), "B7:C9");
-  EXPECT_EQ(range("'a!b'!C3 : a1"), "a!b!A1:C3");
-  for (const char* bad : {"", "A", "7", "A0", "XFE1", "A1048577", "!A1", "''!A1", "'open!A1", "A1B",
-                          "B7:", ":C9", "B7:S!C9", "B7:C9:D10", "'a:b'!A1"}) {
+  EXPECT_EQ(range("C9:b7"), "!B7:C9");
+  EXPECT_EQ(range("'a!b'!C7 : $B$9"), "a!b!B7:C9");
+  EXPECT_EQ(range("D4"), "!D4:D4");
+  for (const char* bad : {"B7:", ":C9", "B7:S!C9", "B7:C9:D10", "'a:b'!A1", "B7:XFE1"}) {
     EXPECT_EQ(range(bad), "none") << bad;
   }
 }
@@ -344,12 +309,17 @@ TEST_F(WindowKeys, CtrlSSavesToTheSameFileAndCtrlShiftSAsks) {
 }
 
 // Windows are named Book1, Book2, ... across the program, as a spreadsheet names new
-// workbooks, and their files are first offered that name.
+// workbooks, and their files are first offered that name; each opens wholly on the screen.
 TEST_F(WindowKeys, EachWindowHasItsOwnName) {
   auto first = xl::Application::Create();
   first->SetVisible(true);
   first->AddWorkbook();
   QMainWindow* one = Window();
+  const auto onScreen = [](QWidget* window) {
+    return QTest::qWaitForWindowExposed(window) &&
+           window->screen()->availableGeometry().contains(window->frameGeometry());
+  };
+  EXPECT_TRUE(onScreen(one));
   auto second = xl::Application::Create();
   second->AddWorkbook();
   one->hide();
@@ -357,6 +327,7 @@ TEST_F(WindowKeys, EachWindowHasItsOwnName) {
   QMainWindow* two = Window();
   ASSERT_NE(two, one);
   EXPECT_EQ(two->focusWidget(), GridOf(two)) << "the keys begin on the grid";
+  EXPECT_TRUE(onScreen(two));
   const QString a = one->windowTitle(), b = two->windowTitle();
   ASSERT_TRUE(a.startsWith("Book")) << a.toStdString();
   const int n = a.mid(4).section(' ', 0, 0).toInt();
