@@ -268,59 +268,39 @@ TEST_F(WorkbookWindowTest, OpenInSpreadsheetOpensTheSavedFileItself) {
   QAction* open = w->findChild<QAction*>("OpenInSpreadsheet");
   const QString path = QString::fromStdString((dir.Path() / "opened.xlsx").string());
   const auto inFile = [&] { return test::ReadXlsx(path.toStdString()).sheets[0].At(1, 1); };
+  using A = WindowPrompts::SaveAnswer;
   const struct {
-    const char* what;
     const char* cell;  // written before the command; nullptr for none
     QString savePath;  // the Save As dialog's answer
-    WindowPrompts::SaveAnswer answer;
-    int asked;  // whether to save the changes
+    A answer;          // whether to save the changes, when asked
+    int asked;
     bool opened;
     const char* inFile;  // nullptr: no file
     bool saved;
   } steps[] = {
-      {"never saved, Save As cancelled", nullptr, {}, {}, 0, false, nullptr, false},
-      {"never saved: saved first", nullptr, path, {}, 0, true, "first", true},
-      {"saved, unchanged", nullptr, {}, {}, 0, true, "first", true},
-      {"changed, Cancel",
-       "second",
-       {},
-       WindowPrompts::SaveAnswer::Cancel,
-       1,
-       false,
-       "first",
-       false},
-      {"changed, opened as saved",
-       nullptr,
-       {},
-       WindowPrompts::SaveAnswer::Discard,
-       1,
-       true,
-       "first",
-       false},
-      {"changed, saved first",
-       nullptr,
-       {},
-       WindowPrompts::SaveAnswer::Save,
-       1,
-       true,
-       "second",
-       true},
+      {nullptr, {}, {}, 0, false, nullptr, false},          // never saved, Save As cancelled
+      {nullptr, path, {}, 0, true, "first", true},          // never saved: saved first
+      {nullptr, {}, {}, 0, true, "first", true},            // saved, unchanged
+      {"second", {}, A::Cancel, 1, false, "first", false},  // changed
+      {nullptr, {}, A::Discard, 1, true, "first", false},   // opened as saved
+      {nullptr, {}, A::Save, 1, true, "second", true},      // saved first
   };
   for (const auto& step : steps) {
+    const int what = static_cast<int>(&step - steps);
     if (step.cell) s.SetCell(1, 1, step.cell);
     prompts->savePath = step.savePath;
     prompts->answer = step.answer;
     const QStringList askedBefore = prompts->asked;
     opened.clear();
     open->trigger();
-    EXPECT_EQ(prompts->asked.size() - askedBefore.size(), step.asked) << step.what;
-    EXPECT_EQ(opened, step.opened ? QStringList{path} : QStringList{}) << step.what;
+    EXPECT_EQ(prompts->asked.size() - askedBefore.size(), step.asked) << what;
+    EXPECT_EQ(opened, step.opened ? QStringList{path} : QStringList{}) << what;
     if (step.inFile) {
-      EXPECT_EQ(inFile(), step.inFile) << step.what;
+      EXPECT_EQ(inFile(), step.inFile) << what;
     } else {
-      EXPECT_FALSE(std::filesystem::exists(path.toStdString())) << step.what;
+      EXPECT_FALSE(std::filesystem::exists(path.toStdString())) << what;
     }
-    EXPECT_EQ(app->ActiveWorkbook().Saved(), step.saved) << step.what;
+    EXPECT_EQ(app->ActiveWorkbook().Saved(), step.saved) << what;
   }
   EXPECT_EQ(prompts->suggestedNames.size(), 2) << "Save As asked only while never saved";
   EXPECT_TRUE(prompts->errors.isEmpty());
