@@ -246,7 +246,10 @@ void WorkbookWindow::KeepOnScreen() {
   const QRect area = holder->availableGeometry();
   const QRect frame = frameGeometry();
   if (area.contains(frame)) return;
-  const QRect at = NewWindowFrame(area, frame.size(), frame, 0);
+  // As little moved as will do.
+  QRect at(frame.topLeft(), frame.size().boundedTo(area.size()));
+  at.moveLeft(std::clamp(at.left(), area.left(), area.right() + 1 - at.width()));
+  at.moveTop(std::clamp(at.top(), area.top(), area.bottom() + 1 - at.height()));
   resize(at.size().shrunkBy(FrameMargins(*this)));
   move(at.topLeft());
 }
