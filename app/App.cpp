@@ -213,13 +213,13 @@ int RunApp(QApplication& app) {
       break;
   }
 
-  // The import run's workbook appears in a workbook window.
-  xlwindow::InstallWorkbookWindows();
   QtMessageBoxes messages;
   QtDialogs dialogs;
   const std::string programFolder = ProgramFolder();
   Form1 form({messages, dialogs, SystemDraw(), OpenWithDesktop, std::string(), programFolder,
               [programFolder] { return StagingDatabaseFor(programFolder, UserDataFolder()); }});
+  // The import run's workbook appears in a workbook window, on the main window's screen.
+  xlwindow::InstallWorkbookWindows(nullptr, nullptr, &form);
   messages.SetOwner(&form);
   dialogs.SetOwner(&form);
   form.show();

@@ -228,7 +228,7 @@ void Form1::BuildControls() {
   wire(pushButton5_, &QPushButton::clicked, &Form1::OnMoveUp);
   wire(pushButton6_, &QPushButton::clicked, &Form1::OnMoveDown);
   wire(listView1_, &ListView::DoubleClicked, &Form1::OnRemove);
-  wire(listView1_, &ListView::DeletePressed, &Form1::OnRemove);
+  wire(listView1_, &ListView::DeletePressed, &Form1::OnDeleteKey);
   wire(option1_, &QRadioButton::clicked, &Form1::OnOption1Click);
   wire(option2_, &QRadioButton::clicked, &Form1::OnOption2Click);
   wire(check1_, &QCheckBox::clicked, &Form1::OnCheck1Click);
@@ -311,7 +311,7 @@ bool Form1::Check1Value() const {
 }
 
 void Form1::OnAddFiles() {
-  AddDialogSelection(*listView1_, dialogs_->GetOpenFileNames(kAddFilesTitle, kAddFilesFilter));
+  AddDialogSelection(*listView1_, dialogs_->GetOpenFileNames(kAddFilesTitle, AddFilesFilter()));
 }
 
 void Form1::OnAddFolder() {
@@ -338,6 +338,10 @@ void Form1::OnMoveDown() {
 
 void Form1::OnRemove() {
   RemoveSelected(*listView1_);
+}
+
+void Form1::OnDeleteKey() {
+  RemoveSelectedAndSelectNext(*listView1_);
 }
 
 // A store that refuses the write changes nothing visible: the buttons keep the

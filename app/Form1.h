@@ -96,6 +96,7 @@ class Form1 : public QWidget, public WindowHost, public DragListView {
   void OnMoveUp();
   void OnMoveDown();
   void OnRemove();
+  void OnDeleteKey();
   void OnOption1Click();
   void OnOption2Click();
   void OnCheck1Click();

@@ -167,16 +167,6 @@ class PrivateStaging {
   int lock_ = -1;
 };
 
-// What a folder scan takes: XML files, compressed or not, and archives of them.
-std::string ScanPattern() {
-  std::string pattern = "*.xml";
-  for (const std::string_view ending : kCompressedEndings) {
-    pattern += ";*.xml" + std::string(ending);
-  }
-  for (const std::string_view ending : kArchiveEndings) pattern += ";*" + std::string(ending);
-  return pattern;
-}
-
 // The files to import, in argument order: a file as given, a folder as its tree of
 // ScanPattern() files in the folder scan's order, an archive (given or found) as its XML
 // files. A path that cannot serve raises, or, with `leaveOut`, is passed to it and left out.

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "filelist/ArchiveIntake.h"
+#include "office/ArchiveMembers.h"
 #include "office/CaseFold.h"
 
 namespace palomet {
@@ -105,6 +106,15 @@ bool Yield(WindowHost& host) {
 }
 
 }  // namespace
+
+std::string ScanPattern() {
+  std::string pattern = "*.xml";
+  for (const std::string_view ending : kCompressedEndings) {
+    pattern += ";*.xml" + std::string(ending);
+  }
+  for (const std::string_view ending : kArchiveEndings) pattern += ";*" + std::string(ending);
+  return pattern;
+}
 
 void AddWalkStart(FolderList& folders, const std::string& folder) {
   std::error_code ec;
@@ -239,7 +249,9 @@ bool AddFolderTree(const std::string& folder, const std::string& pattern, bool b
 void AddChosenFolder(const std::string& folder, FileList& list, WindowHost& host) {
   if (folder.empty() || host.Closed()) return;
   host.SetMousePointer(Pointer::Busy);
-  if (AddFolderTree(folder, "*.xml", true, list, host)) host.SetMousePointer(Pointer::Default);
+  if (AddFolderTree(folder, ScanPattern(), true, list, host, true)) {
+    host.SetMousePointer(Pointer::Default);
+  }
 }
 
 }  // namespace palomet

@@ -13,6 +13,10 @@ namespace palomet {
 // The folder dialog's prompt of the folder button.
 inline constexpr const char* kAddFolderPrompt = "Please select folder to add:";
 
+// What a folder scan takes, as a ListFolderFiles pattern: XML files ("*.xml"), compressed
+// ones ("*.xml.gz", ...) and archives of them ("*.zip", "*.tar.gz", ...).
+std::string ScanPattern();
+
 // One folder of a walk. `path` is the folder as the walk joined it, ending in one "/";
 // `real` is its real path (links resolved), empty when it could not be resolved;
 // `parent` is the index in the folder list of the folder it was found in, kNoParent
@@ -61,8 +65,9 @@ bool AddFolderTree(const std::string& folder, const std::string& pattern, bool b
                    WindowHost& host, bool archives = false);
 
 // The folder button's work once the folder dialog has answered: nothing for "" (a
-// cancelled dialog), otherwise the busy pointer, the "*.xml" files of the tree, and
-// the default pointer again (unless the window was closed meanwhile).
+// cancelled dialog), otherwise the busy pointer, the ScanPattern() files of the tree (an
+// archive as its XML files), and the default pointer again (unless the window was closed
+// meanwhile).
 void AddChosenFolder(const std::string& folder, FileList& list, WindowHost& host);
 
 }  // namespace palomet

@@ -1,8 +1,14 @@
 #include "filelist/DialogIntake.h"
 
+#include "filelist/AddFolder.h"
 #include "filelist/ArchiveIntake.h"
 
 namespace palomet {
+
+std::string AddFilesFilter() {
+  return "XML Files (*.xml)|*.xml|XML, Compressed XML and Archives|" + ScanPattern() +
+         "|All Files|*|";
+}
 
 void AddDialogSelection(FileList& list, const std::vector<std::string>& parts) {
   if (parts.empty()) return;

@@ -7,10 +7,11 @@
 
 namespace palomet {
 
-// The open-file dialog of "Add XML File(s)": its title, and its filter as
-// description|pattern pairs, each followed by "|".
+// The open-file dialog of "Add XML File(s)": its title, and its filters as
+// description|pattern pairs, each followed by "|": XML files, chosen when the dialog opens;
+// then what a folder scan takes (compressed XML files and archives too); then all files.
 inline constexpr const char* kAddFilesTitle = "Add File(s) - Hold Ctrl to select multiple files";
-inline constexpr const char* kAddFilesFilter = "XML Files (*.xml)|*.xml|";
+std::string AddFilesFilter();
 
 // Appends the files of one open-file dialog selection to the end of `list`, in the
 // order the dialog returned them. `parts` is the selection as the dialog gives it:

@@ -1,5 +1,7 @@
 #include "filelist/ListCommands.h"
 
+#include <algorithm>
+
 #include "office/Error.h"
 
 namespace palomet {
@@ -49,6 +51,14 @@ void MoveDown(FileList& list) {
 
 void RemoveSelected(FileList& list) {
   TryStep([&] { list.Remove(SelectedPosition(list)); });
+}
+
+void RemoveSelectedAndSelectNext(FileList& list) {
+  int i = 0;
+  TryStep([&] { i = SelectedPosition(list); });
+  if (i == 0) return;
+  TryStep([&] { list.Remove(i); });
+  if (list.Count() > 0) TryStep([&] { list.Select(std::min(i, list.Count())); });
 }
 
 }  // namespace palomet

@@ -24,4 +24,9 @@ void MoveDown(FileList& list);
 // selected.
 void RemoveSelected(FileList& list);
 
+// The Delete key's removal: the selected entry goes as with RemoveSelected, and the entry
+// that took its place is selected (the new last one when the last went), so that the next
+// press removes the next entry, as in a file manager. Nothing happens when none is selected.
+void RemoveSelectedAndSelectNext(FileList& list);
+
 }  // namespace palomet

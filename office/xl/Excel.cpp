@@ -290,10 +290,27 @@ void Worksheet::SetFitColumns(bool fit) {
 }
 
 double Worksheet::ColumnWidth(std::int64_t col) const {
+  if (const auto given = givenWidths_.find(col); given != givenWidths_.end()) return given->second;
   if (!fitColumns_ || col < 1 || static_cast<std::size_t>(col) > shownChars_.size()) return 0;
   const std::uint16_t chars = shownChars_[static_cast<std::size_t>(col - 1)];
   if (chars == 0) return 0;
   return std::min(chars + kFitMargin, kMaxFitWidth);
+}
+
+void Worksheet::SetColumnWidth(std::int64_t col, double width) {
+  if (col < 1 || col > kMaxColumns || !(width > 0 && width <= kMaxColumnWidth)) {
+    Fail("Sheet \"" + name_ + "\", column " + std::to_string(col) + ": a column is 1 to " +
+         std::to_string(kMaxColumns) + " and its width above 0 and at most " +
+         std::to_string(static_cast<int>(kMaxColumnWidth)) + " characters.");
+  }
+  givenWidths_[col] = width;
+  ++revision_;
+  workbook_->Touch();
+}
+
+std::int64_t Worksheet::SizedColumns() const {
+  const std::int64_t used = UsedColumns();
+  return givenWidths_.empty() ? used : std::max(used, givenWidths_.rbegin()->first);
 }
 
 void Worksheet::FreezeRows(std::int64_t rows) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -184,9 +185,18 @@ class Worksheet {
   // as wide as the widest text it has shown (in UTF-16 units, numbers and dates as shown),
   // plus a margin of kFitMargin, but never wider than kMaxFitWidth. Every value written
   // counts, also one overwritten since. An empty column keeps the default width.
+  // A column the user has sized has the width it was given instead.
   double ColumnWidth(std::int64_t col) const;
   static constexpr double kFitMargin = 2;
   static constexpr double kMaxFitWidth = 60;
+  // Gives column `col` the width of `width` characters (above 0, at most kMaxColumnWidth),
+  // as a user sizing it does; the column keeps it, fitted or not. Throws Error naming the
+  // sheet and column outside them.
+  void SetColumnWidth(std::int64_t col, double width);
+  static constexpr double kMaxColumnWidth = 255;
+  // The last column ColumnWidth may give a width for: the last used one or the last one
+  // given a width, whichever comes later.
+  std::int64_t SizedColumns() const;
   // Keeps the top `rows` rows in view while the rest scrolls (0: nothing frozen).
   void FreezeRows(std::int64_t rows);
   std::int64_t FrozenRows() const { return frozenRows_; }
@@ -245,6 +255,7 @@ class Worksheet {
   std::unordered_map<std::uint64_t, std::size_t> linkIndex_;  // cell -> its link's position
   std::vector<std::int64_t> boldRows_;
   std::vector<std::uint16_t> shownChars_;  // per column: the widest text shown, capped
+  std::map<std::int64_t, double> givenWidths_;  // the widths of the columns the user sized
   bool fitColumns_ = false;
   std::int64_t frozenRows_ = 0;
   Range filter_;

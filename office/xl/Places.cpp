@@ -1,5 +1,7 @@
 #include "office/xl/Places.h"
 
+#include <algorithm>
+
 #include "office/xl/Excel.h"
 
 namespace palomet::xl {
@@ -76,6 +78,22 @@ std::optional<Place> ParsePlace(std::string_view text) {
   place.row = at->first;
   place.col = at->second;
   return place;
+}
+
+std::optional<PlaceRange> ParseRange(std::string_view text) {
+  // A sheet's name holds no colon, so the last one parts the two cells.
+  const std::size_t colon = text.rfind(':');
+  std::optional<Place> first = ParsePlace(text.substr(0, colon));
+  if (!first) return std::nullopt;
+  PlaceRange range{*first, first->row, first->col};
+  if (colon == std::string_view::npos) return range;
+  const std::optional<Place> second = ParsePlace(text.substr(colon + 1));
+  if (!second || second->hasSheet) return std::nullopt;
+  range.first.row = std::min(first->row, second->row);
+  range.first.col = std::min(first->col, second->col);
+  range.lastRow = std::max(first->row, second->row);
+  range.lastCol = std::max(first->col, second->col);
+  return range;
 }
 
 }  // namespace palomet::xl

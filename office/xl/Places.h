@@ -23,4 +23,17 @@ struct Place {
 // or names a cell outside the sheet's 1,048,576 rows and 16,384 columns.
 std::optional<Place> ParsePlace(std::string_view text);
 
+// A rectangle of cells as a reference names it ("C3:E5", "Customer!C3:E5"); a single cell
+// is a rectangle of one.
+struct PlaceRange {
+  Place first;               // the sheet, when named, and the top left cell
+  std::int64_t lastRow = 0;  // the bottom right cell, 1-based
+  std::int64_t lastCol = 0;
+};
+
+// Reads ParsePlace's reference to one cell, or that followed by a colon and a second cell
+// without a sheet; the two cells may be any two opposite corners. Nothing when `text` is
+// neither.
+std::optional<PlaceRange> ParseRange(std::string_view text);
+
 }  // namespace palomet::xl

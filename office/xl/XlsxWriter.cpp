@@ -194,7 +194,7 @@ void AppendRange(std::string& out, const Worksheet::Range& r, bool absolute) {
 // plus the cell's padding (5 pixels of a 7-pixel digit), in 1/256 of a character.
 void AppendColumnWidths(std::string& out, const Worksheet& sheet) {
   bool any = false;
-  const std::int64_t columns = sheet.UsedColumns();
+  const std::int64_t columns = sheet.SizedColumns();
   for (std::int64_t col = 1; col <= columns; ++col) {
     const double width = sheet.ColumnWidth(col);
     if (width <= 0) continue;

@@ -27,7 +27,8 @@ CellLine::CellLine(QWidget* parent) : QWidget(parent) {
   row->setContentsMargins(2, 0, 2, 0);
   address_ = new QLineEdit(this);
   address_->setObjectName("CellAddress");
-  address_->setToolTip(tr("Type a cell's address, such as B7 or Customer!C10, and press Enter"));
+  address_->setToolTip(
+      tr("Type a cell's address or a range, such as B7, C3:E5 or Customer!C10, and press Enter"));
   address_->setFixedWidth(address_->fontMetrics().horizontalAdvance("'Long texts'!XFD1") + 16);
   address_->installEventFilter(this);
   // Reached by a click or F5, as a spreadsheet's address box; Tab goes among the grid's

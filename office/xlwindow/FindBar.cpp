@@ -9,6 +9,14 @@
 
 namespace palomet::xlwindow {
 
+namespace {
+
+bool Same(const CellSearch::Where& a, const CellSearch::Where& b) {
+  return a.sheet == b.sheet && a.row == b.row && a.col == b.col;
+}
+
+}  // namespace
+
 FindBar::FindBar(Book book, From from, QWidget* parent)
     : QWidget(parent), book_(std::move(book)), from_(std::move(from)) {
   setObjectName("FindBar");
@@ -35,9 +43,9 @@ FindBar::FindBar(Book book, From from, QWidget* parent)
   row->addWidget(close);
   hide();
   // Typing searches from the current cell on, as the text grows; Enter goes to the next.
-  connect(text_, &QLineEdit::textChanged, this, [this] { Start(true); });
+  connect(text_, &QLineEdit::textChanged, this, [this] { SearchTyped(); });
   connect(text_, &QLineEdit::returnPressed, this, [this] { FindNext(); });
-  connect(matchCase_, &QCheckBox::toggled, this, [this] { Start(true); });
+  connect(matchCase_, &QCheckBox::toggled, this, [this] { SearchTyped(); });
   connect(next, &QToolButton::clicked, this, [this] { FindNext(); });
   connect(close, &QToolButton::clicked, this, [this] { Close(); });
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -57,6 +65,7 @@ void FindBar::Open() {
 void FindBar::Close() {
   search_.Stop();
   slice_.stop();
+  typed_ = false;
   SetStatus({});
   hide();
   emit Closed();
@@ -68,19 +77,36 @@ void FindBar::FindNext() {
     return;
   }
   // A search under way goes on; it already heads for the next match.
-  if (search_.Current() != CellSearch::State::Searching) Start(false);
+  if (search_.Current() == CellSearch::State::Searching) return;
+  typed_ = false;  // what is typed next is looked for from the match this goes to
+  bool hasCell = false;
+  const CellSearch::Where from = from_(hasCell);
+  Start(from, hasCell, false, false);
 }
 
-void FindBar::Start(bool includeCurrent) {
+void FindBar::SearchTyped() {
+  bool hasCell = false;
+  const CellSearch::Where here = from_(hasCell);
+  // Typing begins anew wherever the current cell was put by anything but this search: a
+  // click, a key, Go To, Enter or F3.
+  if (!typed_ || !hasCell || !Same(here, placed_)) {
+    origin_ = here;
+    originCell_ = hasCell;
+    placed_ = here;
+  }
+  typed_ = true;
+  Start(origin_, originCell_, true, true);
+}
+
+void FindBar::Start(CellSearch::Where from, bool hasCell, bool includeFrom, bool typed) {
   search_.Stop();
   slice_.stop();
+  typing_ = typed;
   SetStatus({});
   const xl::Workbook* wb = book_();
   if (!wb || text_->text().isEmpty()) return;
-  bool hasCell = false;
-  CellSearch::Where from = from_(hasCell);
   if (!from.sheet) from.sheet = wb->Sheet(1).Id();
-  search_.Start(*wb, text_->text(), matchCase_->isChecked(), from, includeCurrent || !hasCell);
+  search_.Start(*wb, text_->text(), matchCase_->isChecked(), from, includeFrom || !hasCell);
   Slice();
 }
 
@@ -97,12 +123,18 @@ void FindBar::Slice() {
       break;
     case CellSearch::State::Found: {
       const CellSearch::Where at = search_.Match();
+      if (typing_) placed_ = at;
       SetStatus(search_.Wrapped() ? tr("Continued from the first sheet.") : QString());
       emit Found(at.sheet, at.row, at.col);
       break;
     }
     case CellSearch::State::NoMatch:
       SetStatus(tr("No match."));
+      // A match of what was typed before no longer is one: back to where the typing began.
+      if (typing_ && originCell_ && !Same(placed_, origin_)) {
+        placed_ = origin_;
+        emit Found(origin_.sheet, origin_.row, origin_.col);
+      }
       break;
     case CellSearch::State::Idle:
       break;

@@ -82,9 +82,25 @@ void FrozenRows::Place() {
               header + grid_->viewport()->width(), height + 1);
 }
 
+namespace {
+
+// The cell's padding, in pixels, beside the digits of a column's width.
+constexpr int kPadding = 5;
+
+int DigitWidth(const QTableView& grid) {
+  return std::max(1, grid.fontMetrics().horizontalAdvance(QLatin1Char('0')));
+}
+
+}  // namespace
+
+double ColumnWidthOf(const QTableView& grid, int pixels) {
+  // As narrow as a column can be made, it is still a column, however little it shows.
+  return std::clamp(static_cast<double>(pixels - kPadding) / DigitWidth(grid), 1.0 / 256,
+                    xl::Worksheet::kMaxColumnWidth);
+}
+
 void ApplyColumnWidths(QTableView& grid, const xl::Worksheet& sheet) {
-  const int digit = grid.fontMetrics().horizontalAdvance(QLatin1Char('0'));
-  constexpr int kPadding = 5;
+  const int digit = DigitWidth(grid);
   const int standard = grid.horizontalHeader()->defaultSectionSize();
   // Only widths that differ are set: each change lays the header out again.
   for (int col = 0; col < grid.model()->columnCount(); ++col) {

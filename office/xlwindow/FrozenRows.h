@@ -36,5 +36,7 @@ class FrozenRows : public QTableView {
 // grid's font plus the cell's padding, as spreadsheets measure it. Columns of the default
 // width get the grid's default, whatever the sheet shown before left them at.
 void ApplyColumnWidths(QTableView& grid, const xl::Worksheet& sheet);
+// The width in characters, as the sheet keeps it, of a column `pixels` wide on the grid.
+double ColumnWidthOf(const QTableView& grid, int pixels);
 
 }  // namespace palomet::xlwindow

@@ -36,8 +36,16 @@ std::pair<int, int> DataEdge(const xl::Worksheet& sheet, int row, int col, int d
     }
     return {row, col};
   }
-  // On to the next filled cell, or to the edge.
-  for (int r = row + dRow, c = col + dCol; inside(r, c); r += dRow, c += dCol) {
+  // On to the next filled cell, or to the edge. A line that lies wholly past the used rows
+  // or columns has none, and a step back from past them starts at the last used one: an
+  // empty sheet is a million rows deep.
+  if ((dRow != 0 && col >= usedColumns) || (dCol != 0 && row >= usedRows)) {
+    return {lastRow, lastCol};
+  }
+  int r = row + dRow, c = col + dCol;
+  if (dRow < 0) r = static_cast<int>(std::min<std::int64_t>(r, usedRows - 1));
+  if (dCol < 0) c = static_cast<int>(std::min<std::int64_t>(c, usedColumns - 1));
+  for (; inside(r, c); r += dRow, c += dCol) {
     if ((dRow > 0 && r >= usedRows) || (dCol > 0 && c >= usedColumns)) break;
     if (filled(r, c)) return {r, c};
   }
@@ -86,9 +94,8 @@ bool GridCommands::Navigate(const QKeyEvent& key) {
       MoveTo(row, col, shift);
       return true;
     case Qt::Key_End:
-      if (!ctrl) return false;
-      // The last used cell, not the empty grid past it.
-      row = static_cast<int>(std::max<std::int64_t>(model->Sheet().UsedRows(), 1)) - 1;
+      // The last used column, with Ctrl the last used cell: not the empty grid past them.
+      if (ctrl) row = static_cast<int>(std::max<std::int64_t>(model->Sheet().UsedRows(), 1)) - 1;
       col = static_cast<int>(std::max<std::int64_t>(model->Sheet().UsedColumns(), 1)) - 1;
       MoveTo(row, col, shift);
       return true;

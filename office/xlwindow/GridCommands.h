@@ -18,8 +18,9 @@ namespace palomet::xlwindow {
 // clicks on cells that link to a place in the workbook.
 //
 // Keys: arrows one cell; Ctrl+arrows to the edge of the block of filled cells, or on to the
-// next filled cell, or to the grid's edge; Home to column A; Ctrl+Home to A1; Ctrl+End to
-// the last used cell; PgUp / PgDn a screen; Enter / Shift+Enter down / up.
+// next filled cell, or to the sheet's edge; Home to column A, End to the last used column;
+// Ctrl+Home to A1; Ctrl+End to the last used cell; PgUp / PgDn a screen; Enter /
+// Shift+Enter down / up.
 class GridCommands : public QObject {
   Q_OBJECT
  public:

@@ -2,7 +2,6 @@
 
 #include <QColor>
 #include <QFont>
-#include <algorithm>
 
 namespace palomet::xlwindow {
 
@@ -31,7 +30,7 @@ QString ShownText(const xl::CellValue& v) {
 }
 
 SheetModel::SheetModel(const xl::Worksheet& sheet, QObject* parent)
-    : QAbstractTableModel(parent), sheet_(sheet) {
+    : QAbstractTableModel(parent), sheet_(sheet), rows_(static_cast<int>(xl::SheetRows())) {
   Refresh();
 }
 
@@ -40,7 +39,7 @@ int SheetModel::rowCount(const QModelIndex& parent) const {
 }
 
 int SheetModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : columns_;
+  return parent.isValid() ? 0 : static_cast<int>(xl::kMaxColumns);
 }
 
 const std::string* SheetModel::LinkAt(int row, int col) const {
@@ -85,28 +84,9 @@ QVariant SheetModel::headerData(int section, Qt::Orientation orientation, int ro
   return orientation == Qt::Horizontal ? ColumnLetters(section) : QString::number(section + 1);
 }
 
-void SheetModel::Grow(int rows, int columns) {
-  if (rows > rows_) {
-    beginInsertRows({}, rows_, rows - 1);
-    rows_ = rows;
-    endInsertRows();
-  }
-  if (columns > columns_) {
-    beginInsertColumns({}, columns_, columns - 1);
-    columns_ = columns;
-    endInsertColumns();
-  }
-}
-
-void SheetModel::Reach(int row, int col) {
-  Grow(row + 1, col + 1);
-}
-
 bool SheetModel::Refresh() {
   if (sheet_.Revision() == revision_ && revision_ != 0) return false;
   revision_ = sheet_.Revision();
-  Grow(static_cast<int>(std::max<std::int64_t>(sheet_.UsedRows(), kMinRows)),
-       static_cast<int>(std::max<std::int64_t>(sheet_.UsedColumns(), kMinColumns)));
   const auto& links = sheet_.Hyperlinks();
   if (links.size() != linksSeen_) {
     linksSeen_ = links.size();
@@ -116,7 +96,7 @@ bool SheetModel::Refresh() {
     }
   }
   // Cells may have changed anywhere; the view repaints only what it shows.
-  emit dataChanged(index(0, 0), index(rows_ - 1, columns_ - 1));
+  emit dataChanged(index(0, 0), index(rows_ - 1, columnCount() - 1));
   return true;
 }
 

@@ -10,14 +10,12 @@ namespace palomet::xlwindow {
 
 // A sheet's cells for a QTableView, read straight from the engine (no copy), bold rows in
 // a bold font, text cells that link elsewhere underlined in the link colour, as the saved
-// file shows them. The grid shows at least kMinRows x kMinColumns and grows as cells
-// arrive; Refresh() picks up what was written since the last call.
+// file shows them. The grid is as big as the sheet (all its rows and columns, as a
+// spreadsheet shows them) and reads only the cells it draws, so an empty cell costs nothing;
+// Refresh() picks up what was written since the last call.
 class SheetModel : public QAbstractTableModel {
   Q_OBJECT
  public:
-  static constexpr int kMinRows = 100;
-  static constexpr int kMinColumns = 26;
-
   SheetModel(const xl::Worksheet& sheet, QObject* parent);
 
   int rowCount(const QModelIndex& parent = {}) const override;
@@ -27,18 +25,13 @@ class SheetModel : public QAbstractTableModel {
 
   // True when the sheet changed since the last call.
   bool Refresh();
-  // Grows the grid to hold the 0-based cell, for going to a cell past the used ones.
-  void Reach(int row, int col);
   const xl::Worksheet& Sheet() const { return sheet_; }
   // Where the cell at 0-based `row`, `col` links to ("'Long texts'!A2"), or nullptr.
   const std::string* LinkAt(int row, int col) const;
 
  private:
-  void Grow(int rows, int columns);
-
   const xl::Worksheet& sheet_;
-  int rows_ = kMinRows;
-  int columns_ = kMinColumns;
+  const int rows_;
   std::uint64_t revision_ = 0;
   // The sheet's links by cell, rebuilt when their number changes (a link set again for
   // the same cell replaces the old in place, so the address stays valid).

@@ -1,5 +1,6 @@
 #include "office/xlwindow/SheetTabBar.h"
 
+#include <QContextMenuEvent>
 #include <QStyleOptionTab>
 
 namespace palomet::xlwindow {
@@ -17,6 +18,11 @@ void SheetTabBar::initStyleOption(QStyleOptionTab* option, int tabIndex) const {
   option->shape = shape();
   option->text = tabText(tabIndex);
   option->documentMode = documentMode();
+}
+
+void SheetTabBar::contextMenuEvent(QContextMenuEvent* event) {
+  emit ListAsked(event->globalPos());
+  event->accept();
 }
 
 }  // namespace palomet::xlwindow

@@ -9,6 +9,8 @@
 #include <unordered_set>
 
 #include "office/xlwindow/FrozenRows.h"
+#include "office/xlwindow/SheetGrid.h"
+#include "office/xlwindow/SheetList.h"
 #include "office/xlwindow/SheetModel.h"
 #include "office/xlwindow/SheetTabBar.h"
 
@@ -16,7 +18,9 @@ namespace palomet::xlwindow {
 
 SheetTabs::SheetTabs(xl::Application& app, QWidget* parent) : QTabWidget(parent), app_(app) {
   setObjectName("Sheets");
-  setTabBar(new SheetTabBar(this));
+  auto* bar = new SheetTabBar(this);
+  setTabBar(bar);
+  connect(bar, &SheetTabBar::ListAsked, this, [this](const QPoint& at) { ListSheets(at); });
   setTabPosition(QTabWidget::South);
   setDocumentMode(true);
   // Tab names are at most 31 characters; eliding them would shape the text of every tab at
@@ -25,13 +29,15 @@ SheetTabs::SheetTabs(xl::Application& app, QWidget* parent) : QTabWidget(parent)
   setUsesScrollButtons(true);
   // A click on a tab leaves the keys with the grid, as in a spreadsheet.
   tabBar()->setFocusPolicy(Qt::NoFocus);
-  grid_ = new QTableView(this);
+  grid_ = new SheetGrid(this);
   grid_->setObjectName("Grid");
   grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid_->verticalHeader()->setDefaultSectionSize(22);
   grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   grid_->hide();
   frozen_ = new FrozenRows(grid_);
+  connect(grid_->horizontalHeader(), &QHeaderView::sectionResized, this,
+          [this](int col, int, int size) { KeepColumnWidth(col, size); });
   connect(this, &QTabWidget::currentChanged, this, [this] {
     if (!syncing_) ShowCurrent();
   });
@@ -52,6 +58,10 @@ SheetTabs::SheetTabs(xl::Application& app, QWidget* parent) : QTabWidget(parent)
 }
 
 SheetTabs::~SheetTabs() = default;
+
+QTableView* SheetTabs::Grid() const {
+  return grid_;
+}
 
 SheetModel* SheetTabs::Shown() const {
   return static_cast<SheetModel*>(grid_->model());
@@ -296,9 +306,7 @@ void SheetTabs::ShowCurrent() {
       // first shows on a page of its own.
       grid_->doItemsLayout();
       const auto scroll = [grid = grid_, model, at] {
-        if (grid->model() != model) return;
-        grid->verticalScrollBar()->setValue(at.top);
-        grid->horizontalScrollBar()->setValue(at.left);
+        if (grid->model() == model) grid->ScrollToValues(at.top, at.left);
       };
       scroll();
       QTimer::singleShot(0, grid_, scroll);
@@ -308,8 +316,18 @@ void SheetTabs::ShowCurrent() {
 }
 
 void SheetTabs::ShowSheetLook(const SheetModel& model) {
+  showingLook_ = true;
   ApplyColumnWidths(*grid_, model.Sheet());
+  showingLook_ = false;
   frozen_->Follow(static_cast<int>(std::min<std::int64_t>(model.Sheet().FrozenRows(), 100)));
+  grid_->FitScrollBars();
+}
+
+void SheetTabs::KeepColumnWidth(int col, int pixels) {
+  if (showingLook_ || !shownSheet_ || !app_.WorkbookCount()) return;
+  xl::Worksheet* sheet = app_.ActiveWorkbook().SheetWithId(shownSheet_);
+  if (!sheet) return;
+  sheet->SetColumnWidth(col + 1, ColumnWidthOf(*grid_, pixels));
 }
 
 void SheetTabs::Refresh() {
@@ -320,7 +338,7 @@ void SheetTabs::Refresh() {
   }
 }
 
-bool SheetTabs::GoTo(std::uint64_t sheetId, int row, int col) {
+bool SheetTabs::GoTo(std::uint64_t sheetId, int row, int col, int toRow, int toCol) {
   if (pages_.find(sheetId) == pages_.end() || pending_) {
     // The sheet came with changes gathered but not shown yet.
     pending_ = false;
@@ -332,12 +350,43 @@ bool SheetTabs::GoTo(std::uint64_t sheetId, int row, int col) {
   if (shownSheet_ != sheetId) ShowCurrent();
   SheetModel* model = Shown();
   if (!model || shownSheet_ != sheetId) return false;
-  if (model->Refresh()) ShowSheetLook(*model);  // the cell may lie in rows not taken in yet
-  model->Reach(row, col);
+  if (model->Refresh()) ShowSheetLook(*model);  // the cell may have been written a moment ago
   const QModelIndex index = model->index(row, col);
   grid_->setCurrentIndex(index);  // selected alone, and the start of a Shift+move from it
+  if (toRow >= 0 && toCol >= 0) {
+    grid_->selectionModel()->select(QItemSelection(index, model->index(toRow, toCol)),
+                                    QItemSelectionModel::ClearAndSelect);
+  }
   grid_->scrollTo(index);
   return true;
+}
+
+void SheetTabs::ListSheets(std::optional<QPoint> corner) {
+  if (pending_) {
+    pending_ = false;
+    SyncTabs();
+  }
+  QStringList names;
+  std::vector<std::uint64_t> ids;
+  names.reserve(static_cast<qsizetype>(order_.size()));
+  ids.reserve(order_.size());
+  for (const Tab& tab : order_) {
+    names << QString::fromStdString(tab.name);
+    ids.push_back(tab.id);
+  }
+  auto* list = new SheetList(names, currentIndex(), this);
+  // Sheets may come and go while the list is open (a run goes on): the choice is a sheet.
+  connect(list, &SheetList::Chosen, this, [this, ids = std::move(ids)](int index) {
+    if (pending_) {
+      pending_ = false;
+      SyncTabs();
+    }
+    const auto page = pages_.find(ids[static_cast<std::size_t>(index)]);
+    if (page == pages_.end()) return;
+    setCurrentWidget(page->second);
+    grid_->setFocus(Qt::OtherFocusReason);
+  });
+  list->Popup(corner ? *corner : tabBar()->mapToGlobal(QPoint(0, 0)));
 }
 
 void SheetTabs::StepSheet(int step) {

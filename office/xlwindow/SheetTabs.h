@@ -3,6 +3,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -14,6 +15,7 @@ class QTableView;
 namespace palomet::xlwindow {
 
 class FrozenRows;
+class SheetGrid;
 class SheetModel;
 
 // The active workbook's sheets as tabs over one grid, which shows the current tab's sheet (a
@@ -28,7 +30,7 @@ class SheetTabs : public QTabWidget {
   SheetTabs(xl::Application& app, QWidget* parent);
   ~SheetTabs() override;
 
-  QTableView* Grid() const { return grid_; }
+  QTableView* Grid() const;
   // The model of the sheet on the grid, or nullptr.
   SheetModel* Shown() const;
   // The id of the sheet on the grid, 0 for none.
@@ -38,11 +40,15 @@ class SheetTabs : public QTabWidget {
 
   // Sheets were added, renamed, deleted or activated, or another workbook came.
   void StructureChanged();
-  // Shows the sheet with the 0-based cell as the current cell, selected alone, growing the
-  // grid when the cell lies past it. False when the workbook has no such sheet.
-  bool GoTo(std::uint64_t sheetId, int row, int col);
+  // Shows the sheet with the 0-based cell as the current cell, selected alone, or with the
+  // rectangle from it to the cell at `toRow`, `toCol` selected. False when the workbook has
+  // no such sheet.
+  bool GoTo(std::uint64_t sheetId, int row, int col, int toRow = -1, int toCol = -1);
   // Shows the sheet `step` tabs on from the current one, stopping at the first and last.
   void StepSheet(int step);
+  // Opens the list of every sheet with its bottom left corner at `corner` (global), or just
+  // above the tabs' left end; the sheet chosen there is shown.
+  void ListSheets(std::optional<QPoint> corner = std::nullopt);
 
  signals:
   // The current cell moved, or another sheet came on the grid.
@@ -77,9 +83,11 @@ class SheetTabs : public QTabWidget {
   void Refresh();
   // The shown sheet's column widths and frozen rows on the grid.
   void ShowSheetLook(const SheetModel& model);
+  // A column of the grid was sized by the user: the sheet keeps its width, to be saved.
+  void KeepColumnWidth(int col, int pixels);
 
   xl::Application& app_;
-  QTableView* grid_;
+  SheetGrid* grid_;
   FrozenRows* frozen_;
   QTimer refresh_;
   QTimer settle_;  // gathers the changes that follow one another closely
@@ -92,6 +100,7 @@ class SheetTabs : public QTabWidget {
   std::uint64_t shownSheet_ = 0;                           // the sheet on the grid, 0 for none
   std::uint64_t followedActive_ = 0;  // the workbook's active sheet when last followed
   bool syncing_ = false;              // tabs being brought in line
+  bool showingLook_ = false;          // the grid's columns being sized to the sheet's
   mutable long liveHint_ = 1;         // where IsLive last found a sheet (1-based)
 };
 

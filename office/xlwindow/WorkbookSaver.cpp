@@ -7,7 +7,6 @@
 #include <QMainWindow>
 #include <QProgressBar>
 #include <QStatusBar>
-#include <QTemporaryDir>
 
 namespace palomet::xlwindow {
 
@@ -20,7 +19,7 @@ WorkbookSaver::WorkbookSaver(std::shared_ptr<xl::Application> app,
       opener_(std::move(opener)),
       window_(window) {}
 
-void WorkbookSaver::Write(const QString& path, bool copy) {
+void WorkbookSaver::Write(const QString& path) {
   xl::Workbook& wb = app_->ActiveWorkbook();
   QStatusBar* status = window_->statusBar();
   QElapsedTimer clock;
@@ -62,16 +61,12 @@ void WorkbookSaver::Write(const QString& path, bool copy) {
     }
   } done{this, busy};
   saving_ = true;
-  if (copy) {
-    wb.SaveCopyAs(path.toStdString(), progress);
-  } else {
-    wb.SaveAs(path.toStdString(), progress);
-  }
+  wb.SaveAs(path.toStdString(), progress);
 }
 
 bool WorkbookSaver::SaveTo(const QString& path) {
   try {
-    Write(path, false);
+    Write(path);
   } catch (const Error& e) {
     prompts_->ShowError(QString::fromStdString(e.Description()));
     return false;
@@ -106,23 +101,24 @@ WindowPrompts::SaveAnswer WorkbookSaver::AskSaveChanges() {
 
 void WorkbookSaver::OpenInSpreadsheet() {
   if (!app_->WorkbookCount() || saving_) return;
+  // The other application opens the workbook's own file, so that what the user does there
+  // is kept with it: a workbook never saved is saved first, and one changed since its save
+  // is saved again unless the user wants the file as it was saved.
   const xl::Workbook& wb = app_->ActiveWorkbook();
-  // The copy has to outlive this window: the spreadsheet application opens it later.
-  QTemporaryDir dir(QDir::temp().filePath("palomet-XXXXXX"));
-  dir.setAutoRemove(false);
-  if (!dir.isValid()) {
-    prompts_->ShowError(tr("Cannot create a temporary folder for the copy."));
-    return;
+  if (wb.FullName().empty()) {
+    if (!SaveAs()) return;
+  } else if (!wb.Saved()) {
+    switch (AskSaveChanges()) {
+      case WindowPrompts::SaveAnswer::Cancel:
+        return;
+      case WindowPrompts::SaveAnswer::Save:
+        if (!Save()) return;
+        break;
+      case WindowPrompts::SaveAnswer::Discard:
+        break;
+    }
   }
-  QString name = QString::fromStdString(wb.Name());
-  if (!name.endsWith(".xlsx", Qt::CaseInsensitive)) name += ".xlsx";
-  const QString path = dir.filePath(name);
-  try {
-    Write(path, true);
-  } catch (const Error& e) {
-    prompts_->ShowError(QString::fromStdString(e.Description()));
-    return;
-  }
+  const QString path = QString::fromStdString(app_->ActiveWorkbook().FullName().string());
   if (!opener_(path)) prompts_->ShowError(tr("No application could open %1.").arg(path));
 }
 

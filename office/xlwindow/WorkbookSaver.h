@@ -13,7 +13,7 @@ class QProgressBar;
 namespace palomet::xlwindow {
 
 // Writing a window's workbook: Save (to the file it was saved to, else as Save As), Save
-// As, and the copy that the desktop's spreadsheet application opens. A save that takes
+// As, and opening its file in the desktop's spreadsheet application. A save that takes
 // more than a moment shows the busy pointer and its progress in the status bar; meanwhile
 // the window paints but takes no input, since the workbook must not change under the writer.
 class WorkbookSaver : public QObject {
@@ -26,6 +26,9 @@ class WorkbookSaver : public QObject {
   // save failed (the error is shown) or a save is under way.
   bool Save();
   bool SaveAs();
+  // Opens the workbook's file: first saved as Save As saves it when it never was (a cancel
+  // opens nothing); when it changed since its save, the user is asked whether to save the
+  // changes first.
   void OpenInSpreadsheet();
   // The question on closing an unsaved workbook.
   WindowPrompts::SaveAnswer AskSaveChanges();
@@ -36,9 +39,8 @@ class WorkbookSaver : public QObject {
 
  private:
   bool SaveTo(const QString& path);
-  // Writes the active workbook (or a copy) with the feedback above. Throws what the save
-  // throws.
-  void Write(const QString& path, bool copy);
+  // Writes the active workbook with the feedback above. Throws what the save throws.
+  void Write(const QString& path);
 
   std::shared_ptr<xl::Application> app_;
   std::shared_ptr<WindowPrompts> prompts_;

@@ -1,17 +1,22 @@
 #include "office/xlwindow/WorkbookWindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTableView>
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
+#include <algorithm>
+#include <vector>
 
 #include "office/xl/Places.h"
 #include "office/xlwindow/CellLine.h"
@@ -54,18 +59,47 @@ class QtPrompts : public WindowPrompts {
   QtMessageBoxes boxes_;
 };
 
+// The workbook windows in the order they were placed, for the next to cascade from.
+std::vector<QPointer<WorkbookWindow>>& PlacedWindows() {
+  static std::vector<QPointer<WorkbookWindow>> windows;
+  return windows;
+}
+
+constexpr QSize kWantedSize(900, 600);
+
+// What the window system draws around a shown window (nothing before it is shown).
+QMargins FrameMargins(const QWidget& window) {
+  const QRect inside = window.geometry();
+  const QRect frame = window.frameGeometry();
+  return QMargins(inside.left() - frame.left(), inside.top() - frame.top(),
+                  frame.right() - inside.right(), frame.bottom() - inside.bottom());
+}
+
 }  // namespace
+
+QRect NewWindowFrame(const QRect& screen, const QSize& wanted, const std::optional<QRect>& last,
+                     int step) {
+  QRect frame(QPoint(), wanted.boundedTo(screen.size()));
+  if (last && last->intersects(screen)) {
+    frame.moveTopLeft(last->topLeft() + QPoint(step, step));
+    if (!screen.contains(frame)) frame.moveTopLeft(screen.topLeft());
+  } else {
+    frame.moveCenter(screen.center());
+  }
+  return frame;
+}
 
 std::shared_ptr<WindowPrompts> MakeWindowPrompts() {
   return std::make_shared<QtPrompts>();
 }
 
 WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
-                               std::shared_ptr<WindowPrompts> prompts, FileOpener opener)
-    : app_(std::move(app)) {
+                               std::shared_ptr<WindowPrompts> prompts, FileOpener opener,
+                               QWidget* anchor)
+    : app_(std::move(app)), anchor_(anchor) {
   setObjectName("WorkbookWindow");
   setAttribute(Qt::WA_DeleteOnClose);
-  resize(900, 600);
+  resize(kWantedSize);
 
   auto* central = new QWidget(this);
   auto* column = new QVBoxLayout(central);
@@ -100,10 +134,11 @@ WorkbookWindow::WorkbookWindow(std::shared_ptr<xl::Application> app,
   connect(cellLine_, &CellLine::GoToTyped, this,
           [this](const QString& typed) { GoToPlace(typed, true); });
   connect(cellLine_, &CellLine::AddressDone, this, [this] { tabs_->Grid()->setFocus(); });
-  connect(findBar_, &FindBar::Found, this, [this](std::uint64_t sheet, std::int64_t row,
-                                                  std::int64_t col) {
-    tabs_->GoTo(sheet, static_cast<int>(row - 1), static_cast<int>(col - 1));
-  });
+  connect(findBar_, &FindBar::Found, this,
+          [this](std::uint64_t sheet, std::int64_t row, std::int64_t col) {
+            if (tabs_->GoTo(sheet, static_cast<int>(row - 1), static_cast<int>(col - 1)))
+              PlaceReached();
+          });
   connect(findBar_, &FindBar::Closed, this, [this] { tabs_->Grid()->setFocus(); });
   connect(commands_, &GridCommands::LinkClicked, this,
           [this](const QString& location) { GoToPlace(location, false); });
@@ -163,6 +198,7 @@ void WorkbookWindow::MakeMenus() {
              [this] { tabs_->StepSheet(1); });
   AddCommand(sheet, tr("&Previous Sheet"), "PreviousSheet",
              {QKeySequence(Qt::CTRL | Qt::Key_PageUp)}, [this] { tabs_->StepSheet(-1); });
+  AddCommand(sheet, tr("&All Sheets…"), "ListSheets", {}, [this] { tabs_->ListSheets(); });
 
   QTableView* grid = tabs_->Grid();
   grid->setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -181,7 +217,63 @@ WorkbookWindow::~WorkbookWindow() {
   ReturnFreedMemoryLater();
 }
 
+void WorkbookWindow::Place() {
+  placed_ = true;
+  QWidget* anchor = anchor_ ? anchor_.data() : QApplication::activeWindow();
+  if (anchor == this) anchor = nullptr;
+  const QScreen* screen = anchor ? anchor->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  auto& placed = PlacedWindows();
+  placed.erase(std::remove(placed.begin(), placed.end(), nullptr), placed.end());
+  const WorkbookWindow* last = nullptr;
+  for (auto it = placed.rbegin(); it != placed.rend() && !last; ++it) {
+    if ((*it)->isVisible() && (*it)->screen() == screen) last = *it;
+  }
+  placed.push_back(this);
+  // This window gets the frame the window system gave the last one, or the main window.
+  const QWidget* framed = last ? last : anchor && anchor->isVisible() ? anchor : nullptr;
+  const QMargins frame = framed ? FrameMargins(*framed) : QMargins();
+  const QRect at = NewWindowFrame(screen->availableGeometry(), kWantedSize.grownBy(frame),
+                                  last ? std::optional<QRect>(last->frameGeometry()) : std::nullopt,
+                                  std::max(frame.top(), 24));
+  resize(at.size().shrunkBy(frame));
+  move(at.topLeft());  // a window's position is its frame's
+}
+
+void WorkbookWindow::KeepOnScreen() {
+  const QScreen* holder = screen();
+  if (!holder) return;
+  const QRect area = holder->availableGeometry();
+  const QRect frame = frameGeometry();
+  if (area.contains(frame)) return;
+  // As little moved as will do.
+  QRect at(frame.topLeft(), frame.size().boundedTo(area.size()));
+  at.moveLeft(std::clamp(at.left(), area.left(), area.right() + 1 - at.width()));
+  at.moveTop(std::clamp(at.top(), area.top(), area.bottom() + 1 - at.height()));
+  resize(at.size().shrunkBy(FrameMargins(*this)));
+  move(at.topLeft());
+}
+
+bool WorkbookWindow::eventFilter(QObject* watched, QEvent* event) {
+  QWindow* window = windowHandle();
+  if (window && watched == window) {
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::Move || type == QEvent::Resize || type == QEvent::Expose) &&
+        (!window->frameMargins().isNull() || window->isExposed())) {
+      window->removeEventFilter(this);
+      KeepOnScreen();
+    }
+    return false;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
 void WorkbookWindow::Show() {
+  if (!placed_) {
+    Place();
+    create();
+    if (windowHandle()) windowHandle()->installEventFilter(this);
+  }
   show();
   raise();
   app_->ViewOpened();
@@ -212,14 +304,19 @@ void WorkbookWindow::ShowCell() {
 
 void WorkbookWindow::GoToPlace(const QString& reference, bool typed) {
   if (!app_->WorkbookCount()) return;
-  const auto say = [this](const QString& text) { statusBar()->showMessage(text, 10'000); };
-  const std::optional<xl::Place> place = xl::ParsePlace(reference.toStdString());
-  if (!place) {
-    say(typed ? tr("\"%1\" is not a cell address; type one such as B7 or Customer!C10.")
+  const auto say = [this](const QString& text) {
+    placeNote_ = text;
+    statusBar()->showMessage(text, 10'000);
+  };
+  const std::optional<xl::PlaceRange> range = xl::ParseRange(reference.toStdString());
+  if (!range) {
+    say(typed ? tr("\"%1\" is not a cell address or range; type one such as B7, C3:E5 or "
+                   "Customer!C10.")
                     .arg(reference.trimmed())
               : tr("The link leads to \"%1\", which is not a cell.").arg(reference));
     return;
   }
+  const xl::Place* place = &range->first;
   std::uint64_t sheet = tabs_->ShownSheet() ? tabs_->ShownSheet() : tabs_->CurrentTabSheet();
   if (place->hasSheet) {
     const xl::Worksheet* named = app_->ActiveWorkbook().FindSheet(place->sheet);
@@ -229,9 +326,18 @@ void WorkbookWindow::GoToPlace(const QString& reference, bool typed) {
     }
     sheet = named->Id();
   }
-  if (tabs_->GoTo(sheet, static_cast<int>(place->row - 1), static_cast<int>(place->col - 1))) {
+  if (tabs_->GoTo(sheet, static_cast<int>(place->row - 1), static_cast<int>(place->col - 1),
+                  static_cast<int>(range->lastRow - 1), static_cast<int>(range->lastCol - 1))) {
     tabs_->Grid()->setFocus(Qt::OtherFocusReason);
+    PlaceReached();
   }
+}
+
+void WorkbookWindow::PlaceReached() {
+  if (!placeNote_.isEmpty() && statusBar()->currentMessage() == placeNote_) {
+    statusBar()->clearMessage();
+  }
+  placeNote_.clear();
 }
 
 void WorkbookWindow::UpdateTitle() {
@@ -277,7 +383,8 @@ void WorkbookWindow::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void InstallWorkbookWindows(std::shared_ptr<WindowPrompts> prompts, FileOpener opener) {
+void InstallWorkbookWindows(std::shared_ptr<WindowPrompts> prompts, FileOpener opener,
+                            QWidget* mainWindow) {
   if (!prompts) prompts = MakeWindowPrompts();
   if (!opener) {
     opener = [](const QString& path) {
@@ -285,8 +392,9 @@ void InstallWorkbookWindows(std::shared_ptr<WindowPrompts> prompts, FileOpener o
     };
   }
   xl::Application::SetViewFactory(
-      [prompts, opener](std::shared_ptr<xl::Application> app) -> xl::ApplicationView* {
-        return new WorkbookWindow(std::move(app), prompts, opener);
+      [prompts, opener, anchor = QPointer<QWidget>(mainWindow)](
+          std::shared_ptr<xl::Application> app) -> xl::ApplicationView* {
+        return new WorkbookWindow(std::move(app), prompts, opener, anchor);
       });
 }
 

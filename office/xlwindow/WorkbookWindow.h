@@ -7,6 +7,8 @@
 // workbook window and no main window remain (QApplication::quitOnLastWindowClosed).
 
 #include <QString>
+
+class QWidget;
 #include <functional>
 #include <memory>
 
@@ -32,8 +34,10 @@ using FileOpener = std::function<bool(const QString& path)>;
 std::shared_ptr<WindowPrompts> MakeWindowPrompts();
 
 // Installs the window as the engine's view factory. Call once after QApplication exists.
-// `prompts` and `opener` default to the real dialogs and QDesktopServices.
+// `prompts` and `opener` default to the real dialogs and QDesktopServices. A new window
+// opens wholly on the screen of `mainWindow` (when given and still there, else of the active
+// window), cascaded from the last workbook window opened there.
 void InstallWorkbookWindows(std::shared_ptr<WindowPrompts> prompts = nullptr,
-                            FileOpener opener = nullptr);
+                            FileOpener opener = nullptr, QWidget* mainWindow = nullptr);
 
 }  // namespace palomet::xlwindow

@@ -2,8 +2,11 @@
 
 #include <QKeySequence>
 #include <QMainWindow>
+#include <QPointer>
+#include <QRect>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "office/xl/Excel.h"
 #include "office/xlwindow/WorkbookWindow.h"
@@ -26,12 +29,13 @@ class WorkbookSaver;
 // (FindBar), the grid's keys and edit commands (GridCommands) and saving (WorkbookSaver).
 // Object names for tests: "WorkbookWindow", "StatusNote" (the application's status bar
 // text in the status line); actions "Save", "SaveAs", "OpenInSpreadsheet", "Copy",
-// "SelectAll", "Find", "FindNext", "GoTo", "NextSheet", "PreviousSheet".
+// "SelectAll", "Find", "FindNext", "GoTo", "NextSheet", "PreviousSheet", "ListSheets".
 class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   Q_OBJECT
  public:
+  // `anchor`: the window whose screen this one first opens on (see Place); may be null.
   WorkbookWindow(std::shared_ptr<xl::Application> app, std::shared_ptr<WindowPrompts> prompts,
-                 FileOpener opener);
+                 FileOpener opener, QWidget* anchor = nullptr);
   ~WorkbookWindow() override;
 
   void Show() override;
@@ -47,18 +51,28 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Watches the window system's window until it has framed it (see Place).
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // A command of `menu` with `keys`, working wherever the focus is in the window.
   QAction* AddCommand(QMenu* menu, const QString& text, const char* name,
                       const QList<QKeySequence>& keys, const std::function<void()>& run);
   void MakeMenus();
+  // Sizes and places the window before it first shows: wholly on the anchor's screen,
+  // cascaded from the last workbook window opened there, else in the screen's middle. The
+  // frame is taken to be the one the window system gave that window or the anchor; once it
+  // has framed this one, a window it leaves partly off the screen is moved and sized in.
+  void Place();
+  void KeepOnScreen();
   void UpdateTitle();
   // The current cell of the grid in the value line and address box.
   void ShowCell();
-  // Goes to a reference typed in the address box or held by a link; says in the status
-  // line when there is no such place.
+  // Goes to a cell or range typed in the address box, or to the place a link holds; says in
+  // the status line when there is no such place.
   void GoToPlace(const QString& reference, bool typed);
+  // A place was reached: what the status line said of a place not found no longer holds.
+  void PlaceReached();
 
   std::shared_ptr<xl::Application> app_;
   CellLine* cellLine_;
@@ -66,7 +80,17 @@ class WorkbookWindow : public QMainWindow, public xl::ApplicationView {
   FindBar* findBar_;
   GridCommands* commands_;
   WorkbookSaver* saver_;
-  QLabel* note_;  // the application's status bar text
+  QPointer<QWidget> anchor_;
+  bool placed_ = false;
+  QLabel* note_;       // the application's status bar text
+  QString placeNote_;  // the status line's message of a place not found, while it shows
 };
+
+// Where a new window goes, as its frame's rectangle: on `screen` (the available area), as
+// big as `wanted` but no bigger than the area; one `step` down and right from `last` (the
+// frame of the last window opened, when there is one on that screen), back at the area's top
+// left when that would run off it, else in the middle of the area.
+QRect NewWindowFrame(const QRect& screen, const QSize& wanted, const std::optional<QRect>& last,
+                     int step);
 
 }  // namespace palomet::xlwindow

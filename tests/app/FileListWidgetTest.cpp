@@ -119,20 +119,23 @@ TEST(ListWidget, DoubleClickRemovesTheEntryAndSelectsNoOther) {
   EXPECT_EQ(h.List().Count(), 0);
 }
 
-// The Delete key removes the selected entry as a double-click does; Shift+Delete does not.
-TEST(ListWidget, DeleteKeyRemovesTheSelectedEntry) {
+// The Delete key removes the selected entry and selects the one that took its place (the
+// last at the end), so that it can be pressed again and again; Shift+Delete does nothing.
+TEST(ListWidget, DeleteKeyRemovesEntryAfterEntry) {
   Form1Harness h;
   h.Start();
-  h.Fill({"A", "B", "C"});
-  h.List().Select(2);
-  h.List().setFocus();
+  h.Fill({"A", "B", "C", "D"});
+  QTest::mouseClick(h.List().viewport(), Qt::LeftButton, {}, h.RowCentre(2));
+  ASSERT_TRUE(h.List().hasFocus());
   QTest::keyClick(&h.List(), Qt::Key_Delete, Qt::ShiftModifier);
-  EXPECT_EQ(h.Texts(), (Texts{"A", "B", "C"}));
-  QTest::keyClick(&h.List(), Qt::Key_Delete);
-  EXPECT_EQ(h.Texts(), (Texts{"A", "C"}));
-  EXPECT_EQ(h.List().SelectedIndex(), 0);
-  QTest::keyClick(&h.List(), Qt::Key_Delete);
-  EXPECT_EQ(h.Texts(), (Texts{"A", "C"})) << "nothing selected, nothing goes";
+  EXPECT_EQ(h.Texts(), (Texts{"A", "B", "C", "D"}));
+  const std::vector<std::pair<Texts, int>> presses = {
+      {{"A", "C", "D"}, 2}, {{"A", "D"}, 2}, {{"A"}, 1}, {{}, 0}, {{}, 0}};
+  for (const auto& [texts, selected] : presses) {
+    QTest::keyClick(&h.List(), Qt::Key_Delete);
+    EXPECT_EQ(h.Texts(), texts);
+    EXPECT_EQ(h.List().SelectedIndex(), selected);
+  }
 }
 
 TEST(AddFiles, AppendsTheDialogsSelection) {
@@ -144,7 +147,7 @@ TEST(AddFiles, AppendsTheDialogsSelection) {
   EXPECT_EQ(h.Texts(), (Texts{"/old.xml", "/b.xml", "/a.xml", "/data/one.xml"}));
   ASSERT_EQ(h.dialogs.shown.size(), 3u);
   EXPECT_EQ(h.dialogs.shown[0].title, "Add File(s) - Hold Ctrl to select multiple files");
-  EXPECT_EQ(h.dialogs.shown[0].filter, "XML Files (*.xml)|*.xml|");
+  EXPECT_EQ(h.dialogs.shown[0].filter, AddFilesFilter());
   EXPECT_TRUE(h.messages.shown.empty());
 }
 

@@ -48,25 +48,32 @@ QMimeData* FileUrls(const Texts& paths) {
   return data;
 }
 
+// The folder button takes what palomet-import's folder scan takes: XML files, compressed
+// ones, and the XML files of archives.
 TEST(FolderButton, AddsTheTreeWithTheBusyPointerAndCancelAddsNothing) {
   Form1Harness h;
-  for (const char* f : {"tree/b.XML", "tree/a.xml", "tree/~a.xml", "tree/n.txt", "tree/s/c.xml"}) {
+  for (const char* f : {"tree/b.XML", "tree/a.xml", "tree/~a.xml", "tree/n.txt", "tree/s/c.xml",
+                        "tree/f.xml.bak", "tree/~g.xml.gz"}) {
     h.temp.Write(f, "");
   }
   const std::string tree = h.temp.Str() + "/tree";
+  test::WriteCompressed(tree + "/d.xml.gz", "gzip", "<r/>");
+  test::WritePacked(tree + "/e.zip", {"zip", ""}, {{"m.xml", "<r/>"}, {"n.txt", ""}});
   Form1& form = h.Start();
   h.dialogs.folderAnswers.push_back(tree);
   std::optional<Pointer> pointerDuringScan;
   QTimer::singleShot(0, &form, [&] { pointerDuringScan = form.MousePointer(); });
   h.Click("PushButton2");
   EXPECT_EQ(h.dialogs.shown.back().title, "Please select folder to add:");
-  EXPECT_EQ(h.Texts(), (Texts{tree + "/a.xml", tree + "/b.XML", tree + "/s/c.xml"}));
+  const Texts scanned = {tree + "/a.xml", tree + "/b.XML", tree + "/d.xml.gz",
+                         tree + "/e.zip:m.xml", tree + "/s/c.xml"};
+  EXPECT_EQ(h.Texts(), scanned);
   EXPECT_EQ(pointerDuringScan, Pointer::Busy);
   EXPECT_EQ(form.MousePointer(), Pointer::Default);
 
   form.SetMousePointer(Pointer::Image);
   h.Click("PushButton2");  // cancelled
-  EXPECT_EQ(h.List().Count(), 3);
+  EXPECT_EQ(h.Texts(), scanned);
   EXPECT_EQ(form.MousePointer(), Pointer::Image);
 }
 

@@ -3,12 +3,15 @@
 #include <functional>
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
 #include "app/QtDialogs.h"
+#include "filelist/AddFolder.h"
+#include "filelist/DialogIntake.h"
 #include "office/xlwindow/QtMessageBoxes.h"
 #include "office/xlwindow/WorkbookWindow.h"
 
@@ -93,6 +96,28 @@ TEST(QtDialogs, FilterBecomesQtsForm) {
   EXPECT_EQ(QtNameFilter("XML Files (*.xml)|*.xml|"), "XML Files (*.xml)");
   EXPECT_EQ(QtNameFilter("Text|*.txt;*.csv|All|*.*|"), "Text (*.txt *.csv);;All (*.*)");
   EXPECT_EQ(QtNameFilter(""), "");
+}
+
+// The file dialog opens on XML files, as before; compressed XML files and archives (what a
+// folder scan takes), and all files, are the filters after it.
+TEST(QtDialogs, TheFileDialogOpensOnXmlFilesAndOffersPackedAndAllFiles) {
+  QStringList filters;
+  QString selected;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    filters = dialog->nameFilters();
+    selected = dialog->selectedNameFilter();
+    dialog->reject();
+  });
+  QtDialogs dialogs;
+  EXPECT_TRUE(dialogs.GetOpenFileNames(kAddFilesTitle, AddFilesFilter()).empty());
+  ASSERT_EQ(filters.size(), 3);
+  EXPECT_EQ(filters[0], "XML Files (*.xml)");
+  EXPECT_EQ(selected, filters[0]);
+  EXPECT_EQ(filters[1], "XML, Compressed XML and Archives (" +
+                            QString::fromStdString(ScanPattern()).replace(';', ' ') + ")");
+  EXPECT_EQ(filters[2], "All Files (*)");
 }
 
 TEST(QtDialogs, SelectionPartsRebuildTheSamePaths) {

@@ -63,6 +63,11 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"RemoveOnly", RemoveSelected, {"A"}, 1, {}, 0},
         CommandCase{"RemoveNoSelection", RemoveSelected, kABC, 0, kABC, 0},
         CommandCase{"RemoveEmpty", RemoveSelected, {}, 0, {}, 0},
+        // The Delete key selects the entry that took the removed one's place.
+        CommandCase{"DeleteMiddle", RemoveSelectedAndSelectNext, kABC, 2, {"A", "C"}, 2},
+        CommandCase{"DeleteLast", RemoveSelectedAndSelectNext, kABC, 3, {"A", "B"}, 2},
+        CommandCase{"DeleteOnly", RemoveSelectedAndSelectNext, {"A"}, 1, {}, 0},
+        CommandCase{"DeleteNoSelection", RemoveSelectedAndSelectNext, kABC, 0, kABC, 0},
         // Equal paths are moved by position, never compared.
         CommandCase{"UpDuplicate", MoveUp, {"A", "B", "A"}, 3, {"A", "A", "B"}, 2},
         CommandCase{"DownDuplicate", MoveDown, {"A", "A", "B"}, 1, {"A", "A", "B"}, 2}),

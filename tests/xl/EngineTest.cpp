@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <string>
 
 #include "office/xl/Excel.h"
@@ -243,6 +245,13 @@ TEST(Limits, WritesOutsideTheSheetNameSheetRowAndColumn) {
   EXPECT_EQ(s.Cell(1, 1).text.size(), 32'767u);
   EXPECT_EQ(s.UsedRows(), 1'048'576);
   EXPECT_EQ(s.UsedColumns(), 16'384);
+  // A column's width: of a column of the sheet, above 0 and at most 255 characters.
+  const std::pair<std::int64_t, double> widths[] = {{0, 10}, {16'385, 10}, {3, 0},
+                                                    {3, -1}, {3, 255.5},   {3, std::nan("")}};
+  for (const auto& [col, width] : widths) {
+    EXPECT_THROW(s.SetColumnWidth(col, width), Error) << col << " " << width;
+  }
+  EXPECT_EQ(s.ColumnWidth(3), 0);
 }
 
 // --- sheets and workbooks ----------------------------------------------------------------

@@ -54,7 +54,7 @@ std::string WriteWithLibxlsxwriter(const std::filesystem::path& path, const xl::
       break;
     }
     if (&sheet == &book.ActiveSheet()) worksheet_activate(ws);
-    for (std::int64_t col = 1; col <= sheet.UsedColumns(); ++col) {
+    for (std::int64_t col = 1; col <= sheet.SizedColumns(); ++col) {
       if (sheet.ColumnWidth(col) > 0) {
         worksheet_set_column(ws, static_cast<lxw_col_t>(col - 1), static_cast<lxw_col_t>(col - 1),
                              sheet.ColumnWidth(col), nullptr);

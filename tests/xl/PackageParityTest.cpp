@@ -191,7 +191,7 @@ void ExpectSameAsOracle(Workbook& book, const TempDir& dir) {
     EXPECT_EQ(got.cells.size(), sheet.CellCount()) << sheet.Name();
     // The look as the reader sees it: widths (with the file's padding), pane and filter.
     std::map<int, double> widths;
-    for (std::int64_t col = 1; col <= sheet.UsedColumns(); ++col) {
+    for (std::int64_t col = 1; col <= sheet.SizedColumns(); ++col) {
       const double w = sheet.ColumnWidth(col);
       if (w > 0) widths[static_cast<int>(col)] = static_cast<int>((static_cast<int>(w * 7 + 0.5) + 5) / 7.0 * 256) / 256.0;
     }
@@ -373,6 +373,9 @@ TEST(PackageParity, BoldRowsWidthsFrozenPanesAndFilters) {
     }
     LookOfOneTable(t, 9, 2);
   }
+  // Widths the user gave hold over fitted ones, also past the used columns.
+  book.Sheet(3).SetColumnWidth(1, 3.25);
+  book.Sheet(3).SetColumnWidth(40, 30);
   ExpectSameAsOracle(book, dir);
   EXPECT_EQ(s.ColumnWidth(1), Worksheet::kMaxFitWidth);
   EXPECT_EQ(s.ColumnWidth(2), 6 + Worksheet::kFitMargin);  // "amount" and "12.50"

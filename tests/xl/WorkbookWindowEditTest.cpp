@@ -82,8 +82,8 @@ TEST_F(WorkbookWindowEdit, SelectAllAndHeaderClicksSelectTheSheetAColumnOrARow) 
 
   Press(grid, QKeySequence::SelectAll);
   ASSERT_EQ(sel->selection().size(), 1);
-  EXPECT_EQ(sel->selection()[0].height(), 150);
-  EXPECT_EQ(sel->selection()[0].width(), 26);
+  EXPECT_EQ(sel->selection()[0].height(), xl::kMaxRows) << "the whole sheet";
+  EXPECT_EQ(sel->selection()[0].width(), xl::kMaxColumns);
   Press(grid, QKeySequence::Copy);
   const QStringList lines = ClipboardText().split('\n');
   ASSERT_EQ(lines.size(), 151) << "150 rows and what follows the last newline";
@@ -207,11 +207,41 @@ TEST_F(WorkbookWindowEdit, FindGoesFromMatchToMatchAcrossSheetsAndSaysWhenThereI
   EXPECT_EQ(Address(w), "C1");
   QTest::keyClicks(field, "1");
   EXPECT_EQ(FindStatus(w), "No match.");
-  EXPECT_EQ(Address(w), "C1") << "no match leaves the current cell where it was";
+  EXPECT_EQ(CurrentTab(w), "Sheet1") << "no match: back where the typing began";
+  EXPECT_EQ(Address(w), "B2");
 
   QTest::keyClick(field, Qt::Key_Escape);
   EXPECT_FALSE(bar->isVisible());
   EXPECT_TRUE(grid->hasFocus());
+}
+
+// Whatever is typed is looked for from the cell the typing began at: a failed search, which
+// leaves the current cell there, does not make the next one skip a match.
+TEST_F(WorkbookWindowEdit, TypedTextIsLookedForFromWhereTheTypingBegan) {
+  auto app = xl::Application::Create();
+  xl::Worksheet& s = app->AddWorkbook().ActiveSheet();
+  s.SetCell(3, 2, "Zoe");
+  s.SetCell(2, 6, "true");
+  s.SetCell(5, 6, "TRUE");
+  QMainWindow* w = Open(*app);
+  auto* field = w->findChild<QLineEdit*>("FindText");
+  Press(GridOf(w), QKeySequence::Find);
+  QTest::keyClicks(field, "z");
+  EXPECT_EQ(Address(w), "B3");
+  QTest::keyClicks(field, "zzz");
+  EXPECT_EQ(FindStatus(w), "No match.");
+  EXPECT_EQ(Address(w), "A1");
+  field->selectAll();
+  QTest::keyClicks(field, "TRUE");
+  EXPECT_EQ(Address(w), "F2");
+  QTest::keyClick(field, Qt::Key_Return);
+  EXPECT_EQ(Address(w), "F5");
+  // A click elsewhere is where the next typing begins.
+  Click(w, 3, 0);
+  field->setFocus();
+  field->selectAll();
+  QTest::keyClicks(field, "t");
+  EXPECT_EQ(Address(w), "F5");
 }
 
 TEST_F(WorkbookWindowEdit, ALongSearchYieldsBetweenSlicesAndStillFindsTheLastCell) {

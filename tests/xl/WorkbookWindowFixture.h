@@ -21,6 +21,11 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/WorkbookWindowProbe.h"
 
+// Failures name the texts compared.
+inline void PrintTo(const QString& text, std::ostream* os) {
+  *os << '"' << text.toStdString() << '"';
+}
+
 namespace palomet::xlwindow {
 
 class FakePrompts : public WindowPrompts {

@@ -10,6 +10,7 @@
 
 #include "WorkbookWindowFixture.h"
 #include "office/xlwindow/WorkbookWindowImpl.h"
+#include "tests/support/XlsxReadBack.h"
 
 namespace palomet::xlwindow {
 namespace {
@@ -109,6 +110,67 @@ TEST_F(WorkbookWindowEdit, EachSheetShowsItsOwnColumnWidths) {
   for (int col = 2; col < 8; ++col) EXPECT_EQ(grid->columnWidth(col), standard) << col;
   Grid(w, 0);
   EXPECT_GT(grid->columnWidth(7), 2 * standard);
+}
+
+// A new window opens wholly on the screen: as big as it may be there, cascaded from the last
+// window opened on that screen, back at the top left when the next step would run off it.
+TEST(WindowPlace, NewWindowsOpenWhollyOnTheScreenCascaded) {
+  const QRect screen(0, 0, 1280, 1000), right(1280, 0, 1920, 1080);
+  const struct {
+    QRect screen;
+    std::optional<QRect> last;
+    QRect frame;
+  } cases[] = {
+      {screen, std::nullopt, QRect(190, 185, 900, 630)},
+      {QRect(0, 24, 800, 576), std::nullopt, QRect(0, 24, 800, 576)},
+      {screen, QRect(190, 185, 900, 630), QRect(220, 215, 900, 630)},
+      {screen, QRect(370, 365, 900, 630), QRect(0, 0, 900, 630)},      // would run off the bottom
+      {right, QRect(190, 185, 900, 630), QRect(1790, 225, 900, 630)},  // another screen's
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(NewWindowFrame(c.screen, QSize(900, 630), c.last, 30), c.frame) << c.frame.x();
+  }
+}
+
+// A column the user drags wider or narrower keeps that width, on its sheet and in the saved
+// file, fitted or not and past the used columns too; the workbook then has changes to save.
+TEST_F(WorkbookWindowEdit, ColumnWidthsTheUserDragsAreKeptAndSaved) {
+  auto app = xl::Application::Create();
+  xl::Workbook& wb = app->AddWorkbook();
+  FillTable(wb.Sheet(1), 3, 3);
+  const QString path = QString::fromStdString((dir.Path() / "widths.xlsx").string());
+  prompts->savePath = path;
+  auto* w = qobject_cast<WorkbookWindow*>(Open(*app));
+  ASSERT_TRUE(w->SaveAs());
+  QTableView* grid = GridOf(w);
+  QHeaderView* header = grid->horizontalHeader();
+  const auto drag = [&](int col, int by) {
+    const int edge = header->sectionViewportPosition(col) + header->sectionSize(col) - 1;
+    QTest::mousePress(header->viewport(), Qt::LeftButton, {}, QPoint(edge, 5));
+    QTest::mouseMove(header->viewport(), QPoint(edge + by, 5));
+    QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, QPoint(edge + by, 5));
+    return header->sectionSize(col);
+  };
+  const int fitted = grid->columnWidth(2);
+  const int c = drag(2, -20), h = drag(7, 40);  // a fitted column, and one past the used ones
+  EXPECT_EQ(c, fitted - 20);
+  EXPECT_FALSE(wb.Saved());
+  Grid(w, 1);
+  Grid(w, 0);
+  EXPECT_EQ(grid->columnWidth(2), c) << "kept while another sheet was shown";
+  EXPECT_EQ(grid->columnWidth(7), h);
+
+  ASSERT_TRUE(w->Save());
+  const auto saved = test::ReadXlsx(path.toStdString());
+  ASSERT_TRUE(saved.ok) << saved.dump;
+  // As the file holds a width: in characters of a 7-pixel digit, with 5 pixels of padding.
+  const int digit = grid->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+  const auto inFile = [&](int pixels) {
+    const double chars = (pixels - 5.0) / digit;
+    return static_cast<int>((static_cast<int>(chars * 7 + 0.5) + 5) / 7.0 * 256) / 256.0;
+  };
+  EXPECT_EQ(saved.sheets[0].widths.at(3), inFile(c));
+  EXPECT_EQ(saved.sheets[0].widths.at(8), inFile(h));
 }
 
 }  // namespace

@@ -46,8 +46,9 @@ TEST_F(WorkbookWindowTest, ShowsTheSheetsAndFillsAsCellsAreWritten) {
   s.SetCell(2, 1, "Zoë");
   QTest::qWait(400);  // the grid picks new cells up on its timer
   QAbstractItemModel* grid = Grid(w, 1);
-  EXPECT_EQ(grid->rowCount(), 250);
-  EXPECT_EQ(grid->columnCount(), 30);
+  EXPECT_EQ(grid->rowCount(), xl::kMaxRows) << "the grid is as big as the sheet";
+  EXPECT_EQ(grid->columnCount(), xl::kMaxColumns);
+  EXPECT_FALSE(grid->data(grid->index(xl::kMaxRows - 1, xl::kMaxColumns - 1)).isValid());
   EXPECT_EQ(grid->data(grid->index(249, 29)).toString(), "250.50");
   EXPECT_EQ(grid->data(grid->index(1, 0)).toString(), "Zoë");
   EXPECT_EQ(grid->headerData(29, Qt::Horizontal).toString(), "AD");
@@ -254,21 +255,55 @@ TEST_F(WorkbookWindowTest, ClosingAnUnsavedWorkbookAsksEvenWithAlertsOff) {
   EXPECT_EQ(prompts->asked.size(), 4);
 }
 
-TEST_F(WorkbookWindowTest, OpensACopyInTheSpreadsheetApplicationLeavingTheWorkbookUnsaved) {
+// "Open in spreadsheet application" opens the workbook's own file, never a copy: a workbook
+// never saved is saved first (a cancelled Save As opens nothing); one changed since its save
+// is saved again, or opened as saved, as the user answers.
+TEST_F(WorkbookWindowTest, OpenInSpreadsheetOpensTheSavedFileItself) {
   auto app = xl::Application::Create();
   app->SetVisible(true);
-  app->AddWorkbook().ActiveSheet().SetCell(1, 1, "copy me");
+  xl::Worksheet& s = app->AddWorkbook().ActiveSheet();
+  s.SetCell(1, 1, "first");
   QMainWindow* w = Window();
   ASSERT_NE(w, nullptr);
-  w->findChild<QAction*>("OpenInSpreadsheet")->trigger();
-  ASSERT_EQ(opened.size(), 1);
-  EXPECT_TRUE(opened[0].endsWith("/" + QString::fromStdString(app->ActiveWorkbook().Name()) +
-                                 ".xlsx"));
-  const auto book = test::ReadXlsx(opened[0].toStdString());
-  ASSERT_TRUE(book.ok) << book.dump;
-  EXPECT_EQ(book.sheets[0].InOrder()[0].text, "copy me");
-  EXPECT_FALSE(app->ActiveWorkbook().Saved());
-  std::filesystem::remove_all(std::filesystem::path(opened[0].toStdString()).parent_path());
+  QAction* open = w->findChild<QAction*>("OpenInSpreadsheet");
+  const QString path = QString::fromStdString((dir.Path() / "opened.xlsx").string());
+  const auto inFile = [&] { return test::ReadXlsx(path.toStdString()).sheets[0].At(1, 1); };
+  using A = WindowPrompts::SaveAnswer;
+  const struct {
+    const char* cell;  // written before the command; nullptr for none
+    QString savePath;  // the Save As dialog's answer
+    A answer;          // whether to save the changes, when asked
+    int asked;
+    bool opened;
+    const char* inFile;  // nullptr: no file
+    bool saved;
+  } steps[] = {
+      {nullptr, {}, {}, 0, false, nullptr, false},          // never saved, Save As cancelled
+      {nullptr, path, {}, 0, true, "first", true},          // never saved: saved first
+      {nullptr, {}, {}, 0, true, "first", true},            // saved, unchanged
+      {"second", {}, A::Cancel, 1, false, "first", false},  // changed
+      {nullptr, {}, A::Discard, 1, true, "first", false},   // opened as saved
+      {nullptr, {}, A::Save, 1, true, "second", true},      // saved first
+  };
+  for (const auto& step : steps) {
+    const int what = static_cast<int>(&step - steps);
+    if (step.cell) s.SetCell(1, 1, step.cell);
+    prompts->savePath = step.savePath;
+    prompts->answer = step.answer;
+    const QStringList askedBefore = prompts->asked;
+    opened.clear();
+    open->trigger();
+    EXPECT_EQ(prompts->asked.size() - askedBefore.size(), step.asked) << what;
+    EXPECT_EQ(opened, step.opened ? QStringList{path} : QStringList{}) << what;
+    if (step.inFile) {
+      EXPECT_EQ(inFile(), step.inFile) << what;
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(path.toStdString())) << what;
+    }
+    EXPECT_EQ(app->ActiveWorkbook().Saved(), step.saved) << what;
+  }
+  EXPECT_EQ(prompts->suggestedNames.size(), 2) << "Save As asked only while never saved";
+  EXPECT_TRUE(prompts->errors.isEmpty());
 }
 
 TEST_F(WorkbookWindowTest, TheWindowKeepsTheApplicationAfterTheRunLetsGo) {
