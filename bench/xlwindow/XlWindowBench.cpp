@@ -20,13 +20,13 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QStatusBar>
-#include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
+#include "office/xlwindow/SheetTabs.h"
 
 #include "office/xl/Excel.h"
 #include "office/xlwindow/WorkbookWindow.h"
@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
   }
 
   std::printf("\n%-44s %9s  %s\n", "copy", "seconds", "status line");
-  w->findChild<QTabWidget*>("Sheets")->setCurrentIndex(0);  // back to the big sheet
+  w->findChild<xlwindow::SheetTabs*>("Sheets")->setCurrentIndex(0);  // back to the big sheet
   auto* grid = w->findChild<QTableView*>("Grid");
   grid->setFocus();
   const struct {
@@ -227,7 +227,7 @@ int main(int argc, char** argv) {
   // With --rows 1048576 the sheet is full and Ctrl+End goes to its last row.
   std::printf("\n%-44s %9s %12s  %s\n", "scrolling the first sheet", "presses", "worst press",
               "went to");
-  w->findChild<QTabWidget*>("Sheets")->setCurrentIndex(0);
+  w->findChild<xlwindow::SheetTabs*>("Sheets")->setCurrentIndex(0);
   grid->setFocus();
   grid->clearSelection();
   const auto press = [&](Qt::Key key, Qt::KeyboardModifiers mods, int times) {

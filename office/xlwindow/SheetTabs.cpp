@@ -2,7 +2,6 @@
 
 #include <QHeaderView>
 #include <QScrollBar>
-#include <QTabBar>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -16,30 +15,28 @@
 
 namespace palomet::xlwindow {
 
-SheetTabs::SheetTabs(xl::Application& app, QWidget* parent) : QTabWidget(parent), app_(app) {
+SheetTabs::SheetTabs(xl::Application& app, QWidget* parent) : QWidget(parent), app_(app) {
   setObjectName("Sheets");
-  auto* bar = new SheetTabBar(this);
-  setTabBar(bar);
-  connect(bar, &SheetTabBar::ListAsked, this, [this](const QPoint& at) { ListSheets(at); });
-  setTabPosition(QTabWidget::South);
-  setDocumentMode(true);
-  // Tab names are at most 31 characters; eliding them would shape the text of every tab at
-  // every repaint of the bar, which a workbook of thousands of sheets cannot afford.
-  setElideMode(Qt::ElideNone);
-  setUsesScrollButtons(true);
-  // A click on a tab leaves the keys with the grid, as in a spreadsheet.
-  tabBar()->setFocusPolicy(Qt::NoFocus);
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
   grid_ = new SheetGrid(this);
   grid_->setObjectName("Grid");
   grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid_->verticalHeader()->setDefaultSectionSize(22);
   grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   grid_->hide();
+  column->addWidget(grid_, 1);
   frozen_ = new FrozenRows(grid_);
   connect(grid_->horizontalHeader(), &QHeaderView::sectionResized, this,
           [this](int col, int, int size) { KeepColumnWidth(col, size); });
-  connect(this, &QTabWidget::currentChanged, this, [this] {
+  bar_ = new SheetTabBar(this);
+  bar_->setObjectName("SheetTabs");
+  column->addWidget(bar_, 0, Qt::AlignBottom);
+  connect(bar_, &SheetTabBar::ListAsked, this, [this](const QPoint& at) { ListSheets(at); });
+  connect(bar_, &SheetTabBar::currentChanged, this, [this](int index) {
     if (!syncing_) ShowCurrent();
+    emit currentChanged(index);
   });
 
   // New cells show within a fraction of a second; a run yields often enough for this to fire.
@@ -58,6 +55,54 @@ SheetTabs::SheetTabs(xl::Application& app, QWidget* parent) : QTabWidget(parent)
 }
 
 SheetTabs::~SheetTabs() = default;
+
+int SheetTabs::count() const {
+  return bar_->count();
+}
+
+int SheetTabs::currentIndex() const {
+  return bar_->currentIndex();
+}
+
+void SheetTabs::setCurrentIndex(int index) {
+  bar_->setCurrentIndex(index);
+}
+
+QString SheetTabs::tabText(int index) const {
+  return bar_->tabText(index);
+}
+
+int SheetTabs::PositionOf(std::uint64_t id) const {
+  for (std::size_t i = 0; i < order_.size(); ++i) {
+    if (order_[i].id == id) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+SheetModel* SheetTabs::ModelOf(std::uint64_t id) {
+  if (const auto it = models_.find(id); it != models_.end()) {
+    modelsUsed_.erase(std::find(modelsUsed_.begin(), modelsUsed_.end(), id));
+    modelsUsed_.push_back(id);
+    return it->second;
+  }
+  xl::Worksheet* sheet = shown_ ? shown_->SheetWithId(id) : nullptr;
+  if (!sheet) return nullptr;
+  // The models of the sheets shown lately are kept (switching back and forth is common); the
+  // one shown longest ago goes, unless the grid still shows it.
+  constexpr std::size_t kKept = 16;
+  for (std::size_t i = 0; modelsUsed_.size() >= kKept && i < modelsUsed_.size(); ++i) {
+    const std::uint64_t old = modelsUsed_[i];
+    if (models_[old] == grid_->model()) continue;
+    delete models_[old];
+    models_.erase(old);
+    modelsUsed_.erase(modelsUsed_.begin() + static_cast<std::ptrdiff_t>(i));
+    break;
+  }
+  SheetModel* model = new SheetModel(*sheet, this);
+  models_[id] = model;
+  modelsUsed_.push_back(id);
+  return model;
+}
 
 QTableView* SheetTabs::Grid() const {
   return grid_;
@@ -116,14 +161,10 @@ void SheetTabs::SyncTabs() {
   if (wb != shown_) {
     // Another workbook: start afresh.
     DetachGrid();
-    while (count()) {
-      QWidget* w = widget(0);
-      removeTab(0);
-      delete w;
-    }
+    while (bar_->count()) bar_->removeTab(bar_->count() - 1);
     for (auto& [id, model] : models_) delete model;
-    pages_.clear();
     models_.clear();
+    modelsUsed_.clear();
     spots_.clear();
     order_.clear();
     followedActive_ = 0;
@@ -146,7 +187,7 @@ void SheetTabs::SyncTabs() {
     const std::uint64_t active = wb->ActiveSheet().Id();
     if (active != followedActive_) {
       followedActive_ = active;
-      if (const auto it = pages_.find(active); it != pages_.end()) setCurrentWidget(it->second);
+      if (const int at = PositionOf(active); at >= 0) bar_->setCurrentIndex(at);
     }
   }
   syncing_ = false;
@@ -157,7 +198,7 @@ void SheetTabs::Rename(std::size_t pos, const xl::Worksheet& sheet) {
   Tab& tab = order_[pos];
   if (tab.name == sheet.Name()) return;
   tab.name = sheet.Name();
-  setTabText(static_cast<int>(pos), QString::fromStdString(tab.name));
+  bar_->setTabText(static_cast<int>(pos), QString::fromStdString(tab.name));
 }
 
 void SheetTabs::Rearrange(const xl::Workbook& wb, std::size_t from) {
@@ -169,37 +210,18 @@ void SheetTabs::Rearrange(const xl::Workbook& wb, std::size_t from) {
   for (std::size_t j = order_.size(); j-- > from;) {
     const std::uint64_t id = order_[j].id;
     if (live.count(id)) continue;
-    if (grid_->model() == models_[id]) DetachGrid();
-    QWidget* page = widget(static_cast<int>(j));
-    removeTab(static_cast<int>(j));
-    delete page;
-    delete models_[id];
-    pages_.erase(id);
-    models_.erase(id);
+    if (const auto model = models_.find(id); model != models_.end()) {
+      if (grid_->model() == model->second) DetachGrid();
+      delete model->second;
+      models_.erase(model);
+      modelsUsed_.erase(std::find(modelsUsed_.begin(), modelsUsed_.end(), id));
+    }
+    bar_->removeTab(static_cast<int>(j));
     spots_.erase(id);
     order_.erase(order_.begin() + static_cast<std::ptrdiff_t>(j));
   }
-  // Then every sheet in its place, with its name. The tab bar lays all its tabs out again at
-  // every insertion, hidden or not (it looks for the tab under the pointer), and measures
-  // each shown tab as it does: thousands of sheets added a few at a time cost in proportion
-  // to the square of their number. A tab that is not shown costs that layout next to
-  // nothing, so while many go in, the bar is hidden and so are its tabs but the first, the
-  // last and the current one (hiding an end tab has the bar search for the new end, hiding
-  // the current one would choose another); every tab is shown again afterwards, and the
-  // bar lays them out once.
-  QTabBar* bar = tabBar();
-  const bool many = sheets - std::min(sheets, from) > 8;
-  const bool hideBar = many && !bar->isHidden();
-  if (hideBar) bar->hide();
-  const bool tucked = many && count() > 2;
-  const auto tuck = [&](int index) {
-    if (tucked && index > 0 && index + 1 < count() && index != currentIndex()) {
-      bar->setTabVisible(index, false);
-    }
-  };
-  if (tucked) {
-    for (int i = 1; i + 1 < count(); ++i) tuck(i);
-  }
+  // Then every sheet in its place, with its name: a new tab at the end costs the strip the
+  // same however many there are.
   for (std::size_t pos = from; pos < sheets; ++pos) {
     const xl::Worksheet& sheet = wb.Sheet(static_cast<long>(pos) + 1);
     const std::uint64_t id = sheet.Id();
@@ -210,29 +232,16 @@ void SheetTabs::Rearrange(const xl::Workbook& wb, std::size_t from) {
     const auto at = std::find_if(order_.begin() + static_cast<std::ptrdiff_t>(pos), order_.end(),
                                  [id](const Tab& t) { return t.id == id; });
     if (at != order_.end()) {
-      bar->moveTab(static_cast<int>(at - order_.begin()), static_cast<int>(pos));
+      bar_->moveTab(static_cast<int>(at - order_.begin()), static_cast<int>(pos));
       const Tab moved = *at;
       order_.erase(at);
       order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(pos), moved);
       Rename(pos, sheet);
       continue;
     }
-    auto* page = new QWidget;
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(0, 0, 0, 0);
-    pages_[id] = page;
-    models_[id] = new SheetModel(sheet, this);
     order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(pos), Tab{id, sheet.Name()});
-    insertTab(static_cast<int>(pos), page, QString::fromStdString(sheet.Name()));
-    // Its neighbours were the ends maybe, and are no longer.
-    for (int i = static_cast<int>(pos) - 1; i <= static_cast<int>(pos) + 1; ++i) tuck(i);
+    bar_->insertTab(static_cast<int>(pos), QString::fromStdString(sheet.Name()));
   }
-  if (tucked) {
-    for (int i = 0; i < count(); ++i) {
-      if (!bar->isTabVisible(i)) bar->setTabVisible(i, true);
-    }
-  }
-  if (hideBar) bar->show();
 }
 
 void SheetTabs::KeepSpot() {
@@ -251,10 +260,9 @@ void SheetTabs::DetachGrid() {
   grid_->setModel(nullptr);
   frozen_->Follow(0);
   delete selection;
-  if (grid_->parentWidget() != this) {
+  if (!grid_->isHidden()) {
     if (grid_->hasFocus()) setFocus(Qt::OtherFocusReason);  // kept for the grid's return
     grid_->hide();
-    grid_->setParent(this);
   }
   emit CurrentCellChanged();
 }
@@ -271,17 +279,18 @@ void SheetTabs::ShowCurrent() {
     DetachGrid();
     return;
   }
-  QWidget* page = widget(index);
-  if (grid_->parentWidget() != page) {
-    // Changing pages hands the grid's focus to the new page before the grid gets there; the
-    // keys stay with the grid, and go to it at first, unless the user is elsewhere.
+  SheetModel* model = ModelOf(id);
+  if (!model) {
+    DetachGrid();
+    return;
+  }
+  if (grid_->isHidden()) {
+    // The keys go to the grid when it comes back, unless the user is elsewhere.
     const QWidget* focus = window()->focusWidget();
     const bool keys = !focus || focus == this || isAncestorOf(focus);
-    page->layout()->addWidget(grid_);
     grid_->show();
     if (keys) grid_->setFocus(Qt::OtherFocusReason);
   }
-  SheetModel* model = models_[id];
   const bool newModel = grid_->model() != model;
   if (newModel) {
     KeepSpot();
@@ -303,7 +312,7 @@ void SheetTabs::ShowCurrent() {
                                         std::min(at.col, model->columnCount() - 1)));
     if (at.top || at.left) {
       // The scroll bars take the sheet's size once the grid is laid out: now, or when it
-      // first shows on a page of its own.
+      // first shows.
       grid_->doItemsLayout();
       const auto scroll = [grid = grid_, model, at] {
         if (grid->model() == model) grid->ScrollToValues(at.top, at.left);
@@ -339,14 +348,14 @@ void SheetTabs::Refresh() {
 }
 
 bool SheetTabs::GoTo(std::uint64_t sheetId, int row, int col, int toRow, int toCol) {
-  if (pages_.find(sheetId) == pages_.end() || pending_) {
+  if (pending_ || PositionOf(sheetId) < 0) {
     // The sheet came with changes gathered but not shown yet.
     pending_ = false;
     SyncTabs();
   }
-  const auto page = pages_.find(sheetId);
-  if (page == pages_.end()) return false;
-  if (currentWidget() != page->second) setCurrentWidget(page->second);
+  const int at = PositionOf(sheetId);
+  if (at < 0) return false;
+  if (bar_->currentIndex() != at) bar_->setCurrentIndex(at);
   if (shownSheet_ != sheetId) ShowCurrent();
   SheetModel* model = Shown();
   if (!model || shownSheet_ != sheetId) return false;
@@ -381,17 +390,17 @@ void SheetTabs::ListSheets(std::optional<QPoint> corner) {
       pending_ = false;
       SyncTabs();
     }
-    const auto page = pages_.find(ids[static_cast<std::size_t>(index)]);
-    if (page == pages_.end()) return;
-    setCurrentWidget(page->second);
+    const int at = PositionOf(ids[static_cast<std::size_t>(index)]);
+    if (at < 0) return;
+    bar_->setCurrentIndex(at);
     grid_->setFocus(Qt::OtherFocusReason);
   });
-  list->Popup(corner ? *corner : tabBar()->mapToGlobal(QPoint(0, 0)));
+  list->Popup(corner ? *corner : bar_->mapToGlobal(QPoint(0, 0)));
 }
 
 void SheetTabs::StepSheet(int step) {
   const int to = std::clamp(currentIndex() + step, 0, count() - 1);
-  if (to != currentIndex()) setCurrentIndex(to);
+  if (to != currentIndex()) bar_->setCurrentIndex(to);
 }
 
 }  // namespace palomet::xlwindow

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QTabWidget>
 #include <QTimer>
+#include <QWidget>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,18 +17,27 @@ namespace palomet::xlwindow {
 class FrozenRows;
 class SheetGrid;
 class SheetModel;
+class SheetTabBar;
 
-// The active workbook's sheets as tabs over one grid, which shows the current tab's sheet (a
-// workbook may have thousands of sheets; a grid each would make every switch and every new
-// sheet cost in proportion to them all). Each sheet keeps its current cell and scroll place
-// while another is shown. The tab follows the workbook's active sheet when that changes (a
-// run adds a sheet); any other change leaves the user's tab alone. Object names for tests:
-// "Sheets" (this), "Grid", "FrozenRows".
-class SheetTabs : public QTabWidget {
+// The active workbook's sheets as tabs under one grid, which shows the current tab's sheet (a
+// workbook may have tens of thousands of sheets; a grid, a page or a model each would make
+// every new sheet and every switch cost in proportion to them all). A sheet's model is made
+// when its tab is chosen, and a few are kept; each sheet keeps its current cell and scroll
+// place while another is shown. The tab follows the workbook's active sheet when that
+// changes (a run adds a sheet); any other change leaves the user's tab alone. Object names
+// for tests: "Sheets" (this), "SheetTabs" (the tabs), "Grid", "FrozenRows".
+class SheetTabs : public QWidget {
   Q_OBJECT
  public:
   SheetTabs(xl::Application& app, QWidget* parent);
   ~SheetTabs() override;
+
+  // The tabs, as a tab widget offers them.
+  int count() const;
+  int currentIndex() const;
+  void setCurrentIndex(int index);
+  QString tabText(int index) const;
+  SheetTabBar* tabBar() const { return bar_; }
 
   QTableView* Grid() const;
   // The model of the sheet on the grid, or nullptr.
@@ -51,6 +60,8 @@ class SheetTabs : public QTabWidget {
   void ListSheets(std::optional<QPoint> corner = std::nullopt);
 
  signals:
+  // Another tab was chosen.
+  void currentChanged(int index);
   // The current cell moved, or another sheet came on the grid.
   void CurrentCellChanged();
   // Cells of the shown sheet may have changed (a run writes them).
@@ -70,8 +81,12 @@ class SheetTabs : public QTabWidget {
   void SyncTabs();
   // Puts the grid on the current tab, showing its sheet.
   void ShowCurrent();
-  // Takes the grid off every tab, showing nothing.
+  // Takes the sheet off the grid, showing nothing.
   void DetachGrid();
+  // The model of the sheet `id`, made now when there is none (nullptr for no such sheet).
+  SheetModel* ModelOf(std::uint64_t id);
+  // The tab position of the sheet `id`, -1 for none.
+  int PositionOf(std::uint64_t id) const;
   // Keeps the place of the sheet leaving the grid.
   void KeepSpot();
   // True when the shown workbook still has that sheet.
@@ -92,8 +107,10 @@ class SheetTabs : public QTabWidget {
   QTimer refresh_;
   QTimer settle_;  // gathers the changes that follow one another closely
   const xl::Workbook* shown_ = nullptr;
-  std::unordered_map<std::uint64_t, QWidget*> pages_;      // tab pages by sheet id
-  std::unordered_map<std::uint64_t, SheetModel*> models_;  // by sheet id
+  SheetTabBar* bar_;
+  // The models made for the sheets shown lately, by sheet id, and the order they were shown.
+  std::unordered_map<std::uint64_t, SheetModel*> models_;
+  std::vector<std::uint64_t> modelsUsed_;
   std::unordered_map<std::uint64_t, Spot> spots_;          // by sheet id, once left
   std::vector<Tab> order_;                                 // in tab order
   bool pending_ = false;                                   // changes gathered, not shown yet

@@ -15,12 +15,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
-#include <QTabWidget>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <cstdlib>
 #include <fstream>
+#include "office/xlwindow/SheetTabs.h"
 
 #include "importrun/RunningCheck.h"
 #include "office/xl/Excel.h"
@@ -61,11 +61,15 @@ class ImportRunGui : public test::WindowRunFixture {
   static QStringList Tabs(QMainWindow* w) { return test::SettledTabs(w); }
   static QString Cell(QMainWindow* w, int tab, int row, int col) {
     QTest::qWait(250);
-    auto* tabs = w->findChild<QTabWidget*>("Sheets");
+    auto* tabs = w->findChild<xlwindow::SheetTabs*>("Sheets");
     auto* grid = w->findChild<QTableView*>("Grid");
     tabs->setCurrentIndex(tab);
     // After a run of sheets the grid catches up with the current tab a moment later.
-    if (!QTest::qWaitFor([&] { return grid->parentWidget() == tabs->currentWidget(); }, 2000)) {
+    if (!QTest::qWaitFor(
+            [&] {
+              return tabs->ShownSheet() != 0 && tabs->ShownSheet() == tabs->CurrentTabSheet();
+            },
+            2000)) {
       return "(grid not on the tab)";
     }
     QAbstractItemModel* m = grid->model();
@@ -173,7 +177,7 @@ TEST_F(ImportRunGui, ATableLongerThanASheetGoesOnOnTabsOfItsNameAndTheStatusLine
   ASSERT_EQ(WorkbookWindows().size(), 1u);
   QMainWindow* w = WorkbookWindows()[0];
   EXPECT_EQ(Tabs(w), (QStringList{"T", "T (2)", "T (3)", "Long texts"}));
-  auto* tabs = w->findChild<QTabWidget*>("Sheets");
+  auto* tabs = w->findChild<xlwindow::SheetTabs*>("Sheets");
   EXPECT_EQ(tabs->tabText(tabs->currentIndex()), "T (3)") << "the window opens on the tables";
   EXPECT_EQ(w->findChild<QLabel*>("StatusNote")->text().toStdString(),
             "Table \"T\" has 5 rows, more than a sheet holds; it goes on on sheets \"T (2)\" and "

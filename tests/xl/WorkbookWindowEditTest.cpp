@@ -13,9 +13,9 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QStatusBar>
-#include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include "office/xlwindow/SheetTabs.h"
 
 #include "WorkbookWindowFixture.h"
 #include "office/xl/Excel.h"

@@ -9,12 +9,12 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMimeData>
 #include <QPlainTextEdit>
-#include <QMainWindow>
-#include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include "office/xlwindow/SheetTabs.h"
 
 #include "office/xl/Excel.h"
 #include "office/xlwindow/WorkbookWindow.h"
@@ -76,16 +76,17 @@ class WorkbookWindowTest : public testing::Test {
   // Chooses the tab, as a click on it would, and gives what the grid then shows.
   static QAbstractItemModel* Grid(QMainWindow* w, int tab) {
     QTest::qWait(250);
-    auto* tabs = w->findChild<QTabWidget*>("Sheets");
+    auto* tabs = w->findChild<xlwindow::SheetTabs*>("Sheets");
     tabs->setCurrentIndex(tab);
     return Settled(w) ? w->findChild<QTableView*>("Grid")->model() : nullptr;
   }
   // While sheets keep coming the grid catches up with the current tab a moment later.
   static bool Settled(QMainWindow* w) {
     QTest::qWait(250);
-    auto* tabs = w->findChild<QTabWidget*>("Sheets");
-    auto* grid = w->findChild<QTableView*>("Grid");
-    return QTest::qWaitFor([&] { return grid->parentWidget() == tabs->currentWidget(); }, 2000);
+    auto* tabs = w->findChild<xlwindow::SheetTabs*>("Sheets");
+    return QTest::qWaitFor(
+        [&] { return tabs->ShownSheet() != 0 && tabs->ShownSheet() == tabs->CurrentTabSheet(); },
+        2000);
   }
 
   std::shared_ptr<FakePrompts> prompts;
@@ -115,7 +116,7 @@ class WorkbookWindowEdit : public WorkbookWindowTest {
   static QString Address(QMainWindow* w) { return w->findChild<QLineEdit*>("CellAddress")->text(); }
   static QString FindStatus(QMainWindow* w) { return w->findChild<QLabel*>("FindStatus")->text(); }
   static QString CurrentTab(QMainWindow* w) {
-    auto* tabs = w->findChild<QTabWidget*>("Sheets");
+    auto* tabs = w->findChild<xlwindow::SheetTabs*>("Sheets");
     return tabs->tabText(tabs->currentIndex());
   }
   // A click on the cell at 0-based `row`, `col` of the grid.

@@ -9,9 +9,9 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
-#include <QTabBar>
 #include <QToolButton>
 #include <QWheelEvent>
+#include "office/xlwindow/SheetTabBar.h"
 
 #include "WorkbookWindowFixture.h"
 #include "office/xl/LongValues.h"
@@ -149,7 +149,7 @@ TEST_F(WindowKeys, CtrlPageKeysStepThroughTheSheetsWhichKeepTheirPlace) {
   EXPECT_EQ(Address(w), "C4");
   EXPECT_EQ(Selection(w), "C4:C4");
   // A click on a tab leaves the keys with the grid.
-  QTabBar* bar = w->findChild<QTabWidget*>("Sheets")->tabBar();
+  xlwindow::SheetTabBar* bar = w->findChild<xlwindow::SheetTabs*>("Sheets")->tabBar();
   QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
   EXPECT_EQ(CurrentTab(w), "Sheet2");
   Key(w, Qt::Key_Down);
@@ -167,7 +167,7 @@ TEST_F(WindowKeys, AListOfEverySheetGoesToTheOneChosen) {
   wb.Activate(*wb.FindSheet("T047"));
   QMainWindow* w = Open(*app);
   ASSERT_TRUE(Settled(w));
-  QTabBar* bar = w->findChild<QTabWidget*>("Sheets")->tabBar();
+  xlwindow::SheetTabBar* bar = w->findChild<xlwindow::SheetTabs*>("Sheets")->tabBar();
   QToolButton* scroll = nullptr;
   for (QToolButton* b : bar->findChildren<QToolButton*>()) {
     if (b->isVisible()) scroll = b;

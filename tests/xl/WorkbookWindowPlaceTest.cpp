@@ -9,6 +9,7 @@
 #include <QWheelEvent>
 
 #include "WorkbookWindowFixture.h"
+#include "office/xlwindow/SheetTabBar.h"
 #include "office/xlwindow/WorkbookWindowImpl.h"
 #include "tests/support/XlsxReadBack.h"
 
@@ -82,7 +83,7 @@ TEST_F(WorkbookWindowEdit, SaveAsKeepsTheSheetAndCellTheUserIsOn) {
   app->AddSheet().SetName("dataroot99");  // the run's last sheet is the active one
   QMainWindow* w = Open(*app);
   ASSERT_EQ(CurrentTab(w), "dataroot99");
-  auto* tabs = w->findChild<QTabWidget*>("Sheets");
+  auto* tabs = w->findChild<xlwindow::SheetTabs*>("Sheets");
   tabs->tabBar()->setCurrentIndex(0);
   QTest::qWait(50);
   Click(w, 1, 3);

@@ -5,17 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QFont>
 #include <QHeaderView>
-#include <QScrollBar>
-#include <cmath>
-#include <QApplication>
 #include <QMainWindow>
 #include <QProgressBar>
-#include <QTabWidget>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <cmath>
+#include "office/xlwindow/SheetTabs.h"
 
 #include "WorkbookWindowFixture.h"
 #include "office/xl/Excel.h"
@@ -40,7 +40,7 @@ TEST_F(WorkbookWindowTest, ShowsTheSheetsAndFillsAsCellsAreWritten) {
   s.SetName("Orders");
   app->ActiveWorkbook().Sheets("Sheet3").Delete();
   EXPECT_EQ(Tabs(w), (QStringList{"Sheet1", "Orders", "Sheet2"}));
-  EXPECT_EQ(w->findChild<QTabWidget*>("Sheets")->currentIndex(), 1);
+  EXPECT_EQ(w->findChild<xlwindow::SheetTabs*>("Sheets")->currentIndex(), 1);
 
   for (int r = 1; r <= 250; ++r) s.SetCell(r, 30, std::to_string(r) + ".50");
   s.SetCell(2, 1, "Zoë");
@@ -127,7 +127,7 @@ TEST_F(WorkbookWindowTest, TabsFollowAWorkbookOfManySheetsAndTheGridItsCurrentSh
     for (long i = 1; i <= wb.SheetCount(); ++i) out << QString::fromStdString(wb.Sheet(i).Name());
     return out;
   };
-  auto* tabs = w->findChild<QTabWidget*>("Sheets");
+  auto* tabs = w->findChild<xlwindow::SheetTabs*>("Sheets");
   auto shown = [&]() -> QString {
     if (!Settled(w)) return "(not settled)";
     QAbstractItemModel* m = w->findChild<QTableView*>("Grid")->model();
