@@ -7,9 +7,10 @@
 Builds the programs it times in DIR (default build/; configured first if it is not
 a build folder yet), generates the workloads (flat W1, many files W2, nested W3)
 with bench/gen.py into bench/data/ (kept out of git), then for each workload runs, in
-turn and repeated, the reference pipeline and palomet-import in both sheet
-modes. Prints median wall time, peak memory (max RSS of the child), MB/s of XML
-and the ratio to the reference. Then, for palomet-import, the time of each stage
+turn and repeated, the reference pipeline (a sheet per table), the one-sheet floor (the
+same cells onto one sheet) and palomet-import in both sheet modes. Prints median wall
+time, peak memory (max RSS of the child), MB/s of XML and the ratio to the reference and
+to the floor. Then, for palomet-import, the time of each stage
 (PALOMET_STAGE_TIMES=1), the window's run on W1 beside the command line's
 (bench_importrun), and the layer benchmarks' figures as they report them.
 --memory adds the memory checks: W1 at scale 0.3 and 3 (peak memory must stay
