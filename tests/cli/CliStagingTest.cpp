@@ -18,6 +18,7 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace palomet {
@@ -26,51 +27,20 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-// palomet-import (or any program) started in a process of its own.
-class Process {
+// palomet-import ("" as the program) or another program, $TMPDIR the test's folder, its
+// standard error in NAME.err there.
+class Process : public test::ChildProcess {
  public:
   Process(const TempDir& dir, std::vector<std::string> args, const std::string& killAt = "",
           const std::string& name = "run")
-      : err_((dir.Path() / (name + ".err")).string()) {
-    if (args[0].empty()) args[0] = PALOMET_IMPORT_EXE;  // "" stands for palomet-import
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::umask(022);
-      ::setenv("TMPDIR", dir.Str().c_str(), 1);
-      if (killAt.empty()) {
-        ::unsetenv("PALOMET_KILL_AT");
-      } else {
-        ::setenv("PALOMET_KILL_AT", killAt.c_str(), 1);
-      }
-      if (!std::freopen(err_.c_str(), "w", stderr)) ::_exit(99);
-      std::vector<char*> argv;
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      ::execvp(argv[0], argv.data());
-      ::_exit(98);
-    }
-  }
-  ~Process() { Wait(); }
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
-
-  // The exit status, or 128 + the signal that ended it.
-  int Wait() {
-    if (pid_ > 0) {
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      pid_ = -1;
-    }
-    return status_;
-  }
-  pid_t Pid() const { return pid_; }
-  std::string Err() const { return test::ReadFile(err_); }
+      : ChildProcess(WithProgram(std::move(args)), dir.Str(),
+                     (dir.Path() / (name + ".err")).string(), killAt) {}
 
  private:
-  std::string err_;
-  pid_t pid_ = -1;
-  int status_ = -1;
+  static std::vector<std::string> WithProgram(std::vector<std::string> args) {
+    if (args[0].empty()) args[0] = PALOMET_IMPORT_EXE;
+    return args;
+  }
 };
 
 // An export whose every value begins with `prefix`.

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/XlsxReadBack.h"
 
@@ -51,27 +52,10 @@ class CliStopTest : public ::testing::Test {
     const std::string exe = PALOMET_IMPORT_EXE;
     std::vector<std::string> args = {exe, "-q", "--multiple-sheets", "-o", output_};
     args.insert(args.end(), inputs_.begin(), inputs_.end());
-    const std::string err = (dir_.Path() / "err.txt").string();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      ::setenv("TMPDIR", Tmp().c_str(), 1);
-      if (killAt.empty()) {
-        ::unsetenv("PALOMET_KILL_AT");
-      } else {
-        ::setenv("PALOMET_KILL_AT", killAt.c_str(), 1);
-      }
-      if (!std::freopen(err.c_str(), "w", stderr)) ::_exit(99);
-      std::vector<char*> argv;
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      ::execv(exe.c_str(), argv.data());
-      ::_exit(98);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    test::ChildProcess run(args, Tmp().string(), (dir_.Path() / "err.txt").string(), killAt);
     Ended e;
-    if (WIFEXITED(status)) e.status = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) e.signal = WTERMSIG(status);
+    e.signal = run.Signal();
+    if (e.signal == 0) e.status = run.Wait();
     return e;
   }
 
